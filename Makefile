@@ -1,0 +1,49 @@
+# Two commands do everything on a fresh Debian 12 machine:
+#   make run    install what is missing, build, start the logger in ./run
+#   make test   install what is missing, build, run every test
+BUILD ?= build
+RUNDIR ?= run
+JOBS ?= $(shell nproc)
+
+# Debian packages the build and the tests need.
+PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmock-dev \
+           libbenchmark-dev faketime
+
+SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing \
+	  || { $(SUDO) apt-get update && \
+	       $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; }; \
+	fi
+
+$(BUILD)/Makefile: CMakeLists.txt | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The logger writes coms.cfg and its day directories into the directory it is
+# started from: here ./run, which git ignores. Put a comports.map there to
+# name your devices (see the README).
+run: build
+	mkdir -p $(RUNDIR)
+	cd $(RUNDIR) && ../$(BUILD)/vornacq4
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	$(BUILD)/engine_bench
+
+clean:
+	rm -rf $(BUILD)
