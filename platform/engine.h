@@ -1,0 +1,235 @@
+// engine.h - the run-time services the logger is written against.
+//
+// Principles of operation
+// - One user-interface thread. InitEngine, every function here and every
+//   program callback run on it. Callbacks run one at a time: while a callback,
+//   or a popup it shows, is running, no other callback is entered; a timer tick
+//   that falls due meanwhile is dropped, not queued.
+// - Panels come from a panel resource file (a JSON text, see docs/) loaded at
+//   run time. Controls are addressed by (panel handle, control id); their
+//   callbacks are bound by name through `callback_table`, which the program
+//   defines.
+// - A value or attribute set through this interface raises no event; only the
+//   operator and the timers call callbacks.
+// - Serial ports COM1..COM18 are named through `comports.map` in the start-up
+//   directory. Each open port has an input queue that a reader thread of the
+//   engine fills as bytes arrive, whatever the user-interface thread is doing.
+// - Files are unbuffered: every byte RT_WriteFile accepts is in the operating
+//   system when it returns, so ending the process loses nothing written.
+//
+// Errors are negative codes; ComErrorText and UiErrorText give their texts.
+// No Qt type appears here: the program's modules see only this interface.
+#pragma once
+
+#include <cstddef>
+
+// ---------------------------------------------------------------------------
+// Events, attributes and values
+
+enum {
+    EVENT_COMMIT = 1,       // a button press or a value changed by the operator
+    EVENT_LEFT_CLICK = 3,   // a mouse press on a control, before its commit
+    EVENT_TIMER_TICK = 15,
+};
+
+enum {
+    ATTR_DIMMED = 500,         // 1 dimmed (no input, greyed), 0 active
+    ATTR_VISIBLE = 530,        // 1 shown, 0 hidden
+    ATTR_CTRL_MODE = 620,      // MODE_INDICATOR or MODE_OPERABLE
+    ATTR_LABEL_TEXT = 641,     // string: the control's label
+    ATTR_TEXT_BGCOLOR = 690,   // RGB: background of a text box
+    ATTR_ON_COLOR = 920,       // RGB: colour of a lit LED
+    ATTR_TIMER_ENABLED = 1271, // 1 ticking, 0 stopped
+};
+
+enum {
+    MODE_INDICATOR = 0, // shows its value, takes no input
+    MODE_OPERABLE = 1,  // takes input; every change is committed
+};
+
+enum : int {
+    COLOR_RED = 0xFF0000,
+    COLOR_GREEN = 0x00FF00,
+    COLOR_CYAN = 0x00FFFF,
+};
+
+// Directory buffers (GetDir) hold this many characters, the zero included.
+enum { PATH_LEN = 260 };
+
+// ---------------------------------------------------------------------------
+// Callbacks
+
+typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2);
+
+struct CallbackBinding {
+    const char *name;
+    CtrlCallbackPtr callback;
+};
+
+// Defined by the program: every callback a panel resource may name, ending
+// with {nullptr, nullptr}. LoadPanel refuses a resource that names any other.
+extern const CallbackBinding callback_table[];
+
+// ---------------------------------------------------------------------------
+// User interface
+
+enum UiError {
+    UI_ERR_NOT_READY = -1,       // InitEngine has not succeeded
+    UI_ERR_FILE = -2,            // panel resource file missing or unreadable
+    UI_ERR_FORMAT = -3,          // panel resource file malformed
+    UI_ERR_NO_RESOURCE = -4,     // no panel with that resource number
+    UI_ERR_CALLBACK = -5,        // a callback name the program does not define
+    UI_ERR_BAD_PANEL = -6,       // no such panel handle
+    UI_ERR_BAD_CONTROL = -7,     // no such control on the panel
+    UI_ERR_BAD_ATTRIBUTE = -8,   // attribute unknown, or not one of this control's
+    UI_ERR_BAD_VALUE = -9,       // value of the wrong kind for the control
+    UI_ERR_TOO_MANY_PANELS = -10,
+};
+const char *UiErrorText(int code);
+
+// Creates the application from the program's argv (null-terminated; Qt's own
+// options such as "-platform offscreen" are honoured and removed). Returns 1
+// when the user interface is ready (at once when it already was), 0 when none
+// can be started, after one line on stderr saying how to run without a display.
+// Also records the start-up directory and makes SIGTERM, SIGINT and SIGHUP end
+// RunUserInterface as QuitUserInterface does.
+int InitEngine(int instance, char *argv[], int reserved);
+
+// Loads panel `resource` from a panel resource file (a relative name is looked
+// up beside the executable). parent 0 makes a top-level window, otherwise a
+// popup window of that panel. Returns a positive handle, or a UiError after one
+// line on stderr naming the file and what is wrong where. The panel is hidden.
+int LoadPanel(int parent, const char *fileName, int resource);
+int DisplayPanel(int panel);
+// Shows the panel modal and returns at once: other panels take no input until
+// it is discarded.
+int InstallPopup(int panel);
+// Removes the panel with its controls; its timers stop. A popup installed on
+// it goes too.
+int DiscardPanel(int panel);
+
+// Runs the event loop on the calling thread until QuitUserInterface, a
+// terminating signal, or the closing of a top-level panel from its frame.
+// Returns the code given to QuitUserInterface (0 for the other ways).
+int RunUserInterface(void);
+// Makes RunUserInterface return, also from inside a popup: open popups are
+// ended (ConfirmPopup then answers 0), and later popups return at once.
+// Called before RunUserInterface, it makes that return at once.
+int QuitUserInterface(int code);
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int SetCtrlAttribute(int panel, int control, int attribute, const char *value);
+// An integer for check boxes, switches, LEDs (1 lit), numerics and rings; a
+// string on a text box is appended after its present text.
+int SetCtrlVal(int panel, int control, int value);
+int SetCtrlVal(int panel, int control, const char *text);
+int GetCtrlVal(int panel, int control, int *value);
+// Replaces the whole text of a text box.
+int ResetTextBox(int panel, int control, const char *text);
+
+// Modal popups: they block the calling callback until the operator answers.
+int MessagePopup(const char *title, const char *message);
+// Returns 1 for yes, 0 for no (closing it counts as no).
+int ConfirmPopup(const char *title, const char *message);
+
+// ---------------------------------------------------------------------------
+// Serial ports. Ports are numbered 1..COM_PORTS. A text box shows each byte
+// as one Latin-1 character, so what a port delivers is shown unaltered.
+
+enum { COM_PORTS = 18, COM_QUEUE_MAX = 32000 };
+
+enum ComError {
+    COM_ERR_SYSTEM = -1,      // an unexpected system error
+    COM_ERR_BAD_PORT = -2,    // port number outside 1..COM_PORTS
+    COM_ERR_NOT_OPEN = -3,
+    COM_ERR_NO_DEVICE = -4,   // no such device, or marked none in comports.map
+    COM_ERR_PERMISSION = -5,
+    COM_ERR_BUSY = -6,        // another program holds the port
+    COM_ERR_NOT_SERIAL = -7,  // the path names something that is no terminal
+    COM_ERR_BAD_SETTING = -8, // rate, parity, data or stop bits not supported
+    COM_ERR_DEVICE_GONE = -9, // the device went away; the queue is drained
+};
+const char *ComErrorText(int code);
+
+// Opens the port exclusively (9600 baud, 8 data bits, no parity, 1 stop bit).
+// deviceName "" means the port's standard name COMn. Returns 0 or a ComError.
+// Bytes the device sent before the open are discarded.
+int OpenCom(int port, const char *deviceName);
+// As OpenCom with these settings: parity 0 none, 1 odd, 2 even, 3 mark,
+// 4 space; 5..8 data bits; 1 or 2 stop bits; an input queue of inputQueueSize
+// bytes (at most COM_QUEUE_MAX; 0 or less means COM_QUEUE_MAX). An open port
+// is closed first. Returns 0 or a ComError; on error the port is closed.
+int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+int CloseCom(int port);
+int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
+int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
+int SetComTime(int port, double seconds);
+// Empties the engine's queue and the kernel's input buffer.
+int FlushInQ(int port);
+// Bytes waiting (0..queue size), or a ComError for a port that is not open or
+// whose device went away and whose queue is empty.
+int GetInQLen(int port);
+// Hands over up to count bytes in arrival order, waiting up to the port's
+// time-out for the rest. Returns the number of bytes read or a ComError.
+int ComRd(int port, char *buffer, int count);
+
+// While disabled, a failing serial or file operation only returns its code;
+// while enabled (the default) it also prints one line on stderr, once per
+// change of the error of that port or file name.
+void DisableBreakOnLibraryErrors(void);
+void EnableBreakOnLibraryErrors(void);
+
+// ---------------------------------------------------------------------------
+// Files and directories
+
+// mode 0 read/write, 1 read only, 2 write only; action 0 truncate, 1 append,
+// 2 keep contents (0 and 1 create a missing file); type 0 binary, 1 text
+// (the same on this platform). Returns a small positive handle, or -1.
+int RT_OpenFile(const char *name, int mode, int action, int type);
+// Hands every byte straight to the operating system (no user-space buffer).
+// Returns count, or -1 on failure.
+int RT_WriteFile(int handle, const char *buffer, int count);
+int RT_CloseFile(int handle);
+
+// Fills dir with the current directory; returns 0, or -1 (dir "") when it
+// cannot be read or does not fit.
+int GetDirInto(char *dir, std::size_t size);
+template <std::size_t N> int GetDir(char (&dir)[N]) { return GetDirInto(dir, N); }
+int SetDir(const char *path);   // 0, or -1 on failure
+int MakeDir(const char *path);  // 0 created, -9 a directory of that name exists, -1 otherwise
+
+enum { MAKEDIR_EXISTS = -9 };
+
+// ---------------------------------------------------------------------------
+// Clock: local time through the C library, so time-faking tools work.
+
+int RT_GetSystemTime(int *hours, int *minutes, int *seconds);
+int GetSystemDate(int *month, int *day, int *year);
+
+// ---------------------------------------------------------------------------
+// Fmt: formats items into target. The format starts "%s<"; after it, "%s"
+// takes a string item and "%i" an int item (decimal, no padding); any other
+// character is copied. The result replaces target's text, ends with a zero
+// byte, and is cut off at the target's size. An item may be the target
+// itself. Returns the number of items used, or -1 for a format it does not
+// understand or items that do not match it (target is then "").
+
+struct FmtItem {
+    enum Kind { Int, Str } kind;
+    long i;
+    const char *s;
+    FmtItem(int v) : kind(Int), i(v), s(nullptr) {}
+    FmtItem(long v) : kind(Int), i(v), s(nullptr) {}
+    FmtItem(const char *v) : kind(Str), i(0), s(v) {}
+};
+
+int FmtInto(char *target, std::size_t size, const char *format, const FmtItem *items, int count);
+
+template <std::size_t N, typename... Items>
+int Fmt(char (&target)[N], const char *format, Items... items)
+{
+    const FmtItem list[] = {FmtItem(items)..., FmtItem(0)};
+    return FmtInto(target, N, format, list, static_cast<int>(sizeof...(Items)));
+}

@@ -1,0 +1,74 @@
+// engine_seams.h - what tests may replace or operate in the engine.
+//
+// Only tests include this header (link the engine_seams library). It lets a
+// test fix the clock, answer popups, act as the operator through real Qt input
+// events, read back what the panels show, and build panels from text.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// --- Clock: a fixed local time until SeamUseRealClock.
+void SeamSetClock(int year, int month, int day, int hour, int minute, int second);
+void SeamUseRealClock();
+
+// --- Popups. While answering is on, MessagePopup and ConfirmPopup show
+// nothing: they record the popup and return at once, ConfirmPopup with the
+// chosen answer (MessagePopup returns 0).
+struct SeamPopup {
+    std::string kind; // "message" or "confirm"
+    std::string title;
+    std::string message;
+};
+void SeamAnswerPopups(int confirmAnswer);
+void SeamShowPopups(); // real modal dialogs again (the default)
+const std::vector<SeamPopup> &SeamPopupsShown();
+void SeamClearPopups();
+// Answers the real modal popup that is open now (1 yes/OK, 0 no); returns
+// false when none is open.
+bool SeamAnswerOpenPopup(int answer);
+// Whether a real modal popup (MessagePopup/ConfirmPopup) is open now.
+bool SeamPopupOpen();
+
+// --- The operator, through real Qt input events on the control's widget.
+// Each returns false when the control cannot take that action.
+bool SeamClick(int panel, int control);                 // left mouse click
+bool SeamEnterValue(int panel, int control, int value); // numeric: type it and press Enter;
+                                                        // ring: arrow keys to the item;
+                                                        // check box, switch: click until it shows value
+// A timer tick delivered as the engine delivers its timer's ticks (dropped
+// while a callback runs); returns false for a control that is no timer.
+bool SeamTick(int panel, int timer);
+
+// --- What the panels show.
+int SeamCtrlValue(int panel, int control);
+std::string SeamCtrlText(int panel, int control);  // text box: lines joined by '\n'
+std::string SeamCtrlLabel(int panel, int control);
+int SeamCtrlAttribute(int panel, int control, int attribute); // -1 when not applicable
+double SeamTimerInterval(int panel, int timer);    // seconds
+bool SeamPanelVisible(int panel);
+bool SeamPanelExists(int panel);
+bool SeamPanelModal(int panel);
+std::vector<int> SeamControlIds(int panel);
+// The control's widget kind as the resource names it ("button", "textbox", ...).
+std::string SeamCtrlKind(int panel, int control);
+// The callback name bound to the control ("" for none).
+std::string SeamCtrlCallbackName(int panel, int control);
+
+// --- Panels from resource text in memory, as LoadPanel reads a file.
+// `where` names the text in diagnostics.
+int SeamLoadPanelFromText(int parent, const std::string &resourceText, int resource,
+                          const char *where = "<text>");
+
+// Runs the event loop until pred() holds or timeoutMs passes; returns pred().
+bool SeamProcessEventsUntil(const std::function<bool()> &pred, int timeoutMs);
+// Runs fn from the event loop after delayMs (for acting while a popup is open).
+void SeamRunLater(int delayMs, const std::function<void()> &fn);
+
+// --- Serial: the port map is read once from comports.map in the start-up
+// directory; this forgets it, so the next serial call reads it again from the
+// current directory.
+void SeamReloadPortMap();
+// The device path COMn resolves to now ("" for a port marked none).
+std::string SeamPortPath(int port);

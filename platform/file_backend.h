@@ -1,0 +1,31 @@
+// file_backend.h - the operating system's files and directories.
+//
+// The one place where the engine touches the file system; the rest of the
+// engine keeps handles and error reporting. A Windows back end would provide
+// these functions over its own calls.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace filesys {
+
+enum Access { ReadWrite, ReadOnly, WriteOnly };
+enum Existing { Truncate, Append, Keep };
+
+// Returns a descriptor (>= 0) or -errno.
+int open(const char *name, Access access, Existing existing);
+// Writes all count bytes, resuming after partial writes and interruptions.
+// Returns count, or -errno.
+long write_all(int fd, const char *buffer, std::size_t count);
+int close(int fd);
+
+// 0, or -errno.
+int current_dir(std::string &dir);
+int change_dir(const char *path);
+// 0 created, 1 a directory of that name exists, -errno otherwise.
+int make_dir(const char *path);
+
+const char *error_text(int negErrno);
+
+} // namespace filesys

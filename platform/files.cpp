@@ -1,0 +1,137 @@
+// Files and directories: handles over the file back end.
+#include "engine.h"
+
+#include "file_backend.h"
+#include "liberr.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Eighteen data files are open at most at once, and a rollover closes each
+// before it opens the next; the rest is headroom for tools and tests.
+constexpr int kMaxFiles = 64;
+
+std::mutex g_mutex;
+int g_fd[kMaxFiles + 1]; // by handle; 0 is never a handle
+std::string g_name[kMaxFiles + 1];
+bool g_used[kMaxFiles + 1];
+
+int add_handle(int fd, const char *name)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (int h = 1; h <= kMaxFiles; ++h) {
+        if (g_used[h])
+            continue;
+        g_used[h] = true;
+        g_fd[h] = fd;
+        g_name[h] = name;
+        return h;
+    }
+    return -1;
+}
+
+// The descriptor of handle, or -1; the name goes to subject.
+int fd_of(int handle, std::string &subject)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (handle < 1 || handle > kMaxFiles || !g_used[handle]) {
+        subject = "handle " + std::to_string(handle);
+        return -1;
+    }
+    subject = g_name[handle];
+    return g_fd[handle];
+}
+
+} // namespace
+
+int RT_OpenFile(const char *name, int mode, int action, int type)
+{
+    const char *subject = name != nullptr ? name : "";
+    if (name == nullptr || mode < 0 || mode > 2 || action < 0 || action > 2 || type < 0 || type > 1)
+        return lib_fail("OpenFile", subject, -1, "invalid argument");
+    const filesys::Access access = mode == 0 ? filesys::ReadWrite
+                                 : mode == 1 ? filesys::ReadOnly
+                                             : filesys::WriteOnly;
+    const filesys::Existing existing = action == 0 ? filesys::Truncate
+                                     : action == 1 ? filesys::Append
+                                                   : filesys::Keep;
+    const int fd = filesys::open(name, access, existing);
+    if (fd < 0)
+        return lib_fail("OpenFile", subject, -1, filesys::error_text(fd));
+    const int handle = add_handle(fd, name);
+    if (handle < 0) {
+        filesys::close(fd);
+        return lib_fail("OpenFile", subject, -1, "too many open files");
+    }
+    lib_ok(subject);
+    return handle;
+}
+
+int RT_WriteFile(int handle, const char *buffer, int count)
+{
+    std::string subject;
+    const int fd = fd_of(handle, subject);
+    if (fd < 0)
+        return lib_fail("WriteFile", subject.c_str(), -1, "not an open file");
+    if (buffer == nullptr || count < 0)
+        return lib_fail("WriteFile", subject.c_str(), -1, "invalid argument");
+    const long n = filesys::write_all(fd, buffer, static_cast<std::size_t>(count));
+    if (n < 0)
+        return lib_fail("WriteFile", subject.c_str(), -1, filesys::error_text(static_cast<int>(n)));
+    return count;
+}
+
+int RT_CloseFile(int handle)
+{
+    int fd;
+    std::string subject;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (handle < 1 || handle > kMaxFiles || !g_used[handle])
+            return lib_fail("CloseFile", ("handle " + std::to_string(handle)).c_str(), -1,
+                            "not an open file");
+        fd = g_fd[handle];
+        subject = g_name[handle];
+        g_used[handle] = false;
+    }
+    const int result = filesys::close(fd);
+    if (result < 0)
+        return lib_fail("CloseFile", subject.c_str(), -1, filesys::error_text(result));
+    return 0;
+}
+
+int GetDirInto(char *dir, std::size_t size)
+{
+    if (dir == nullptr || size == 0)
+        return -1;
+    dir[0] = '\0';
+    std::string cwd;
+    const int result = filesys::current_dir(cwd);
+    if (result < 0)
+        return lib_fail("GetDir", ".", -1, filesys::error_text(result));
+    if (cwd.size() >= size)
+        return lib_fail("GetDir", cwd.c_str(), -1, "path longer than the buffer");
+    std::memcpy(dir, cwd.c_str(), cwd.size() + 1);
+    return 0;
+}
+
+int SetDir(const char *path)
+{
+    const int result = filesys::change_dir(path != nullptr ? path : "");
+    if (result < 0)
+        return lib_fail("SetDir", path != nullptr ? path : "", -1, filesys::error_text(result));
+    return 0;
+}
+
+int MakeDir(const char *path)
+{
+    const int result = filesys::make_dir(path != nullptr ? path : "");
+    if (result == 0)
+        return 0;
+    if (result == 1)
+        return MAKEDIR_EXISTS;
+    return lib_fail("MakeDir", path != nullptr ? path : "", -1, filesys::error_text(result));
+}

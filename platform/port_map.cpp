@@ -1,0 +1,120 @@
+#include "port_map.h"
+
+#include "engine.h"
+#include "file_backend.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+namespace {
+
+std::mutex g_mutex;
+std::string g_startupDir;
+bool g_loaded = false;
+bool g_named[COM_PORTS + 1];
+std::string g_path[COM_PORTS + 1];
+
+std::string trim(const std::string &s)
+{
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// The n of "COMn" (1..COM_PORTS, any letter case), or 0.
+int com_number(const std::string &word)
+{
+    if (word.size() < 4 || word.size() > 5)
+        return 0;
+    for (int i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(word[i])) != "COM"[i])
+            return 0;
+    int n = 0;
+    for (std::size_t i = 3; i < word.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(word[i])))
+            return 0;
+        n = n * 10 + (word[i] - '0');
+    }
+    return word[3] != '0' && n >= 1 && n <= COM_PORTS ? n : 0;
+}
+
+void warn(const std::string &file, int line, const char *what)
+{
+    std::fprintf(stderr, "vornacq4: %s:%d: %s; line ignored\n", file.c_str(), line, what);
+}
+
+void load_locked()
+{
+    g_loaded = true;
+    for (int p = 1; p <= COM_PORTS; ++p) {
+        g_named[p] = false;
+        g_path[p].clear();
+    }
+    if (g_startupDir.empty())
+        filesys::current_dir(g_startupDir);
+    const std::string file = g_startupDir + "/comports.map";
+    std::ifstream in(file);
+    std::string raw;
+    for (int line = 1; std::getline(in, raw); ++line) {
+        const std::string text = trim(raw.substr(0, raw.find('#')));
+        if (text.empty())
+            continue;
+        std::size_t gap = 0;
+        while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap])))
+            ++gap;
+        const int port = com_number(text.substr(0, gap));
+        const std::string path = trim(text.substr(gap));
+        if (port == 0 || path.empty()) {
+            warn(file, line, "expected 'COMn <device path>' or 'COMn none', n from 1 to 18");
+            continue;
+        }
+        if (g_named[port]) {
+            warn(file, line, "this port is named on an earlier line");
+            continue;
+        }
+        g_named[port] = true;
+        g_path[port] = path == "none" ? std::string() : path;
+    }
+}
+
+std::string standard_path(int port)
+{
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+} // namespace
+
+void port_map_set_startup_dir(const std::string &dir)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_startupDir.empty())
+        g_startupDir = dir;
+}
+
+std::string port_map_resolve(int port, const char *deviceName)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_loaded)
+        load_locked();
+    if (deviceName != nullptr && deviceName[0] != '\0') {
+        port = com_number(deviceName);
+        if (port == 0)
+            return deviceName;
+    }
+    if (port < 1 || port > COM_PORTS)
+        return std::string();
+    return g_named[port] ? g_path[port] : standard_path(port);
+}
+
+void port_map_forget()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_loaded = false;
+    g_startupDir.clear();
+}

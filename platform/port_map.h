@@ -1,0 +1,23 @@
+// port_map.h - the one place where COMn becomes a device path.
+//
+// The optional file comports.map in the start-up directory names devices:
+//     # comment
+//     COM1 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0
+//     COM4 none
+// A port the file does not name is /dev/ttyS(n-1). "none" marks the port
+// absent. A malformed line is reported on stderr with its number and ignored.
+#pragma once
+
+#include <string>
+
+// Records the start-up directory, where comports.map is looked for. The first
+// call wins; if none is made, the directory current at the first lookup is used.
+void port_map_set_startup_dir(const std::string &dir);
+
+// The device path of port 1..COM_PORTS, "" for a port marked none.
+// deviceName "" means COMn itself; another name is resolved the same way
+// when it is COMk, and is taken as a path otherwise.
+std::string port_map_resolve(int port, const char *deviceName);
+
+// Forgets the map read so far; the next lookup reads it again.
+void port_map_forget();

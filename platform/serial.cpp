@@ -1,0 +1,382 @@
+// Serial ports: one input queue per open port, filled by a reader thread.
+//
+// The reader thread waits on every open port at once and moves what arrives
+// into the port's queue at once, so the kernel's small terminal buffer never
+// overflows while the user-interface thread is busy (a tick, a popup, a slow
+// repaint). A full queue is left alone until the program reads from it: the
+// reader then stops taking that port's bytes, as a full hardware queue does,
+// and nothing already queued is dropped, reordered or altered.
+//
+// A device that hangs up (a USB adapter pulled out) keeps what it queued; the
+// reader closes it and tries to open the same path again once a second with
+// the same settings, so a logger left alone survives an adapter being
+// replugged.
+#include "engine.h"
+#include "engine_seams.h"
+
+#include "liberr.h"
+#include "port_map.h"
+#include "serial_backend.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr int kReopenIntervalMs = 1000;
+
+struct Port {
+    bool open = false;
+    bool gone = false;     // device hung up; fd closed, reopen pending
+    int fd = -1;
+    unsigned generation = 0; // changes at every open and close
+    serialdev::Settings settings;
+    double timeout = 10.0;   // seconds a ComRd waits for missing bytes
+    int capacity = COM_QUEUE_MAX;
+    int head = 0;            // index of the oldest queued byte
+    int count = 0;           // bytes queued
+    unsigned char queue[COM_QUEUE_MAX];
+    std::string path;
+};
+
+std::mutex g_mutex;
+std::condition_variable g_arrived; // bytes arrived, or a port changed state
+Port g_ports[COM_PORTS + 1];
+std::thread g_reader;
+bool g_stop = false;
+
+bool valid_port(int port)
+{
+    return port >= 1 && port <= COM_PORTS;
+}
+
+const char *port_name(int port)
+{
+    static const char *const names[COM_PORTS + 1] = {
+        "COM?",  "COM1",  "COM2",  "COM3",  "COM4",  "COM5",  "COM6",  "COM7",  "COM8",  "COM9",
+        "COM10", "COM11", "COM12", "COM13", "COM14", "COM15", "COM16", "COM17", "COM18"};
+    static_assert(COM_PORTS == 18, "one name per port");
+    return valid_port(port) ? names[port] : names[0];
+}
+
+void clear_queue(Port &p)
+{
+    p.head = 0;
+    p.count = 0;
+}
+
+// Moves what the device has waiting into the queue, as far as it has room.
+// Returns false when the device hung up.
+bool fill_queue(Port &p)
+{
+    while (p.count < p.capacity) {
+        const int tail = (p.head + p.count) % p.capacity;
+        const int room = tail >= p.head ? p.capacity - tail : p.head - tail;
+        const long n = serialdev::read_some(p.fd, p.queue + tail, static_cast<std::size_t>(room));
+        if (n == COM_ERR_DEVICE_GONE)
+            return false;
+        if (n <= 0)
+            return true;
+        p.count += static_cast<int>(n);
+    }
+    return true;
+}
+
+void mark_gone(Port &p)
+{
+    serialdev::close(p.fd);
+    p.fd = -1;
+    p.gone = true;
+    ++p.generation;
+}
+
+void try_reopen(Port &p)
+{
+    const int fd = serialdev::open(p.path.c_str(), p.settings);
+    if (fd < 0)
+        return;
+    p.fd = fd;
+    p.gone = false;
+    ++p.generation;
+}
+
+void reader_loop()
+{
+    int fds[COM_PORTS];
+    int ports[COM_PORTS];
+    unsigned generations[COM_PORTS];
+    serialdev::Readiness ready[COM_PORTS];
+    auto lastReopen = std::chrono::steady_clock::now();
+    for (;;) {
+        int count = 0;
+        bool anyGone = false;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (g_stop)
+                return;
+            for (int i = 1; i <= COM_PORTS; ++i) {
+                Port &p = g_ports[i];
+                anyGone = anyGone || (p.open && p.gone);
+                if (!p.open || p.gone || p.count >= p.capacity)
+                    continue;
+                fds[count] = p.fd;
+                ports[count] = i;
+                generations[count] = p.generation;
+                ++count;
+            }
+        }
+        serialdev::wait(fds, ready, count, anyGone ? kReopenIntervalMs : -1);
+
+        std::lock_guard<std::mutex> lock(g_mutex);
+        bool changed = false;
+        for (int k = 0; k < count; ++k) {
+            Port &p = g_ports[ports[k]];
+            // The port may have been closed or reopened while we waited.
+            if (ready[k] == serialdev::Idle || !p.open || p.generation != generations[k])
+                continue;
+            const int before = p.count;
+            if (!fill_queue(p) || (ready[k] == serialdev::HungUp && p.count == before))
+                mark_gone(p);
+            changed = true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (anyGone && now - lastReopen >= std::chrono::milliseconds(kReopenIntervalMs)) {
+            lastReopen = now;
+            for (int i = 1; i <= COM_PORTS; ++i)
+                if (g_ports[i].open && g_ports[i].gone)
+                    try_reopen(g_ports[i]);
+        }
+        if (changed)
+            g_arrived.notify_all();
+    }
+}
+
+// Stops the reader when the process ends, so no thread outlives the queues.
+struct ReaderShutdown {
+    ~ReaderShutdown()
+    {
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_stop = true;
+        }
+        serialdev::wake();
+        if (g_reader.joinable())
+            g_reader.join();
+    }
+} g_readerShutdown;
+
+void start_reader_locked()
+{
+    if (!g_reader.joinable())
+        g_reader = std::thread(reader_loop);
+}
+
+void close_locked(Port &p)
+{
+    if (p.fd >= 0)
+        serialdev::close(p.fd);
+    p.fd = -1;
+    p.open = false;
+    p.gone = false;
+    ++p.generation;
+    clear_queue(p);
+}
+
+// The open port, or a ComError through the caller's reporting.
+int check_open(int port, const char *operation)
+{
+    if (!valid_port(port))
+        return lib_fail(operation, port_name(port), COM_ERR_BAD_PORT, ComErrorText(COM_ERR_BAD_PORT));
+    if (!g_ports[port].open)
+        return lib_fail(operation, port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
+    return 0;
+}
+
+// Applies changed settings to an open port (flow control, rates).
+int reconfigure(int port, const char *operation, void (*change)(serialdev::Settings &, int), int value)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int check = check_open(port, operation);
+    if (check != 0)
+        return check;
+    Port &p = g_ports[port];
+    serialdev::Settings s = p.settings;
+    change(s, value);
+    const int result = p.gone ? 0 : serialdev::apply(p.fd, s);
+    if (result != 0)
+        return lib_fail(operation, port_name(port), result, ComErrorText(result));
+    p.settings = s;
+    return 0;
+}
+
+} // namespace
+
+const char *ComErrorText(int code)
+{
+    switch (code) {
+    case 0: return "no error";
+    case COM_ERR_SYSTEM: return "unexpected system error";
+    case COM_ERR_BAD_PORT: return "port number out of range";
+    case COM_ERR_NOT_OPEN: return "port not open";
+    case COM_ERR_NO_DEVICE: return "no such device";
+    case COM_ERR_PERMISSION: return "permission denied";
+    case COM_ERR_BUSY: return "port in use by another program";
+    case COM_ERR_NOT_SERIAL: return "not a serial device";
+    case COM_ERR_BAD_SETTING: return "setting not supported";
+    case COM_ERR_DEVICE_GONE: return "device gone";
+    }
+    return "unknown error";
+}
+
+int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int /*outputQueueSize: no writes are queued*/)
+{
+    const char *operation = "OpenCom";
+    if (!valid_port(port))
+        return lib_fail(operation, port_name(port), COM_ERR_BAD_PORT, ComErrorText(COM_ERR_BAD_PORT));
+    serialdev::Settings s;
+    s.baud = baud;
+    s.parity = parity;
+    s.dataBits = dataBits;
+    s.stopBits = stopBits;
+    const std::string path = port_map_resolve(port, deviceName);
+
+    std::unique_lock<std::mutex> lock(g_mutex);
+    Port &p = g_ports[port];
+    close_locked(p);
+    lock.unlock();
+    // Opening a device can take a moment; the reader goes on meanwhile.
+    const int fd = path.empty() ? COM_ERR_NO_DEVICE : serialdev::open(path.c_str(), s);
+    if (fd < 0) {
+        const std::string text = std::string(ComErrorText(fd)) + ": " + (path.empty() ? "none" : path);
+        return lib_fail(operation, port_name(port), fd, text.c_str());
+    }
+    lock.lock();
+    p.fd = fd;
+    p.open = true;
+    p.gone = false;
+    ++p.generation;
+    p.settings = s;
+    p.path = path;
+    p.timeout = 10.0;
+    p.capacity = inputQueueSize <= 0 || inputQueueSize > COM_QUEUE_MAX ? COM_QUEUE_MAX : inputQueueSize;
+    clear_queue(p);
+    start_reader_locked();
+    lock.unlock();
+    serialdev::wake();
+    lib_ok(port_name(port));
+    return 0;
+}
+
+int OpenCom(int port, const char *deviceName)
+{
+    return OpenComConfig(port, deviceName, 9600, 0, 8, 1, COM_QUEUE_MAX, 512);
+}
+
+int CloseCom(int port)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int check = check_open(port, "CloseCom");
+    if (check != 0)
+        return check;
+    close_locked(g_ports[port]);
+    g_arrived.notify_all();
+    return 0;
+}
+
+int SetXMode(int port, int mode)
+{
+    return reconfigure(port, "SetXMode", [](serialdev::Settings &s, int v) { s.xonxoff = v != 0; }, mode);
+}
+
+int SetCTSMode(int port, int mode)
+{
+    return reconfigure(port, "SetCTSMode", [](serialdev::Settings &s, int v) { s.rtscts = v != 0; }, mode);
+}
+
+int SetComTime(int port, double seconds)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int check = check_open(port, "SetComTime");
+    if (check != 0)
+        return check;
+    g_ports[port].timeout = seconds > 0 ? seconds : 0.0;
+    return 0;
+}
+
+int FlushInQ(int port)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        const int check = check_open(port, "FlushInQ");
+        if (check != 0)
+            return check;
+        Port &p = g_ports[port];
+        if (!p.gone)
+            serialdev::flush_input(p.fd);
+        clear_queue(p);
+    }
+    serialdev::wake(); // the port may have been left out of the wait while full
+    return 0;
+}
+
+int GetInQLen(int port)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int check = check_open(port, "GetInQLen");
+    if (check != 0)
+        return check;
+    const Port &p = g_ports[port];
+    if (p.gone && p.count == 0)
+        return lib_fail("GetInQLen", port_name(port), COM_ERR_DEVICE_GONE,
+                        ComErrorText(COM_ERR_DEVICE_GONE));
+    return p.count;
+}
+
+int ComRd(int port, char *buffer, int count)
+{
+    std::unique_lock<std::mutex> lock(g_mutex);
+    const int check = check_open(port, "ComRd");
+    if (check != 0)
+        return check;
+    if (buffer == nullptr || count < 0)
+        return lib_fail("ComRd", port_name(port), COM_ERR_SYSTEM, "invalid argument");
+    Port &p = g_ports[port];
+    const unsigned generation = p.generation;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(p.timeout));
+    // Wait for the missing bytes, unless the port closes or hangs up meanwhile.
+    g_arrived.wait_until(lock, deadline, [&] {
+        return p.count >= count || !p.open || p.gone || p.generation != generation;
+    });
+    if (!p.open)
+        return lib_fail("ComRd", port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
+    const bool wasFull = p.count >= p.capacity;
+    const int n = count < p.count ? count : p.count;
+    const int first = n < p.capacity - p.head ? n : p.capacity - p.head;
+    std::memcpy(buffer, p.queue + p.head, static_cast<std::size_t>(first));
+    std::memcpy(buffer + first, p.queue, static_cast<std::size_t>(n - first));
+    p.head = (p.head + n) % p.capacity;
+    p.count -= n;
+    if (p.count == 0)
+        p.head = 0;
+    lock.unlock();
+    if (wasFull && n > 0)
+        serialdev::wake(); // room again: take the device's bytes once more
+    return n;
+}
+
+void SeamReloadPortMap()
+{
+    port_map_forget();
+}
+
+std::string SeamPortPath(int port)
+{
+    return port_map_resolve(port, "");
+}

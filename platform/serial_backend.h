@@ -1,0 +1,45 @@
+// serial_backend.h - the operating system's serial devices.
+//
+// The one place where the engine touches a serial device. The queues, the
+// reader thread and the port numbers live above it (serial.cpp); a Windows
+// back end would provide these functions over its own calls.
+#pragma once
+
+#include <cstddef>
+
+namespace serialdev {
+
+struct Settings {
+    long baud = 9600;
+    int parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int dataBits = 8; // 5..8
+    int stopBits = 1; // 1 or 2
+    bool xonxoff = false;
+    bool rtscts = false;
+};
+
+// Whether the settings can be applied at all (a supported rate, and so on).
+bool valid(const Settings &settings);
+
+// Opens the device exclusively, non-blocking, in raw mode with the settings,
+// and discards what the device sent before. Returns a descriptor (>= 0) or a
+// ComError (no device, permission, busy, not serial, bad setting, system).
+int open(const char *path, const Settings &settings);
+// Applies new settings to an open device; 0 or a ComError.
+int apply(int fd, const Settings &settings);
+void flush_input(int fd);
+// Reads up to max bytes that are waiting. Returns the count (> 0), 0 when
+// nothing is waiting, or COM_ERR_DEVICE_GONE when the device hung up.
+long read_some(int fd, unsigned char *buffer, std::size_t max);
+void close(int fd);
+
+// What a wait found for one descriptor.
+enum Readiness { Idle, Readable, HungUp };
+
+// Waits until one of fds is readable or hung up, wake() is called, or
+// timeoutMs passes (-1: no limit). Fills ready[i] for each fd.
+void wait(const int *fds, Readiness *ready, int count, int timeoutMs);
+// Ends the current or next wait() early; safe from any thread.
+void wake();
+
+} // namespace serialdev

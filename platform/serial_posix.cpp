@@ -1,0 +1,208 @@
+// POSIX back end of the serial services: termios, as terminal programs use.
+#include "serial_backend.h"
+
+#include "engine.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace serialdev {
+
+namespace {
+
+struct Rate {
+    long baud;
+    speed_t code;
+};
+
+constexpr Rate kRates[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool rate_code(long baud, speed_t &code)
+{
+    for (const Rate &r : kRates) {
+        if (r.baud == baud) {
+            code = r.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+int open_error(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO: // a ttyS node without a UART behind it
+        return COM_ERR_NO_DEVICE;
+    case EACCES:
+    case EPERM:
+        return COM_ERR_PERMISSION;
+    case EBUSY:
+        return COM_ERR_BUSY;
+    case EISDIR:
+    case ENOTTY:
+        return COM_ERR_NOT_SERIAL;
+    default:
+        return COM_ERR_SYSTEM;
+    }
+}
+
+tcflag_t size_flag(int dataBits)
+{
+    switch (dataBits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+
+int wake_fd()
+{
+    static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
+bool valid(const Settings &s)
+{
+    speed_t code;
+    return rate_code(s.baud, code) && s.parity >= 0 && s.parity <= 4 && s.dataBits >= 5 &&
+           s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2);
+}
+
+int apply(int fd, const Settings &s)
+{
+    speed_t code;
+    if (!valid(s) || !rate_code(s.baud, code))
+        return COM_ERR_BAD_SETTING;
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return COM_ERR_NOT_SERIAL;
+    // Raw: every byte passes unaltered, none is interpreted or echoed.
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CREAD | CLOCAL | size_flag(s.dataBits);
+    if (s.parity != 0)
+        tio.c_cflag |= PARENB;
+    if (s.parity == 1 || s.parity == 3)
+        tio.c_cflag |= PARODD;
+    if (s.parity >= 3)
+        tio.c_cflag |= CMSPAR;
+    if (s.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    if (s.rtscts)
+        tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (s.xonxoff)
+        tio.c_iflag |= IXON | IXOFF;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0)
+        return COM_ERR_BAD_SETTING;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0)
+        return errno == EINVAL ? COM_ERR_BAD_SETTING : COM_ERR_SYSTEM;
+    return 0;
+}
+
+int open(const char *path, const Settings &settings)
+{
+    if (!valid(settings))
+        return COM_ERR_BAD_SETTING;
+    int fd;
+    do {
+        fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return open_error(errno);
+    int result = 0;
+    if (!isatty(fd))
+        result = COM_ERR_NOT_SERIAL;
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        result = errno == EWOULDBLOCK ? COM_ERR_BUSY : COM_ERR_SYSTEM;
+    else if (ioctl(fd, TIOCEXCL) != 0)
+        result = COM_ERR_SYSTEM;
+    else
+        result = apply(fd, settings);
+    if (result != 0) {
+        ::close(fd);
+        return result;
+    }
+    tcflush(fd, TCIFLUSH);
+    return fd;
+}
+
+void flush_input(int fd)
+{
+    tcflush(fd, TCIFLUSH);
+}
+
+long read_some(int fd, unsigned char *buffer, std::size_t max)
+{
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, max);
+        if (n > 0)
+            return static_cast<long>(n);
+        if (n == 0)
+            return COM_ERR_DEVICE_GONE; // end of file on a terminal: hung up
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return COM_ERR_DEVICE_GONE;
+    }
+}
+
+void close(int fd)
+{
+    // Leave the terminal open to others again, then let go of it.
+    ioctl(fd, TIOCNXCL);
+    ::close(fd);
+}
+
+void wait(const int *fds, Readiness *ready, int count, int timeoutMs)
+{
+    pollfd set[COM_PORTS + 1];
+    if (count > COM_PORTS)
+        count = COM_PORTS;
+    for (int i = 0; i < count; ++i)
+        set[i] = pollfd{fds[i], POLLIN, 0};
+    set[count] = pollfd{wake_fd(), POLLIN, 0};
+    int n;
+    do {
+        n = poll(set, static_cast<nfds_t>(count) + 1, timeoutMs);
+    } while (n < 0 && errno == EINTR);
+    for (int i = 0; i < count; ++i) {
+        const short r = n > 0 ? set[i].revents : 0;
+        ready[i] = (r & POLLIN) ? Readable : (r & (POLLHUP | POLLERR | POLLNVAL)) ? HungUp : Idle;
+    }
+    if (n > 0 && (set[count].revents & POLLIN)) {
+        eventfd_t value;
+        eventfd_read(wake_fd(), &value);
+    }
+}
+
+void wake()
+{
+    eventfd_write(wake_fd(), 1);
+}
+
+} // namespace serialdev

@@ -1,0 +1,183 @@
+#include "text_box.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+
+namespace ui {
+
+TextBox::TextBox(QWidget *parent) : QAbstractScrollArea(parent)
+{
+    m_lines.push_back(Line{});
+    setFocusPolicy(Qt::ClickFocus);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+void TextBox::setBackground(int rgb)
+{
+    QPalette p = viewport()->palette();
+    p.setColor(QPalette::Base, QColor::fromRgb(static_cast<QRgb>(rgb)));
+    viewport()->setPalette(p);
+}
+
+void TextBox::append(const char *bytes)
+{
+    QScrollBar *bar = verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+    const char *p = bytes;
+    // A CR at the end of the last append and an LF at the start of this one
+    // are one line break.
+    if (m_afterCR && *p == '\n')
+        ++p;
+    m_afterCR = false;
+    while (*p != '\0') {
+        const char *end = p;
+        while (*end != '\0' && *end != '\r' && *end != '\n')
+            ++end;
+        appendSegment(p, static_cast<int>(end - p));
+        if (*end == '\0')
+            break;
+        breakLine(false);
+        if (end[0] == '\r' && end[1] == '\n')
+            ++end;
+        else if (end[0] == '\r' && end[1] == '\0')
+            m_afterCR = true;
+        p = end + 1;
+    }
+    const int dropped = trim();
+    updateScrollBars();
+    if (atBottom)
+        bar->setValue(bar->maximum());
+    else if (dropped > 0)
+        bar->setValue(bar->value() - dropped);
+    viewport()->update();
+}
+
+void TextBox::reset(const char *bytes)
+{
+    m_lines.clear();
+    m_lines.push_back(Line{});
+    m_chars = 0;
+    m_widest = 0;
+    m_afterCR = false;
+    verticalScrollBar()->setValue(0);
+    append(bytes);
+}
+
+void TextBox::appendSegment(const char *bytes, int length)
+{
+    while (length > 0) {
+        Line &line = m_lines.back();
+        const int room = kMaxLineLength - static_cast<int>(line.text.size());
+        if (room == 0) {
+            breakLine(true);
+            continue;
+        }
+        const int n = length < room ? length : room;
+        line.text.append(QLatin1String(bytes, n));
+        m_chars += n;
+        m_widest = std::max(m_widest, static_cast<int>(line.text.size()));
+        bytes += n;
+        length -= n;
+    }
+}
+
+void TextBox::breakLine(bool folded)
+{
+    m_lines.back().folded = folded;
+    m_lines.push_back(Line{});
+}
+
+int TextBox::trim()
+{
+    int dropped = 0;
+    while (m_lines.size() > 1 &&
+           (static_cast<int>(m_lines.size()) > kMaxLines || m_chars > kMaxChars)) {
+        m_chars -= m_lines.front().text.size();
+        m_lines.pop_front();
+        ++dropped;
+    }
+    return dropped;
+}
+
+QString TextBox::text() const
+{
+    QString all;
+    all.reserve(static_cast<int>(m_chars + static_cast<long>(m_lines.size())));
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        all += m_lines[i].text;
+        if (i + 1 < m_lines.size() && !m_lines[i].folded)
+            all += '\n';
+    }
+    return all;
+}
+
+int TextBox::visibleLines() const
+{
+    const int height = fontMetrics().lineSpacing();
+    return std::max(1, viewport()->height() / std::max(1, height));
+}
+
+void TextBox::updateScrollBars()
+{
+    verticalScrollBar()->setPageStep(visibleLines());
+    verticalScrollBar()->setRange(0, std::max(0, lineCount() - visibleLines()));
+    const int widest = m_widest * fontMetrics().horizontalAdvance(QLatin1Char('M')) + 8;
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setRange(0, std::max(0, widest - viewport()->width()));
+}
+
+void TextBox::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    const bool atBottom = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    updateScrollBars();
+    if (atBottom)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void TextBox::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+    const QFontMetrics metrics = fontMetrics();
+    const int height = metrics.lineSpacing();
+    const int first = verticalScrollBar()->value();
+    const int x = 4 - horizontalScrollBar()->value();
+    int y = metrics.ascent() + 2;
+    for (int i = first; i < lineCount() && y - metrics.ascent() < viewport()->height(); ++i) {
+        painter.drawText(x, y, m_lines[static_cast<std::size_t>(i)].text);
+        y += height;
+    }
+}
+
+void TextBox::copyAll() const
+{
+    QApplication::clipboard()->setText(text());
+}
+
+void TextBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    menu.addAction(tr("Copy all"), this, [this] { copyAll(); });
+    menu.exec(event->globalPos());
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
+        copyAll();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+} // namespace ui

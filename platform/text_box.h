@@ -1,0 +1,63 @@
+// text_box.h - a read-only text view that bounds its own memory.
+//
+// The live view of a chatty port may be appended to for hours without anyone
+// cutting it back. This view keeps at most kMaxLines lines and about kMaxChars
+// characters, dropping the oldest; a stream without line breaks is folded
+// every kMaxLineLength characters so no line grows without end. Appending
+// costs time in proportion to the new text only: lines are drawn as they
+// scroll into view, never laid out as a whole.
+//
+// Each byte is one Latin-1 character; CR LF, a lone CR and a lone LF each make
+// one line break, also when CR and LF arrive in different appends.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QString>
+
+#include <deque>
+
+namespace ui {
+
+class TextBox : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    static constexpr int kMaxLines = 2000;
+    static constexpr long kMaxChars = 1L << 20;
+    static constexpr int kMaxLineLength = 1024;
+
+    explicit TextBox(QWidget *parent = nullptr);
+
+    void append(const char *bytes);
+    void reset(const char *bytes);
+    // The whole text: hard line breaks as '\n', folded lines joined again.
+    QString text() const;
+    int lineCount() const { return static_cast<int>(m_lines.size()); }
+    long charCount() const { return m_chars; }
+    void setBackground(int rgb);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    struct Line {
+        QString text;
+        bool folded = false; // the next line continues this one
+    };
+
+    void appendSegment(const char *bytes, int length);
+    void breakLine(bool folded);
+    int trim(); // returns the number of lines dropped
+    void updateScrollBars();
+    int visibleLines() const;
+    void copyAll() const;
+
+    std::deque<Line> m_lines; // the last line is the one being written
+    long m_chars = 0;
+    int m_widest = 0;         // longest line seen, in characters
+    bool m_afterCR = false;   // a CR ended the previous append
+};
+
+} // namespace ui

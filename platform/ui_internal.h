@@ -1,0 +1,81 @@
+// ui_internal.h - the user-interface engine's own structures.
+//
+// Shared by the engine's files and its test seams; the program never sees
+// them. A panel is a window of controls built from a panel resource; every
+// operator action and timer tick reaches the program through deliver(), the
+// one gate that keeps callbacks one at a time.
+#pragma once
+
+#include "engine.h"
+#include "panel_resource.h"
+
+#include <QByteArray>
+#include <QLabel>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+
+class QMessageBox;
+
+namespace ui {
+
+struct Control {
+    int id = 0;
+    Kind kind = Kind::Caption;
+    QString name;
+    QPointer<QWidget> body;   // null for a timer
+    QPointer<QLabel> label;   // a label beside the body, where the kind has one
+    QPointer<QTimer> timer;   // timers only
+    CtrlCallbackPtr callback = nullptr;
+    QString callbackName;
+    bool indicator = false;
+    int background = -1;      // text box background as set, RGB; -1 default
+    QList<int> ringValues;    // ring: the value of each item
+};
+
+// The window of a panel. Closing a top-level panel from its frame ends the
+// event loop as QuitUserInterface does; a popup closes only when the program
+// discards it.
+class PanelWindow : public QWidget {
+    Q_OBJECT
+public:
+    PanelWindow(int handle, QWidget *parent);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    int m_handle;
+};
+
+struct Panel {
+    int handle = 0;
+    int parent = 0;
+    int resource = 0;
+    QPointer<PanelWindow> window;
+    std::map<int, Control> controls; // by control id; nodes never move
+};
+
+Panel *find_panel(int handle);
+Control *find_control(int panel, int control);
+
+// Hands an event to the control's callback, unless another callback (or a
+// popup it shows) is running or the event loop is ending: then it is dropped.
+void deliver(int panel, int control, int event);
+
+// Builds panel `resource` from resource text; `where` names it in messages.
+int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
+
+// Popups: the real modal popup open now (or null), and the test seam's answers.
+QMessageBox *open_popup();
+struct PopupAnswers {
+    bool enabled = false;
+    int answer = 0;
+};
+PopupAnswers &popup_answers();
+
+} // namespace ui
