@@ -1,0 +1,45 @@
+// vorn_utl - days, day directories, data-file names, and opening data files.
+//
+// The day of year (1..366) names the day directory "Dddd" in the start-up
+// directory and starts every data-file name. A data file is named
+//     ddd sssss . C pp      e.g. 04500065.C07
+// day of year (3 digits), seconds since midnight (5 digits), ".C", port (2
+// digits); the first 10 characters, shared by all files opened together, are
+// the file-name base. Names carry no year: the same name recurs a year later,
+// so an existing data file is appended to, never emptied.
+#pragma once
+
+#include "engine.h"
+
+enum { FILE_NAME_LEN = 12, FILE_BASE_LEN = 10, DAY_DIR_LEN = 4 };
+
+extern const int cal_day[2][13]; // days before each month (column 1..12), normal and leap year
+extern int jday;                 // day of year of the day directory in use; 0 before the first
+extern char data_dir[PATH_LEN];  // name of the current day directory, "Dddd"
+extern char file_nm_base[FILE_BASE_LEN + 1];
+
+// 1 for a Gregorian leap year, else 0.
+int isleap(int year);
+// Day of year 1..366 of a date straight from the clock (not range-checked).
+int calc_julian(int month, int day, int year);
+// Reads the clock; returns 1 when today is jday, else sets jday to today and
+// returns 0. Only the day of year is compared, not the year.
+int ck_julian(void);
+
+// Makes base_dir current again. 1 on success; 0 after the "Disk ERROR!" popup.
+int back_ddr(void);
+// Makes the day directory of jday (when missing) inside the current
+// directory, which must be the base directory, and enters it. 1 on success;
+// 0 after the "Disk ERROR!" popup.
+int create_ddr(void);
+// Builds file_nm_base from a new reading of the clock.
+void create_fn_base(void);
+// Writes the data-file name of port (1..18) into name: the base and the port.
+void create_fn(char name[PATH_LEN], int port);
+
+// Opens the port's data file file_name[port] in the current directory for
+// appending (created when missing) into file_handle[port], and labels the
+// port's display slot. When the open fails the operator is asked whether to
+// go on without the port: yes sets file_stat[port] to 0. Returns 0 only when
+// the operator declined, 255 otherwise.
+int ck_file_stat(int port);

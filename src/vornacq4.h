@@ -1,0 +1,92 @@
+// vornacq4 - the logging run: the main panel, starting a run, and the state
+// every run keeps.
+//
+// The program's story (main.cpp): start the engine, load the main panel,
+// probe the ports, show the panel, load the port table, and hand the thread
+// to the event loop. A countdown starts a run by itself unless the operator
+// cancels it or presses start first. A run starts at most once: it opens one
+// data file per logged port in the day directory, opens the ports, and
+// enables the acquisition timer; it lasts until the program ends.
+//
+// Every callback acts on one event (commit, left click or timer tick), looks
+// at no other argument and returns 0.
+#pragma once
+
+#include "engine.h"
+#include "vorncoms.h"
+
+// The panel resource, looked up beside the executable.
+#define PANEL_FILE "vornacq4.uir"
+
+// Panel resource numbers.
+enum { config_popup = 1, main_panel = 2 };
+
+// Controls of main_panel.
+enum MainPanelControl {
+    start_button = 12,
+    pause_button = 14,
+    hour_check = 15,
+    minute_check = 16,
+    minute_count = 17,
+    config_button = 18,
+    acq_timer = 24,
+    countdown_box = 25,
+    countdown_timer = 26,
+    countdown_label = 27,
+    quit_button = 28,
+    manual_start_button = 29, // carries stop_click
+};
+
+// Display slot 1..5 -> its text box, LED and file-name box. Entry 0 repeats
+// entry 1 and is never read: slot 0 means "not displayed".
+extern const int pc_idx[MAX_SLOT + 1];
+extern const int pl_idx[MAX_SLOT + 1];
+extern const int pf_idx[MAX_SLOT + 1];
+
+// A port's input queue holds COM_QUEUE_MAX bytes; one read per tick drains it,
+// and the receive buffer keeps one byte more for the zero that ends the text.
+enum { RX_BUF_LEN = COM_QUEUE_MAX + 1 };
+// Hexadecimal text of one tick: 3 characters a byte, 2 a line break, 1 zero.
+enum { HEX_BUF_LEN = 3200, HEX_LINE_BYTES = 16 };
+// The countdown shows 10..0, then the next tick starts the run.
+enum { COUNTDOWN_START = 11 };
+
+// Set by main.
+extern int panelHandle;
+extern char base_dir[PATH_LEN];
+
+// The run state.
+extern int file_stat[PORT_SLOTS];       // 1 while the port's bytes go to its data file
+extern int file_handle[PORT_SLOTS];     // the data file's handle; -1 after a failed open
+extern char file_name[PORT_SLOTS][PATH_LEN];
+extern int logging_active;              // 1 while logging runs (not before a run, not paused)
+extern int paused_stat[PORT_SLOTS];     // file_stat kept while logging is paused
+extern short hourly_mode;               // 1: files roll over every hour; 0: every file_minutes
+extern int file_minutes;
+extern int minutes_left;
+extern int cur_hour, cur_min;
+extern int file_hour;
+extern int last_min;
+extern short refresh_count;
+extern unsigned char rx_buf[PORT_SLOTS][RX_BUF_LEN];
+extern int in_q_len[PORT_SLOTS];
+extern char hex_buf[PORT_SLOTS][HEX_BUF_LEN];
+extern int have_cvted[PORT_SLOTS];      // bytes to go before the next hexadecimal line break
+extern int to_cvt;
+extern int have_cvt;
+extern char *hex_cursor;
+extern unsigned char hi_nibble, lo_nibble;
+extern int countdown_value;
+extern const unsigned short to_hex[16];
+
+// Cancels a pending automatic start for good: stops the countdown timer and
+// hides the countdown.
+void stop_auto(void);
+
+// Callbacks of main_panel.
+int Shutdown(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int SelectHour(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int SelectMinute(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int stop_click(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int acquire_data(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int auto_start(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
