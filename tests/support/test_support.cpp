@@ -1,0 +1,173 @@
+#include "test_support.h"
+
+#include "engine.h"
+#include "engine_seams.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <pty.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <ftw.h>
+
+namespace testing_support {
+
+namespace {
+
+int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return ::remove(path);
+}
+
+} // namespace
+
+TempDir::TempDir()
+{
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) != nullptr)
+        m_previous = previous;
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/vorn-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_path = buffer.data();
+    if (chdir(m_path.c_str()) != 0)
+        throw std::runtime_error("chdir failed");
+}
+
+TempDir::~TempDir()
+{
+    if (!m_previous.empty() && chdir(m_previous.c_str()) != 0)
+        std::perror("chdir");
+    // Make everything removable again, then remove the tree.
+    std::string fix = "chmod -R u+rwx '" + m_path + "' 2>/dev/null";
+    if (std::system(fix.c_str()) != 0) {
+    }
+    nftw(m_path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+Pty::Pty()
+{
+    char name[256];
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    m_path = name;
+}
+
+Pty::~Pty()
+{
+    close();
+}
+
+void Pty::write(const std::string &bytes) const
+{
+    write(bytes.data(), bytes.size());
+}
+
+void Pty::write(const void *bytes, std::size_t count) const
+{
+    const char *p = static_cast<const char *>(bytes);
+    while (count > 0) {
+        const ssize_t n = ::write(m_master, p, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw std::runtime_error(std::string("write to pty master failed: ") + std::strerror(errno));
+        p += n;
+        count -= static_cast<std::size_t>(n);
+    }
+}
+
+void Pty::close()
+{
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+    m_slave = m_master = -1;
+}
+
+std::string port_map_text(const std::map<int, std::string> &paths)
+{
+    std::ostringstream out;
+    out << "# written by the test\n";
+    for (int port = 1; port <= 18; ++port) {
+        auto it = paths.find(port);
+        out << "COM" << port << " " << (it != paths.end() ? it->second : "none") << "\n";
+    }
+    return out.str();
+}
+
+void write_file(const std::string &path, const std::string &contents)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_directory(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> list_dir(const std::string &path)
+{
+    std::vector<std::string> names;
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return names;
+    while (dirent *e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+PortRig::PortRig(const std::vector<int> &ptyPorts)
+{
+    std::map<int, std::string> paths;
+    for (int port : ptyPorts) {
+        m_ptys[port] = std::make_unique<Pty>();
+        paths[port] = m_ptys[port]->path();
+    }
+    write_file("comports.map", port_map_text(paths));
+    SeamReloadPortMap();
+}
+
+void start_engine()
+{
+    static char arg0[] = "vornacq4-test";
+    static char *argv[] = {arg0, nullptr};
+    ASSERT_EQ(InitEngine(0, argv, 0), 1);
+}
+
+} // namespace testing_support

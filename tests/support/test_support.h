@@ -1,0 +1,76 @@
+// Shared test fixtures: temporary start-up directories, pseudo-terminals that
+// stand in for serial devices, and comports.map files that name them.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory that becomes the current directory; the old current
+// directory is restored and the tree removed on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return m_path; }
+    std::string file(const std::string &name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+    std::string m_previous;
+};
+
+// A pseudo-terminal pair: the test writes on the master side as the
+// instrument would; path() is the slave device the logger opens.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    const std::string &path() const { return m_path; }
+    int master() const { return m_master; }
+    // Writes every byte (blocking while the terminal's buffer is full).
+    void write(const std::string &bytes) const;
+    void write(const void *bytes, std::size_t count) const;
+    // Closes both sides: the device hangs up and disappears.
+    void close();
+
+private:
+    int m_master = -1;
+    int m_slave = -1; // held open so the device exists while the logger has it closed
+    std::string m_path;
+};
+
+// comports.map text: the given ports mapped to paths, every other port none.
+std::string port_map_text(const std::map<int, std::string> &paths);
+void write_file(const std::string &path, const std::string &contents);
+std::string read_file(const std::string &path);
+bool file_exists(const std::string &path);
+bool is_directory(const std::string &path);
+// Names in a directory, sorted, without "." and "..".
+std::vector<std::string> list_dir(const std::string &path);
+
+// All 18 ports mapped: those listed to fresh pseudo-terminals, the rest none.
+// Writes comports.map into the current directory and makes the engine read it.
+class PortRig {
+public:
+    explicit PortRig(const std::vector<int> &ptyPorts);
+    Pty &pty(int port) { return *m_ptys.at(port); }
+    bool has(int port) const { return m_ptys.count(port) != 0; }
+
+private:
+    std::map<int, std::unique_ptr<Pty>> m_ptys;
+};
+
+// Starts the engine for a test process (offscreen); safe to call repeatedly.
+void start_engine();
+
+} // namespace testing_support
