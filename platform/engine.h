@@ -172,7 +172,8 @@ int FlushInQ(int port);
 // whose device went away and whose queue is empty.
 int GetInQLen(int port);
 // Hands over up to count bytes in arrival order, waiting up to the port's
-// time-out for the rest. Returns the number of bytes read or a ComError.
+// time-out for the rest. Returns the number of bytes read, or a ComError
+// (COM_ERR_DEVICE_GONE once a departed device's queue is empty).
 int ComRd(int port, char *buffer, int count);
 
 // While disabled, a failing serial or file operation only returns its code;

@@ -11,7 +11,7 @@ namespace {
 
 std::mutex g_mutex;
 bool g_enabled = true;
-// subject -> "operation:code" of the failure last printed for it
+// subject -> the error code last printed for it
 std::map<std::string, std::string> g_last;
 
 } // namespace
@@ -33,7 +33,8 @@ int lib_fail(const char *operation, const char *subject, int code, const char *t
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_enabled)
         return code;
-    std::string key = std::string(operation) + ":" + std::to_string(code);
+    // One line per change of the subject's error, whichever call meets it.
+    const std::string key = std::to_string(code);
     std::string &last = g_last[subject];
     if (last == key)
         return code;

@@ -285,6 +285,7 @@ int CloseCom(int port)
         return check;
     close_locked(g_ports[port]);
     g_arrived.notify_all();
+    serialdev::wake(); // the reader lets go of the device it was waiting on
     return 0;
 }
 
@@ -356,6 +357,8 @@ int ComRd(int port, char *buffer, int count)
     });
     if (!p.open)
         return lib_fail("ComRd", port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
+    if (p.gone && p.count == 0 && count > 0)
+        return lib_fail("ComRd", port_name(port), COM_ERR_DEVICE_GONE, ComErrorText(COM_ERR_DEVICE_GONE));
     const bool wasFull = p.count >= p.capacity;
     const int n = count < p.count ? count : p.count;
     const int first = n < p.capacity - p.head ? n : p.capacity - p.head;

@@ -47,6 +47,7 @@ int open_error(int err)
 {
     switch (err) {
     case ENOENT:
+    case ENOTDIR: // a path through something that is no directory
     case ENODEV:
     case ENXIO:
     case EIO: // a ttyS node without a UART behind it
@@ -173,7 +174,11 @@ long read_some(int fd, unsigned char *buffer, std::size_t max)
 
 void close(int fd)
 {
-    // Leave the terminal open to others again, then let go of it.
+    // Leave the terminal open to others again, then let go of it. The lock is
+    // dropped explicitly: a reader thread still waiting in poll() holds the
+    // open file until it wakes, and with it a lock that close() alone would
+    // leave in place.
+    flock(fd, LOCK_UN);
     ioctl(fd, TIOCNXCL);
     ::close(fd);
 }
