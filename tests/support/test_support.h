@@ -37,6 +37,8 @@ public:
 
     const std::string &path() const { return m_path; }
     int master() const { return m_master; }
+    // The test's own descriptor of the device, to read its terminal settings.
+    int slave() const { return m_slave; }
     // Writes every byte (blocking while the terminal's buffer is full).
     void write(const std::string &bytes) const;
     void write(const void *bytes, std::size_t count) const;

@@ -1,0 +1,122 @@
+// Library errors on stderr: one line per new failure of a port or file, so a
+// port that stays missing does not flood the log at every tick.
+#include "engine.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using testing_support::PortRig;
+using testing_support::TempDir;
+
+namespace {
+
+int lines(const std::string &text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// stderr of fn()
+template <typename Fn> std::string stderr_of(Fn fn)
+{
+    testing::internal::CaptureStderr();
+    fn();
+    return testing::internal::GetCapturedStderr();
+}
+
+} // namespace
+
+TEST(LibraryErrors, FailingOpenPrintsOneLineNamingThePort)
+{
+    TempDir dir;
+    PortRig rig({});
+    const std::string err = stderr_of([] { EXPECT_EQ(OpenCom(3, ""), COM_ERR_NO_DEVICE); });
+    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_NE(err.find("COM3"), std::string::npos) << err;
+}
+
+TEST(LibraryErrors, RepeatedFailureIsPrintedOnce)
+{
+    TempDir dir;
+    PortRig rig({});
+    const std::string err = stderr_of([] {
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(GetInQLen(5), COM_ERR_NOT_OPEN);
+    });
+    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_NE(err.find("COM5"), std::string::npos) << err;
+}
+
+TEST(LibraryErrors, SameErrorFromDifferentCallsIsPrintedOnce)
+{
+    // An acquisition tick asks a closed port for its queue and reads it in turn.
+    TempDir dir;
+    PortRig rig({});
+    const std::string err = stderr_of([] {
+        char byte;
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(GetInQLen(5), COM_ERR_NOT_OPEN);
+            EXPECT_EQ(ComRd(5, &byte, 1), COM_ERR_NOT_OPEN);
+            EXPECT_EQ(FlushInQ(5), COM_ERR_NOT_OPEN);
+        }
+    });
+    EXPECT_EQ(lines(err), 1) << err;
+}
+
+TEST(LibraryErrors, EachPortIsReportedForItself)
+{
+    TempDir dir;
+    PortRig rig({});
+    const std::string err = stderr_of([] {
+        for (int i = 0; i < 3; ++i) {
+            GetInQLen(5);
+            GetInQLen(6);
+        }
+    });
+    EXPECT_EQ(lines(err), 2) << err;
+}
+
+TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
+{
+    TempDir dir;
+    PortRig rig({7});
+    const std::string err = stderr_of([] {
+        GetInQLen(7);
+        GetInQLen(7);
+        ASSERT_EQ(OpenCom(7, ""), 0);
+        ASSERT_EQ(CloseCom(7), 0);
+        GetInQLen(7);
+        GetInQLen(7);
+    });
+    EXPECT_EQ(lines(err), 2) << err;
+}
+
+TEST(LibraryErrors, DisabledPrintsNothingAndEnabledPrintsAgain)
+{
+    TempDir dir;
+    PortRig rig({});
+    DisableBreakOnLibraryErrors();
+    const std::string quiet = stderr_of([] {
+        EXPECT_EQ(OpenCom(2, ""), COM_ERR_NO_DEVICE);
+        EXPECT_EQ(GetInQLen(2), COM_ERR_NOT_OPEN);
+        EXPECT_EQ(RT_OpenFile("no-such-dir/x.dat", 2, 1, 0), -1);
+        EXPECT_EQ(RT_CloseFile(33), -1);
+        EXPECT_EQ(MakeDir("no-such-dir/day"), -1);
+    });
+    EXPECT_EQ(quiet, "");
+    EnableBreakOnLibraryErrors();
+    const std::string loud = stderr_of([] { OpenCom(2, ""); });
+    EXPECT_EQ(lines(loud), 1) << loud;
+}
+
+TEST(LibraryErrors, FileFailureNamesTheFileOnce)
+{
+    TempDir dir;
+    const std::string err = stderr_of([] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(RT_OpenFile("no-such-dir/C3.dat", 2, 1, 0), -1);
+    });
+    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_NE(err.find("no-such-dir/C3.dat"), std::string::npos) << err;
+}
