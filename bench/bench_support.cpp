@@ -1,0 +1,130 @@
+#include "bench_support.h"
+
+#include "engine.h"
+#include "engine_seams.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace bench {
+
+namespace {
+
+// A prime period, so a dropped or repeated block of any usual size
+// (powers of two, the 32000-byte queue) shifts the pattern and is caught.
+constexpr std::size_t kPeriod = 251;
+constexpr std::size_t kChunk = 16384;
+
+// The pattern repeated to kChunk + kPeriod bytes, so any stream position can
+// be compared against one contiguous slice.
+const unsigned char *pattern()
+{
+    static unsigned char bytes[kChunk + kPeriod];
+    static const bool filled = [] {
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(i % kPeriod); // 0..250: NUL, CR, LF, XON...
+        return true;
+    }();
+    (void)filled;
+    return bytes;
+}
+
+} // namespace
+
+void map_only_port(int port, const std::string &path)
+{
+    const std::string file = scratch_dir() + "/comports.map";
+    if (std::FILE *f = std::fopen(file.c_str(), "w")) {
+        for (int p = 1; p <= COM_PORTS; ++p)
+            std::fprintf(f, "COM%d %s\n", p, p == port ? path.c_str() : "none");
+        std::fclose(f);
+    }
+    SeamReloadPortMap();
+}
+
+Pty::Pty()
+{
+    if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
+        m_master = m_slave = -1;
+        return;
+    }
+    char name[128];
+    if (ttyname_r(m_slave, name, sizeof name) == 0)
+        m_path = name;
+    // The writer must never block for good, or it could not be stopped.
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty()
+{
+    if (m_slave >= 0)
+        close(m_slave);
+    if (m_master >= 0)
+        close(m_master);
+}
+
+FloodWriter::FloodWriter(int master) : m_fd(master), m_thread([this] { run(); }) {}
+
+FloodWriter::~FloodWriter()
+{
+    m_stop = true;
+    m_thread.join();
+}
+
+void FloodWriter::run()
+{
+    const unsigned char *bytes = pattern();
+    std::uint64_t written = 0;
+    while (!m_stop.load(std::memory_order_relaxed)) {
+        const ssize_t n = write(m_fd, bytes + written % kPeriod, kChunk);
+        if (n > 0) {
+            written += static_cast<std::uint64_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            // The terminal is full: wait for room, but look at m_stop now and then.
+            pollfd p{m_fd, POLLOUT, 0};
+            poll(&p, 1, 20);
+        } else {
+            return;
+        }
+    }
+}
+
+bool stream_intact(const char *data, std::size_t n, std::uint64_t offset)
+{
+    const unsigned char *bytes = pattern();
+    while (n > 0) {
+        const std::size_t part = n < kChunk ? n : kChunk;
+        if (std::memcmp(data, bytes + offset % kPeriod, part) != 0)
+            return false;
+        data += part;
+        offset += part;
+        n -= part;
+    }
+    return true;
+}
+
+double max_rss_mib()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB on Linux
+}
+
+double rss_now_mib()
+{
+    long pages = 0, resident = 0;
+    if (std::FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+} // namespace bench

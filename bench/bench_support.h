@@ -1,0 +1,68 @@
+// bench_support.h - what the benchmarks share: the scratch directory, a
+// pseudo-terminal standing in for an instrument, and a writer that floods it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace bench {
+
+// The scratch directory under /tmp; it is the current directory for the
+// whole run, so the engine reads comports.map from here and never from the
+// directory the benchmark was started in.
+const std::string &scratch_dir();
+
+// Writes comports.map into the scratch directory with `port` mapped to
+// `path` and every other port marked none, then makes the engine re-read it.
+// No benchmark ever reaches a real /dev/ttyS device.
+void map_only_port(int port, const std::string &path);
+
+// A pseudo-terminal pair: the engine opens path() (the slave side) as a
+// serial device; bytes written to master() arrive there as from a device.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    bool ok() const { return m_master >= 0; }
+    int master() const { return m_master; }
+    const std::string &path() const { return m_path; }
+
+private:
+    int m_master = -1;
+    int m_slave = -1; // held so the device stays in place while the engine opens and closes it
+    std::string m_path;
+};
+
+// Pours a repeating pattern into a pty master as fast as the terminal takes
+// it, on a thread of its own, until destroyed. The pattern holds every byte
+// value that matters to a terminal (NUL, CR, LF, XON, XOFF, ^C), so a reader
+// that checks it with stream_intact() also proves nothing was lost, added or
+// translated on the way.
+class FloodWriter {
+public:
+    explicit FloodWriter(int master);
+    ~FloodWriter();
+    FloodWriter(const FloodWriter &) = delete;
+    FloodWriter &operator=(const FloodWriter &) = delete;
+
+private:
+    void run();
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Whether data[0..n) is the flood pattern starting at stream position `offset`.
+bool stream_intact(const char *data, std::size_t n, std::uint64_t offset);
+
+// The process's peak resident set so far, and its resident set now, in MiB.
+double max_rss_mib();
+double rss_now_mib();
+
+} // namespace bench
