@@ -1,0 +1,109 @@
+#include "logger_process.h"
+
+#include "test_support.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::vector<std::string> environment(const LoggerProcess::Options &o)
+{
+    std::map<std::string, std::string> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"QT_QPA_PLATFORM", "offscreen"},
+        {"TZ", "UTC"},
+        {"HOME", o.startDir},
+    };
+    if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"))
+        env["XDG_RUNTIME_DIR"] = runtime;
+    for (const auto &e : o.env)
+        env[e.first] = e.second;
+    if (!o.fakeTime.empty()) {
+        env["LD_PRELOAD"] = FAKETIME_LIB;
+        env["FAKETIME"] = o.fakeTime;
+        // The event loop's timers keep real time; only the clock is moved.
+        env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1";
+    }
+    for (const auto &name : o.unset)
+        env.erase(name);
+    std::vector<std::string> list;
+    for (const auto &e : env)
+        list.push_back(e.first + "=" + e.second);
+    return list;
+}
+
+} // namespace
+
+LoggerProcess::LoggerProcess(Options options) : m_options(std::move(options))
+{
+    const std::vector<std::string> env = environment(m_options);
+    const std::vector<std::string> args = {m_options.binary};
+
+    m_pid = fork();
+    if (m_pid != 0)
+        return;
+    // The child: only async-signal-safe calls from here to exec.
+    std::vector<char *> argv, envp;
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const auto &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    const int err = open(m_options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (err < 0 || dup2(err, 2) < 0 || chdir(m_options.startDir.c_str()) != 0)
+        _exit(120);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(121);
+}
+
+LoggerProcess::~LoggerProcess()
+{
+    if (m_pid > 0 && !m_reaped) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
+void LoggerProcess::signal(int sig) const
+{
+    kill(m_pid, sig);
+}
+
+int LoggerProcess::wait_exit(int timeoutMs)
+{
+    int status = 0;
+    const bool ended = eventually(
+        [&] {
+            const pid_t r = waitpid(m_pid, &status, WNOHANG);
+            return r == m_pid;
+        },
+        timeoutMs);
+    if (!ended)
+        return -1;
+    m_reaped = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string LoggerProcess::stderr_text() const
+{
+    return testing_support::read_file(m_options.stderrPath);
+}
+
+bool eventually(const std::function<bool()> &pred, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}

@@ -1,0 +1,41 @@
+// The real logger binary, run as an operator or a service manager would:
+// in a start-up directory of its own, on the offscreen platform, its stderr
+// kept in a file beside that directory.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class LoggerProcess {
+public:
+    struct Options {
+        std::string binary = VORNACQ4_BINARY;
+        std::string startDir;                    // current directory of the logger
+        std::string stderrPath;                  // where its stderr goes
+        std::map<std::string, std::string> env;  // added to a minimal environment
+        std::vector<std::string> unset;          // names left out of that environment
+        std::string fakeTime;                    // "@YYYY-MM-DD hh:mm:ss": the clock starts there
+    };
+
+    explicit LoggerProcess(Options options);
+    ~LoggerProcess(); // kills the logger if it still runs
+
+    LoggerProcess(const LoggerProcess &) = delete;
+    LoggerProcess &operator=(const LoggerProcess &) = delete;
+
+    void signal(int sig) const;
+    // The exit status (0..255), or -1 when it did not end within timeoutMs or
+    // ended by a signal.
+    int wait_exit(int timeoutMs);
+    std::string stderr_text() const;
+
+private:
+    Options m_options;
+    int m_pid = -1;
+    bool m_reaped = false;
+};
+
+// Polls pred until it holds or timeoutMs passes.
+bool eventually(const std::function<bool()> &pred, int timeoutMs);

@@ -1,0 +1,109 @@
+// The logger brought up in-process as main brings it up, on the offscreen
+// platform, in a temporary start-up directory whose comports.map maps all 18
+// ports (the listed ones to pseudo-terminals). Popups are answered by the
+// test and the clock is fixed.
+//
+// The logger's state is the process's, so each test case needs a process of
+// its own: ctest runs them that way.
+#pragma once
+
+#include "engine.h"
+#include "engine_seams.h"
+#include "test_support.h"
+#include "vorn_utl.h"
+#include "vornacq4.h"
+#include "vorncoms.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One port's record of coms.cfg.
+struct PortRecord {
+    int rate, logged, slot, hex;
+};
+
+// The 288 bytes of coms.cfg for 18 records, every field little-endian.
+inline std::string config_bytes(const std::vector<PortRecord> &records)
+{
+    std::string bytes;
+    for (const PortRecord &r : records)
+        for (int field : {r.rate, r.logged, r.slot, r.hex})
+            for (int shift = 0; shift < 32; shift += 8)
+                bytes += static_cast<char>((static_cast<std::uint32_t>(field) >> shift) & 0xFF);
+    return bytes;
+}
+
+class LoggerTest : public ::testing::Test {
+protected:
+    // Ports mapped to pseudo-terminals; all others are absent.
+    explicit LoggerTest(std::vector<int> ptyPorts = {}) : m_ptyPorts(std::move(ptyPorts)) {}
+
+    void SetUp() override
+    {
+        testing_support::start_engine();
+        m_dir = std::make_unique<testing_support::TempDir>();
+        m_ports = std::make_unique<testing_support::PortRig>(m_ptyPorts);
+        SeamSetClock(2024, 2, 14, 10, 40, 5); // day 45
+        SeamAnswerPopups(1);
+        SeamClearPopups();
+    }
+
+    void TearDown() override
+    {
+        if (panelHandle > 0)
+            DiscardPanel(panelHandle);
+        panelHandle = 0;
+        DisableBreakOnLibraryErrors();
+        for (int port = 1; port <= MAX_PORT; ++port)
+            CloseCom(port);
+        EnableBreakOnLibraryErrors();
+    }
+
+    // main's steps up to the event loop.
+    void start_logger()
+    {
+        panelHandle = LoadPanel(0, PANEL_FILE, main_panel);
+        ASSERT_GT(panelHandle, 0);
+        for (int port = 0; port < PORT_SLOTS; ++port)
+            have_cvted[port] = HEX_LINE_BYTES;
+        GetDir(base_dir);
+        check_ports();
+        DisplayPanel(panelHandle);
+        init_bauds();
+        SetCtrlAttribute(panelHandle, countdown_box, ATTR_TEXT_BGCOLOR, COLOR_CYAN);
+        SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 1);
+    }
+
+    void write_config_file(const std::vector<PortRecord> &records)
+    {
+        testing_support::write_file(m_dir->file("coms.cfg"), config_bytes(records));
+    }
+
+    bool visible(int control) const { return SeamCtrlAttribute(panelHandle, control, ATTR_VISIBLE) == 1; }
+    bool dimmed(int control) const { return SeamCtrlAttribute(panelHandle, control, ATTR_DIMMED) == 1; }
+    bool ticking(int timer) const
+    {
+        return SeamCtrlAttribute(panelHandle, timer, ATTR_TIMER_ENABLED) == 1;
+    }
+    bool run_started() const { return ticking(acq_timer); }
+
+    const std::string &start_dir() const { return m_dir->path(); }
+    testing_support::Pty &pty(int port) { return m_ports->pty(port); }
+
+    // Whether RunUserInterface returns at once: the program has asked to end.
+    // A safety quit with another code keeps a wrong answer from hanging.
+    bool program_ended()
+    {
+        SeamRunLater(3000, [] { QuitUserInterface(99); });
+        return RunUserInterface() == 0;
+    }
+
+private:
+    std::vector<int> m_ptyPorts;
+    std::unique_ptr<testing_support::TempDir> m_dir;
+    std::unique_ptr<testing_support::PortRig> m_ports;
+};
