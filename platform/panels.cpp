@@ -51,6 +51,11 @@ protected:
                 mouse->timestamp() != m_lastPress) {
                 m_lastPress = mouse->timestamp();
                 deliver(m_panel, m_control, EVENT_LEFT_CLICK);
+                // The callback may have discarded the panel: the press then
+                // goes no further.
+                c = find_control(m_panel, m_control);
+                if (c == nullptr)
+                    return true;
             }
             return c->indicator;
         }
@@ -397,7 +402,12 @@ int InstallPopup(int panel)
     Panel *p = find_panel(panel);
     if (p == nullptr)
         return UI_ERR_BAD_PANEL;
-    p->window->setWindowModality(Qt::ApplicationModal);
+    if (!p->window->isModal()) {
+        // Qt applies a new modality only when the window is shown again, so a
+        // panel already displayed is hidden first.
+        p->window->hide();
+        p->window->setWindowModality(Qt::ApplicationModal);
+    }
     p->window->show();
     p->window->activateWindow();
     return 0;
@@ -490,9 +500,18 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value)
     const int found = lookup(panel, control, c);
     if (found != 0)
         return found;
-    if (attribute != ATTR_LABEL_TEXT)
-        return UI_ERR_BAD_VALUE;
-    return set_label(*c, value != nullptr ? value : "");
+    switch (attribute) {
+    case ATTR_LABEL_TEXT:
+        return set_label(*c, value != nullptr ? value : "");
+    case ATTR_DIMMED:
+    case ATTR_VISIBLE:
+    case ATTR_CTRL_MODE:
+    case ATTR_TEXT_BGCOLOR:
+    case ATTR_ON_COLOR:
+    case ATTR_TIMER_ENABLED:
+        return UI_ERR_BAD_VALUE; // attributes that take a number
+    }
+    return UI_ERR_BAD_ATTRIBUTE;
 }
 
 int SetCtrlVal(int panel, int control, int value)

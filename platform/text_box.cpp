@@ -36,7 +36,9 @@ void TextBox::append(const char *bytes)
     // are one line break.
     if (m_afterCR && *p == '\n')
         ++p;
-    m_afterCR = false;
+    // An empty append leaves a CR still waiting for its LF.
+    if (*bytes != '\0')
+        m_afterCR = false;
     while (*p != '\0') {
         const char *end = p;
         while (*end != '\0' && *end != '\r' && *end != '\n')

@@ -32,6 +32,8 @@ public:
     // The whole text: hard line breaks as '\n', folded lines joined again.
     QString text() const;
     int lineCount() const { return static_cast<int>(m_lines.size()); }
+    // One line as kept, folded or not; the last is the one being written.
+    QString lineText(int index) const { return m_lines.at(static_cast<std::size_t>(index)).text; }
     long charCount() const { return m_chars; }
     void setBackground(int rgb);
 

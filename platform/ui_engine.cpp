@@ -160,7 +160,8 @@ private:
     bool m_was;
 };
 
-// Shows a modal popup and waits for the answer; 1 for yes or OK.
+// Shows a modal popup and waits for the answer: a confirmation gives 1 for
+// yes, 0 for no; a message gives 0, as it does when answered by the seam.
 int run_popup(const char *kind, const char *title, const char *message, bool confirm)
 {
     if (g_answers.enabled) {
@@ -179,7 +180,7 @@ int run_popup(const char *kind, const char *title, const char *message, bool con
     g_popup = &box;
     box.exec();
     g_popup = nullptr;
-    if (g_loop.quitting || g_loop.quitPending)
+    if (!confirm || g_loop.quitting || g_loop.quitPending)
         return 0;
     return box.clickedButton() == yes ? 1 : 0;
 }
