@@ -37,8 +37,9 @@ bool SeamClick(int panel, int control);                 // left mouse click
 bool SeamEnterValue(int panel, int control, int value); // numeric: type it and press Enter;
                                                         // ring: arrow keys to the item;
                                                         // check box, switch: click until it shows value
-// A timer tick delivered as the engine delivers its timer's ticks (dropped
-// while a callback runs); returns false for a control that is no timer.
+// A tick of an enabled timer, delivered as the engine delivers its timer's
+// ticks (dropped while a callback runs); returns false, delivering nothing,
+// for a stopped timer or a control that is no timer.
 bool SeamTick(int panel, int timer);
 
 // --- What the panels show.

@@ -26,6 +26,22 @@ QWidget *body_of(int panel, int control)
     return c != nullptr ? c->body.data() : nullptr;
 }
 
+// Whether a modal window (an installed popup panel, a message box) keeps the
+// operator from the widget's window. Qt checks this for input from the window
+// system only; the widget events sent here would pass it by.
+bool blocked_by_modal(const QWidget *w)
+{
+    const QWidget *modal = QApplication::activeModalWidget();
+    if (modal == nullptr)
+        return false;
+    for (const QWidget *window = w->window(); window != nullptr;
+         window = window->parentWidget() != nullptr ? window->parentWidget()->window() : nullptr) {
+        if (window == modal)
+            return false;
+    }
+    return true;
+}
+
 bool type_number(QSpinBox *spin, int value)
 {
     QLineEdit *edit = spin->findChild<QLineEdit *>();
@@ -54,7 +70,7 @@ bool choose_item(Control &c, QComboBox *ring, int value)
 bool SeamClick(int panel, int control)
 {
     QWidget *w = body_of(panel, control);
-    if (w == nullptr || !w->isVisible())
+    if (w == nullptr || !w->isVisible() || blocked_by_modal(w))
         return false;
     QPointer<QWidget> guard(w);
     QTest::mouseClick(w, Qt::LeftButton);
@@ -64,7 +80,7 @@ bool SeamClick(int panel, int control)
 bool SeamEnterValue(int panel, int control, int value)
 {
     Control *c = find_control(panel, control);
-    if (c == nullptr || c->body == nullptr || !c->body->isVisible())
+    if (c == nullptr || c->body == nullptr || !c->body->isVisible() || blocked_by_modal(c->body))
         return false;
     if (auto *spin = qobject_cast<QSpinBox *>(c->body.data()))
         return type_number(spin, value);
@@ -83,7 +99,7 @@ bool SeamEnterValue(int panel, int control, int value)
 bool SeamTick(int panel, int timer)
 {
     const Control *c = find_control(panel, timer);
-    if (c == nullptr || c->kind != Kind::Timer)
+    if (c == nullptr || c->kind != Kind::Timer || !c->timer->isActive())
         return false;
     // The same way in as the timer's own ticks.
     deliver(panel, timer, EVENT_TIMER_TICK);

@@ -1,0 +1,163 @@
+// The live text box: every byte shown as itself, every kind of line end one
+// break, and a memory bound that drops the oldest text however the bytes come.
+#include "ui_test.h"
+
+#include "text_box.h"
+
+#include <sstream>
+
+using namespace ui_test;
+using ui::TextBox;
+
+namespace {
+
+class TextBoxTest : public UiTest {};
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+struct Breaks {
+    const char *what;
+    std::vector<std::string> appends;
+    std::string shown;
+};
+
+void PrintTo(const Breaks &p, std::ostream *os)
+{
+    *os << p.what;
+}
+
+class LineBreaks : public UiTest, public ::testing::WithParamInterface<Breaks> {};
+
+} // namespace
+
+TEST_F(TextBoxTest, EveryByteIsOneLatin1CharacterOfItsOwnValue)
+{
+    const int panel = shown_all_kinds();
+    std::string bytes;
+    for (int b = 1; b <= 0xFF; ++b)
+        if (b != '\r' && b != '\n')
+            bytes.push_back(static_cast<char>(b));
+    ResetTextBox(panel, kTextBox, "");
+    ASSERT_EQ(SetCtrlVal(panel, kTextBox, bytes.c_str()), 0);
+    EXPECT_EQ(SeamCtrlText(panel, kTextBox), bytes);
+
+    TextBox box;
+    box.append(bytes.c_str());
+    const QString text = box.text();
+    ASSERT_EQ(text.size(), static_cast<int>(bytes.size()));
+    for (int i = 0; i < text.size(); ++i)
+        EXPECT_EQ(text[i].unicode(), static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]));
+}
+
+TEST_P(LineBreaks, AreOneBreakEach)
+{
+    TextBox box;
+    for (const std::string &chunk : GetParam().appends)
+        box.append(chunk.c_str());
+    EXPECT_EQ(box.text().toLatin1().toStdString(), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextBox, LineBreaks,
+    ::testing::Values(Breaks{"CRLF", {"a\r\nb"}, "a\nb"}, Breaks{"lone_CR", {"a\rb"}, "a\nb"},
+                      Breaks{"lone_LF", {"a\nb"}, "a\nb"},
+                      Breaks{"LF_CR_is_two", {"a\n\rb"}, "a\n\nb"},
+                      Breaks{"CRLF_twice", {"a\r\n\r\nb"}, "a\n\nb"},
+                      Breaks{"CR_then_LF_in_next_append", {"a\r", "\nb"}, "a\nb"},
+                      Breaks{"CR_then_LF_alone", {"a\r", "\n", "b"}, "a\nb"},
+                      Breaks{"CR_then_text", {"a\r", "b"}, "a\nb"},
+                      Breaks{"CR_then_CRLF", {"a\r", "\r\nb"}, "a\n\nb"},
+                      Breaks{"CR_empty_append_LF", {"a\r", "", "\nb"}, "a\nb"},
+                      Breaks{"LF_then_LF", {"a\n", "\nb"}, "a\n\nb"},
+                      Breaks{"trailing_CRLF", {"a\r\n"}, "a\n"}),
+    [](const auto &info) { return std::string(info.param.what); });
+
+TEST_F(TextBoxTest, KeepsTheNewestLinesUpToItsLineLimit)
+{
+    TextBox box;
+    const int total = 5000;
+    for (int i = 0; i < total; ++i)
+        box.append(("line " + std::to_string(i) + "\r\n").c_str());
+    EXPECT_LE(box.lineCount(), TextBox::kMaxLines);
+
+    const std::vector<std::string> lines = split_lines(box.text().toStdString());
+    ASSERT_GT(lines.size(), static_cast<std::size_t>(TextBox::kMaxLines) * 9 / 10);
+    EXPECT_EQ(lines.back(), "line 4999");
+    const int first = total - static_cast<int>(lines.size());
+    EXPECT_GT(first, 0) << "the oldest line is still there";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], "line " + std::to_string(first + static_cast<int>(i))) << "line " << i;
+}
+
+TEST_F(TextBoxTest, KeepsTheNewestTextUpToItsMemoryLimit)
+{
+    TextBox box;
+    const int total = 1500; // lines of 1000 characters: 1.5 MB in all
+    for (int i = 0; i < total; ++i) {
+        std::string line = std::to_string(i) + ":";
+        line.resize(1000, static_cast<char>('a' + i % 26));
+        box.append((line + "\n").c_str());
+    }
+    EXPECT_LE(box.charCount(), TextBox::kMaxChars);
+    EXPECT_GE(box.charCount(), TextBox::kMaxChars - 1000) << "dropped more than needed";
+    const std::vector<std::string> lines = split_lines(box.text().toStdString());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().substr(0, 5), "1499:");
+    EXPECT_NE(lines.front().substr(0, 2), "0:");
+}
+
+TEST_F(TextBoxTest, TextWithoutLineBreaksIsFoldedAndReadsBackWhole)
+{
+    TextBox box;
+    const std::string chunk(700, 'x'); // folds fall inside appends
+    const int total = 100000;
+    int appended = 0;
+    for (; appended + static_cast<int>(chunk.size()) <= total; appended += static_cast<int>(chunk.size()))
+        box.append(chunk.c_str());
+    box.append(std::string(static_cast<std::size_t>(total - appended), 'x').c_str());
+
+    for (int i = 0; i < box.lineCount(); ++i)
+        ASSERT_LE(box.lineText(i).size(), TextBox::kMaxLineLength) << "line " << i;
+    EXPECT_EQ(box.lineCount(), (total + TextBox::kMaxLineLength - 1) / TextBox::kMaxLineLength);
+    EXPECT_EQ(box.text().toStdString(), std::string(total, 'x'));
+
+    // A real break after folded text still shows as one.
+    box.append("\r\nend");
+    EXPECT_EQ(box.text().toStdString(), std::string(total, 'x') + "\nend");
+}
+
+TEST_F(TextBoxTest, EndlessTextWithoutLineBreaksStaysWithinTheMemoryLimit)
+{
+    TextBox box;
+    std::string chunk(4096, 'x');
+    for (int i = 0; i < 512; ++i) { // 2 MiB
+        chunk[0] = static_cast<char>('a' + i % 26); // marks where each append began
+        box.append(chunk.c_str());
+    }
+    box.append("END");
+    EXPECT_LE(box.charCount(), TextBox::kMaxChars);
+    EXPECT_GE(box.charCount(), TextBox::kMaxChars - TextBox::kMaxLineLength);
+    const std::string text = box.text().toStdString();
+    EXPECT_EQ(static_cast<long>(text.size()), box.charCount()) << "folds were joined with breaks";
+    EXPECT_EQ(text.substr(text.size() - 4099), std::string(1, static_cast<char>('a' + 511 % 26)) +
+                                                   std::string(4095, 'x') + "END");
+}
+
+TEST_F(TextBoxTest, ResetStartsAfreshAlsoAfterAPendingCR)
+{
+    TextBox box;
+    box.append("old\r");
+    box.reset("new");
+    box.append("\nnext");
+    EXPECT_EQ(box.text().toStdString(), "new\nnext");
+    box.reset("");
+    EXPECT_EQ(box.text().toStdString(), "");
+    EXPECT_EQ(box.charCount(), 0);
+}
