@@ -129,6 +129,7 @@ int GetCtrlVal(int panel, int control, int *value);
 int ResetTextBox(int panel, int control, const char *text);
 
 // Modal popups: they block the calling callback until the operator answers.
+// MessagePopup returns 0.
 int MessagePopup(const char *title, const char *message);
 // Returns 1 for yes, 0 for no (closing it counts as no).
 int ConfirmPopup(const char *title, const char *message);

@@ -44,7 +44,8 @@ protected:
         if (c == nullptr || c->body == nullptr)
             return false;
         switch (event->type()) {
-        case QEvent::MouseButtonPress: {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: { // the second press of a double click
             auto *mouse = static_cast<QMouseEvent *>(event);
             // A press that a child passes on to its parent widget is one click.
             if (mouse->button() == Qt::LeftButton && c->body->isEnabled() &&
@@ -60,7 +61,6 @@ protected:
             return c->indicator;
         }
         case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
         case QEvent::Wheel:
@@ -257,8 +257,10 @@ void build_control(const ControlSpec &s, CtrlCallbackPtr callback, Panel &panel)
     }
     auto *filter = new InputFilter(panel.handle, s.id, body);
     body->installEventFilter(filter);
-    if (auto *spin = qobject_cast<QSpinBox *>(body))
+    if (auto *spin = qobject_cast<QSpinBox *>(body)) {
         spin->findChild<QLineEdit *>()->installEventFilter(filter);
+        spin->setReadOnly(s.indicator);
+    }
     if (auto *area = qobject_cast<QAbstractScrollArea *>(body))
         area->viewport()->installEventFilter(filter);
     body->setEnabled(!s.dimmed);
@@ -488,8 +490,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
         else
             c->timer->stop();
         return 0;
-    case ATTR_LABEL_TEXT:
-        return UI_ERR_BAD_VALUE;
+    case ATTR_LABEL_TEXT: // takes a string
+        return isTimer ? UI_ERR_BAD_ATTRIBUTE : UI_ERR_BAD_VALUE;
     }
     return UI_ERR_BAD_ATTRIBUTE;
 }

@@ -3,6 +3,11 @@
 // an indicator take no input.
 #include "ui_test.h"
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
 using namespace ui_test;
 
 namespace {
@@ -29,6 +34,28 @@ TEST_F(Events, ButtonClickIsLeftClickThenCommit)
     EXPECT_EQ(events_of(kButton), kClickThenCommit);
     ASSERT_EQ(events().size(), 2u);
     EXPECT_EQ(events()[0].panel, panel);
+}
+
+TEST_F(Events, EveryCommitOfADoubleClickFollowsALeftClick)
+{
+    // A double click as the window system delivers it: the second press
+    // comes as a double-click event.
+    const int panel = shown_all_kinds();
+    QPushButton *button = nullptr;
+    for (QWidget *w : QApplication::allWidgets()) {
+        auto *b = qobject_cast<QPushButton *>(w);
+        if (b != nullptr && b->text().toStdString() == SeamCtrlText(panel, kButton))
+            button = b;
+    }
+    ASSERT_NE(button, nullptr);
+    const QPoint centre = button->rect().center();
+    QTest::mousePress(button, Qt::LeftButton, {}, centre);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, centre);
+    QMouseEvent second(QEvent::MouseButtonDblClick, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                       Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &second);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, centre);
+    EXPECT_EQ(events_of(kButton), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_COMMIT, EVENT_LEFT_CLICK, EVENT_COMMIT}));
 }
 
 TEST_F(Events, EachClickOnACheckBoxTogglesItAndCommits)
