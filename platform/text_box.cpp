@@ -106,6 +106,12 @@ int TextBox::trim()
         m_lines.pop_front();
         ++dropped;
     }
+    // The box is only as wide as the lines it still holds.
+    if (dropped > 0) {
+        m_widest = 0;
+        for (const Line &line : m_lines)
+            m_widest = std::max(m_widest, static_cast<int>(line.text.size()));
+    }
     return dropped;
 }
 
@@ -153,10 +159,22 @@ void TextBox::paintEvent(QPaintEvent *)
     const QFontMetrics metrics = fontMetrics();
     const int height = metrics.lineSpacing();
     const int first = verticalScrollBar()->value();
-    const int x = 4 - horizontalScrollBar()->value();
+    const int scroll = horizontalScrollBar()->value();
+    // With a fixed-pitch font only the columns in view are drawn: a folded
+    // stream's lines are far wider than the box, and drawing one whole costs
+    // time in proportion to its length.
+    // (Judged from the glyphs: fontconfig does not mark every monospaced
+    // font as fixed pitch.)
+    const int advance = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
+    const bool fixed = metrics.horizontalAdvance(QLatin1Char('i')) == advance &&
+                       metrics.horizontalAdvance(QLatin1Char('W')) == advance;
+    const int firstColumn = fixed ? scroll / advance : 0;
+    const int columns = fixed ? viewport()->width() / advance + 2 : -1;
+    const int x = 4 - scroll + firstColumn * advance;
     int y = metrics.ascent() + 2;
     for (int i = first; i < lineCount() && y - metrics.ascent() < viewport()->height(); ++i) {
-        painter.drawText(x, y, m_lines[static_cast<std::size_t>(i)].text);
+        const QString &line = m_lines[static_cast<std::size_t>(i)].text;
+        painter.drawText(x, y, fixed ? line.mid(firstColumn, columns) : line);
         y += height;
     }
 }

@@ -58,7 +58,7 @@ private:
 
     std::deque<Line> m_lines; // the last line is the one being written
     long m_chars = 0;
-    int m_widest = 0;         // longest line seen, in characters
+    int m_widest = 0;         // longest line held, in characters
     bool m_afterCR = false;   // a CR ended the previous append
 };
 

@@ -4,6 +4,12 @@
 
 #include "text_box.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPixmap>
+#include <QScrollBar>
+
 #include <sstream>
 
 using namespace ui_test;
@@ -160,4 +166,33 @@ TEST_F(TextBoxTest, ResetStartsAfreshAlsoAfterAPendingCR)
     box.reset("");
     EXPECT_EQ(box.text().toStdString(), "");
     EXPECT_EQ(box.charCount(), 0);
+}
+
+TEST_F(TextBoxTest, ScrolledLongLineShowsTheSameColumnsAsTheTextFromThere)
+{
+    // Only the columns in view of a long line are drawn; what shows must be
+    // exactly what the text holds from the first visible column on.
+    const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    std::string line;
+    for (int i = 0; i < 90; ++i)
+        line += "0123456789ABCDEF"[i % 16] + std::string("bcdefghij");
+    TextBox scrolled, reference;
+    for (TextBox *box : {&scrolled, &reference}) {
+        box->setFont(mono);
+        box->resize(400, 80);
+        box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    const int advance = QFontMetrics(mono).horizontalAdvance(QLatin1Char('M'));
+    const int column = 437;
+    scrolled.append(line.c_str());
+    scrolled.horizontalScrollBar()->setValue(column * advance);
+    ASSERT_EQ(scrolled.horizontalScrollBar()->value(), column * advance);
+    reference.append(line.substr(column).c_str());
+    const QImage shown = scrolled.grab().toImage();
+    EXPECT_EQ(shown, reference.grab().toImage());
+    TextBox empty;
+    empty.setFont(mono);
+    empty.resize(400, 80);
+    EXPECT_NE(shown, empty.grab().toImage()) << "the text is drawn at all";
 }
