@@ -8,6 +8,7 @@
 #include "bench_support.h"
 
 #include "engine.h"
+#include "test_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,14 +23,12 @@ constexpr int kPort = 3;
 // One port opened on a fresh pty, flooded for as long as this lives. The
 // members are stopped in reverse order: the writer, then the port, then the pty.
 struct FloodedPort {
-    bench::Pty pty;
+    testing_support::Pty pty;
     bool open = false;
     std::unique_ptr<bench::FloodWriter> writer;
 
     FloodedPort()
     {
-        if (!pty.ok())
-            return;
         bench::map_only_port(kPort, pty.path());
         open = OpenComConfig(kPort, "", 115200, 0, 8, 1, COM_QUEUE_MAX, 512) == 0;
         if (!open)

@@ -2,13 +2,13 @@
 
 #include "engine.h"
 #include "engine_seams.h"
+#include "test_support.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -39,37 +39,15 @@ const unsigned char *pattern()
 
 void map_only_port(int port, const std::string &path)
 {
-    const std::string file = scratch_dir() + "/comports.map";
-    if (std::FILE *f = std::fopen(file.c_str(), "w")) {
-        for (int p = 1; p <= COM_PORTS; ++p)
-            std::fprintf(f, "COM%d %s\n", p, p == port ? path.c_str() : "none");
-        std::fclose(f);
-    }
+    testing_support::write_file(scratch_dir() + "/comports.map", testing_support::port_map_text({{port, path}}));
     SeamReloadPortMap();
 }
 
-Pty::Pty()
+FloodWriter::FloodWriter(int master) : m_fd(master)
 {
-    if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
-    }
-    char name[128];
-    if (ttyname_r(m_slave, name, sizeof name) == 0)
-        m_path = name;
-    // The writer must never block for good, or it could not be stopped.
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    m_thread = std::thread([this] { run(); });
 }
-
-Pty::~Pty()
-{
-    if (m_slave >= 0)
-        close(m_slave);
-    if (m_master >= 0)
-        close(m_master);
-}
-
-FloodWriter::FloodWriter(int master) : m_fd(master), m_thread([this] { run(); }) {}
 
 FloodWriter::~FloodWriter()
 {

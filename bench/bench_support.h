@@ -20,27 +20,9 @@ const std::string &scratch_dir();
 // No benchmark ever reaches a real /dev/ttyS device.
 void map_only_port(int port, const std::string &path);
 
-// A pseudo-terminal pair: the engine opens path() (the slave side) as a
-// serial device; bytes written to master() arrive there as from a device.
-class Pty {
-public:
-    Pty();
-    ~Pty();
-    Pty(const Pty &) = delete;
-    Pty &operator=(const Pty &) = delete;
-
-    bool ok() const { return m_master >= 0; }
-    int master() const { return m_master; }
-    const std::string &path() const { return m_path; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1; // held so the device stays in place while the engine opens and closes it
-    std::string m_path;
-};
-
-// Pours a repeating pattern into a pty master as fast as the terminal takes
-// it, on a thread of its own, until destroyed. The pattern holds every byte
+// Pours a repeating pattern into a pty master (made non-blocking, so the
+// writer can always be stopped) as fast as the terminal takes it, on a
+// thread of its own, until destroyed. The pattern holds every byte
 // value that matters to a terminal (NUL, CR, LF, XON, XOFF, ^C), so a reader
 // that checks it with stream_intact() also proves nothing was lost, added or
 // translated on the way.

@@ -3,12 +3,10 @@
 #include "test_support.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -80,7 +78,7 @@ void LoggerProcess::signal(int sig) const
 int LoggerProcess::wait_exit(int timeoutMs)
 {
     int status = 0;
-    const bool ended = eventually(
+    const bool ended = testing_support::eventually(
         [&] {
             const pid_t r = waitpid(m_pid, &status, WNOHANG);
             return r == m_pid;
@@ -95,15 +93,4 @@ int LoggerProcess::wait_exit(int timeoutMs)
 std::string LoggerProcess::stderr_text() const
 {
     return testing_support::read_file(m_options.stderrPath);
-}
-
-bool eventually(const std::function<bool()> &pred, int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }

@@ -3,7 +3,6 @@
 // kept in a file beside that directory.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,6 +35,3 @@ private:
     int m_pid = -1;
     bool m_reaped = false;
 };
-
-// Polls pred until it holds or timeoutMs passes.
-bool eventually(const std::function<bool()> &pred, int timeoutMs);

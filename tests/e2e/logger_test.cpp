@@ -6,35 +6,23 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdint>
 #include <memory>
 #include <regex>
 #include <sys/stat.h>
 #include <termios.h>
 
+using testing_support::config_bytes;
+using testing_support::eventually;
 using testing_support::file_exists;
 using testing_support::is_directory;
 using testing_support::list_dir;
+using testing_support::PortRecord;
 using testing_support::Pty;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::write_file;
 
 namespace {
-
-struct PortRecord {
-    int rate, logged, slot, hex;
-};
-
-std::string config_bytes(const std::vector<PortRecord> &records)
-{
-    std::string bytes;
-    for (const PortRecord &r : records)
-        for (int field : {r.rate, r.logged, r.slot, r.hex})
-            for (int shift = 0; shift < 32; shift += 8)
-                bytes += static_cast<char>((static_cast<std::uint32_t>(field) >> shift) & 0xFF);
-    return bytes;
-}
 
 // A directory holding the logger's start-up directory and its stderr.
 class LoggerRun : public ::testing::Test {

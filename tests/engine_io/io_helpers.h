@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine.h"
+#include "test_support.h"
 
 #include <atomic>
 #include <cerrno>
@@ -19,24 +20,14 @@
 
 namespace io_test {
 
-// Polls pred until it holds or timeoutMs passes; returns pred().
-inline bool wait_until(const std::function<bool()> &pred, int timeoutMs = 5000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testing_support::eventually;
 
 // Reads what the port delivers, as the logger's tick does (GetInQLen, then
 // ComRd of that many), until `count` bytes came or the deadline passes.
 inline std::string read_port(int port, std::size_t count, int timeoutMs = 5000)
 {
     std::string got;
-    wait_until(
+    eventually(
         [&] {
             const int waiting = GetInQLen(port);
             if (waiting <= 0)

@@ -19,7 +19,7 @@
 
 using io_test::pattern;
 using io_test::read_port;
-using io_test::wait_until;
+using io_test::eventually;
 using testing_support::PortRig;
 using testing_support::TempDir;
 
@@ -132,7 +132,7 @@ TEST(SerialQueue, HoldsBackTheWriterWhenFullAndLosesNothing)
     while (got.size() < sent.size()) {
         int waiting = 0;
         // Let the queue fill up to its bound, or take the rest once all is sent.
-        const bool ready = wait_until([&] {
+        const bool ready = eventually([&] {
             waiting = GetInQLen(4);
             EXPECT_LE(waiting, COM_QUEUE_MAX);
             return waiting == COM_QUEUE_MAX ||
@@ -160,7 +160,7 @@ TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
     // test merely looks at its length.
     const std::string sent = pattern(20000);
     io_test::Writer writer(rig.pty(5).master(), sent);
-    ASSERT_TRUE(wait_until([] { return GetInQLen(5) == 20000; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(5) == 20000; }));
     std::string got(20000, '\0');
     ASSERT_EQ(ComRd(5, &got[0], 20000), 20000);
     EXPECT_TRUE(got == sent);
@@ -173,7 +173,7 @@ TEST(SerialQueue, ReadOfMoreThanIsWaitingReturnsWhatCameAfterTheTimeOut)
     ASSERT_EQ(OpenCom(6, ""), 0);
     ASSERT_EQ(SetComTime(6, 0.2), 0);
     rig.pty(6).write("$GPGGA,1");
-    ASSERT_TRUE(wait_until([] { return GetInQLen(6) == 8; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == 8; }));
     char buffer[100];
     ASSERT_EQ(ComRd(6, buffer, sizeof buffer), 8);
     EXPECT_EQ(std::string(buffer, 8), "$GPGGA,1");
@@ -187,7 +187,7 @@ TEST(SerialQueue, SmallerQueueIsBoundedBySize)
     ASSERT_EQ(OpenComConfig(7, "", 9600, 0, 8, 1, 100, 0), 0);
     const std::string sent = pattern(250);
     io_test::Writer writer(rig.pty(7).master(), sent);
-    ASSERT_TRUE(wait_until([] { return GetInQLen(7) == 100; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(7) == 100; }));
     EXPECT_EQ(read_port(7, sent.size()), sent);
 }
 
@@ -204,8 +204,8 @@ TEST(SerialFlush, DiscardsQueuedAndKernelBufferedBytes)
 
     // 100 old bytes fill the queue; 500 more wait in the kernel.
     rig.pty(8).write(std::string(600, 'o'));
-    ASSERT_TRUE(wait_until([] { return GetInQLen(8) == 100; }));
-    ASSERT_TRUE(wait_until([&] { return io_test::kernel_input_bytes(watch) == 500; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(8) == 100; }));
+    ASSERT_TRUE(eventually([&] { return io_test::kernel_input_bytes(watch) == 500; }));
 
     ASSERT_EQ(FlushInQ(8), 0);
     EXPECT_EQ(GetInQLen(8), 0);
@@ -213,7 +213,7 @@ TEST(SerialFlush, DiscardsQueuedAndKernelBufferedBytes)
 
     rig.pty(8).write(std::string(50, 'n'));
     ASSERT_EQ(SetComTime(8, 0.2), 0);
-    ASSERT_TRUE(wait_until([] { return GetInQLen(8) >= 50; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(8) >= 50; }));
     char buffer[200];
     const int n = ComRd(8, buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max(n, 0))), std::string(50, 'n'));
@@ -231,12 +231,12 @@ TEST(SerialFlush, OpenDiscardsWhatTheDeviceSentBefore)
     cfmakeraw(&tio);
     ASSERT_EQ(tcsetattr(watch, TCSANOW, &tio), 0);
     rig.pty(9).write("stale bytes");
-    ASSERT_TRUE(wait_until([&] { return io_test::kernel_input_bytes(watch) == 11; }));
+    ASSERT_TRUE(eventually([&] { return io_test::kernel_input_bytes(watch) == 11; }));
 
     ASSERT_EQ(OpenCom(9, ""), 0);
     rig.pty(9).write("fresh");
     ASSERT_EQ(SetComTime(9, 0.2), 0);
-    ASSERT_TRUE(wait_until([] { return GetInQLen(9) >= 5; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(9) >= 5; }));
     char buffer[64];
     const int n = ComRd(9, buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max(n, 0))), "fresh");
@@ -295,7 +295,7 @@ TEST(SerialOpen, ReopeningAnOpenPortStartsAFreshQueue)
     PortRig rig({12});
     ASSERT_EQ(OpenCom(12, ""), 0);
     rig.pty(12).write("old");
-    ASSERT_TRUE(wait_until([] { return GetInQLen(12) == 3; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(12) == 3; }));
     ASSERT_EQ(OpenComConfig(12, "", 115200, 0, 8, 1, 0, 0), 0);
     EXPECT_EQ(GetInQLen(12), 0);
     rig.pty(12).write("new");
@@ -484,7 +484,7 @@ TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
     ASSERT_EQ(SetComTime(15, 2.0), 0);
     const std::string sent = pattern(100);
     rig.pty(15).write(sent);
-    ASSERT_TRUE(wait_until([] { return GetInQLen(15) == 100; }));
+    ASSERT_TRUE(eventually([] { return GetInQLen(15) == 100; }));
 
     rig.pty(15).close(); // the adapter is pulled out
     EXPECT_EQ(GetInQLen(15), 100);
@@ -493,7 +493,7 @@ TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
     ASSERT_EQ(ComRd(15, &got[0], 101), 100);
     got.resize(100);
     EXPECT_TRUE(got == sent);
-    EXPECT_TRUE(wait_until([] { return GetInQLen(15) == COM_ERR_DEVICE_GONE; }));
+    EXPECT_TRUE(eventually([] { return GetInQLen(15) == COM_ERR_DEVICE_GONE; }));
     EXPECT_EQ(ComRd(15, &got[0], 1), COM_ERR_DEVICE_GONE);
     EXPECT_EQ(CloseCom(15), 0);
     EXPECT_EQ(GetInQLen(15), COM_ERR_NOT_OPEN);

@@ -16,26 +16,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-// One port's record of coms.cfg.
-struct PortRecord {
-    int rate, logged, slot, hex;
-};
-
-// The 288 bytes of coms.cfg for 18 records, every field little-endian.
-inline std::string config_bytes(const std::vector<PortRecord> &records)
-{
-    std::string bytes;
-    for (const PortRecord &r : records)
-        for (int field : {r.rate, r.logged, r.slot, r.hex})
-            for (int shift = 0; shift < 32; shift += 8)
-                bytes += static_cast<char>((static_cast<std::uint32_t>(field) >> shift) & 0xFF);
-    return bytes;
-}
+using testing_support::config_bytes;
+using testing_support::PortRecord;
 
 class LoggerTest : public ::testing::Test {
 protected:

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -168,6 +171,27 @@ void start_engine()
     static char arg0[] = "vornacq4-test";
     static char *argv[] = {arg0, nullptr};
     ASSERT_EQ(InitEngine(0, argv, 0), 1);
+}
+
+bool eventually(const std::function<bool()> &pred, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::string config_bytes(const std::vector<PortRecord> &records)
+{
+    std::string bytes;
+    for (const PortRecord &r : records)
+        for (int field : {r.rate, r.logged, r.slot, r.hex})
+            for (int shift = 0; shift < 32; shift += 8)
+                bytes += static_cast<char>((static_cast<std::uint32_t>(field) >> shift) & 0xFF);
+    return bytes;
 }
 
 } // namespace testing_support

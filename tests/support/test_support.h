@@ -2,6 +2,7 @@
 // stand in for serial devices, and comports.map files that name them.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -74,5 +75,16 @@ private:
 
 // Starts the engine for a test process (offscreen); safe to call repeatedly.
 void start_engine();
+
+// Polls pred, without running the event loop, until it holds or timeoutMs
+// passes; returns pred().
+bool eventually(const std::function<bool()> &pred, int timeoutMs = 5000);
+
+// One port's record of coms.cfg.
+struct PortRecord {
+    int rate, logged, slot, hex;
+};
+// The bytes of coms.cfg for these records, every field 32-bit little-endian.
+std::string config_bytes(const std::vector<PortRecord> &records);
 
 } // namespace testing_support
