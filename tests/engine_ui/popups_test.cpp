@@ -150,3 +150,29 @@ TEST_F(Popups, PopupOfAMissingParentIsRefused)
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("child.uir"), std::string::npos) << err;
 }
+
+TEST_F(Popups, SerialBytesKeepArrivingWhileAModalPopupIsOpen)
+{
+    // The operator leaves a question unanswered: the port's queue must go on
+    // taking what the instrument sends, for the next tick to log.
+    testing_support::TempDir dir;
+    testing_support::PortRig rig({4});
+    ASSERT_EQ(OpenComConfig(4, "", 9600, 0, 8, 1, COM_QUEUE_MAX, 512), 0);
+    const std::string sent(3000, 'x');
+    int queuedDuringPopup = -1;
+    bool popupWasOpen = false;
+    SeamRunLater(20, [&] {
+        popupWasOpen = SeamPopupOpen();
+        rig.pty(4).write(sent);
+        testing_support::eventually([] { return GetInQLen(4) == 3000; });
+        queuedDuringPopup = GetInQLen(4);
+        SeamAnswerOpenPopup(1);
+    });
+    EXPECT_EQ(MessagePopup("Disk ERROR!", "waiting for the operator"), 0);
+    EXPECT_TRUE(popupWasOpen);
+    EXPECT_EQ(queuedDuringPopup, 3000);
+    std::string got(3000, '\0');
+    EXPECT_EQ(ComRd(4, &got[0], 3000), 3000);
+    EXPECT_EQ(got, sent);
+    CloseCom(4);
+}
