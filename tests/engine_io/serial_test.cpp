@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -497,4 +498,31 @@ TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
     EXPECT_EQ(ComRd(15, &got[0], 1), COM_ERR_DEVICE_GONE);
     EXPECT_EQ(CloseCom(15), 0);
     EXPECT_EQ(GetInQLen(15), COM_ERR_NOT_OPEN);
+}
+
+TEST(SerialGone, ReplugOfTheSameDeviceNameResumesTheStream)
+{
+    // comports.map names the adapter by a stable link, as /dev/serial/by-id
+    // does; when it is pulled out and plugged back in, the link points to a
+    // new terminal.
+    TempDir dir;
+    auto before = std::make_unique<testing_support::Pty>();
+    const std::string link = dir.file("usb-adapter");
+    ASSERT_EQ(symlink(before->path().c_str(), link.c_str()), 0);
+    testing_support::write_file("comports.map", testing_support::port_map_text({{6, link}}));
+    SeamReloadPortMap();
+    ASSERT_EQ(OpenCom(6, ""), 0);
+    before->write("first ");
+    ASSERT_EQ(read_port(6, 6), "first ");
+
+    before->close(); // pulled out
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == COM_ERR_DEVICE_GONE; }));
+    testing_support::Pty after; // plugged back in
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(after.path().c_str(), link.c_str()), 0);
+    // Reopened within a few seconds: the queue answers again.
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == 0; }, 5000));
+    after.write("second");
+    EXPECT_EQ(read_port(6, 6), "second");
+    CloseCom(6);
 }
