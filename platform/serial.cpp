@@ -8,9 +8,9 @@
 // and nothing already queued is dropped, reordered or altered.
 //
 // A device that hangs up (a USB adapter pulled out) keeps what it queued; the
-// reader closes it and tries to open the same path again once a second with
-// the same settings, so a logger left alone survives an adapter being
-// replugged.
+// reader closes it, and a second thread tries to open the same path again
+// once a second with the same settings, so a logger left alone survives an
+// adapter being replugged.
 #include "engine.h"
 #include "engine_seams.h"
 
@@ -46,7 +46,9 @@ struct Port {
 std::mutex g_mutex;
 std::condition_variable g_arrived; // bytes arrived, or a port changed state
 Port g_ports[COM_PORTS + 1];
+std::condition_variable g_stopping; // the process is ending
 std::thread g_reader;
+std::thread g_reopener;
 bool g_stop = false;
 
 bool valid_port(int port)
@@ -94,33 +96,20 @@ void mark_gone(Port &p)
     ++p.generation;
 }
 
-void try_reopen(Port &p)
-{
-    const int fd = serialdev::open(p.path.c_str(), p.settings);
-    if (fd < 0)
-        return;
-    p.fd = fd;
-    p.gone = false;
-    ++p.generation;
-}
-
 void reader_loop()
 {
     int fds[COM_PORTS];
     int ports[COM_PORTS];
     unsigned generations[COM_PORTS];
     serialdev::Readiness ready[COM_PORTS];
-    auto lastReopen = std::chrono::steady_clock::now();
     for (;;) {
         int count = 0;
-        bool anyGone = false;
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             if (g_stop)
                 return;
             for (int i = 1; i <= COM_PORTS; ++i) {
                 Port &p = g_ports[i];
-                anyGone = anyGone || (p.open && p.gone);
                 if (!p.open || p.gone || p.count >= p.capacity)
                     continue;
                 fds[count] = p.fd;
@@ -129,7 +118,7 @@ void reader_loop()
                 ++count;
             }
         }
-        serialdev::wait(fds, ready, count, anyGone ? kReopenIntervalMs : -1);
+        serialdev::wait(fds, ready, count, -1);
 
         std::lock_guard<std::mutex> lock(g_mutex);
         bool changed = false;
@@ -143,36 +132,67 @@ void reader_loop()
                 mark_gone(p);
             changed = true;
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (anyGone && now - lastReopen >= std::chrono::milliseconds(kReopenIntervalMs)) {
-            lastReopen = now;
-            for (int i = 1; i <= COM_PORTS; ++i)
-                if (g_ports[i].open && g_ports[i].gone)
-                    try_reopen(g_ports[i]);
-        }
         if (changed)
             g_arrived.notify_all();
     }
 }
 
-// Stops the reader when the process ends, so no thread outlives the queues.
-struct ReaderShutdown {
-    ~ReaderShutdown()
+// Opens again, once a second, the devices that went away. Opening a device
+// can take seconds (a USB adapter that half answers), so it happens here,
+// never on the reader thread and never under the queues' lock.
+void reopen_loop()
+{
+    std::unique_lock<std::mutex> lock(g_mutex);
+    while (!g_stop) {
+        g_stopping.wait_for(lock, std::chrono::milliseconds(kReopenIntervalMs), [] { return g_stop; });
+        for (int i = 1; i <= COM_PORTS && !g_stop; ++i) {
+            Port &p = g_ports[i];
+            if (!p.open || !p.gone)
+                continue;
+            const std::string path = p.path;
+            const serialdev::Settings settings = p.settings;
+            const unsigned generation = p.generation;
+            lock.unlock();
+            const int fd = serialdev::open(path.c_str(), settings);
+            lock.lock();
+            if (fd < 0)
+                continue;
+            // Closed or reopened by the program meanwhile: this one is not wanted.
+            if (!p.open || !p.gone || p.generation != generation) {
+                serialdev::close(fd);
+                continue;
+            }
+            p.fd = fd;
+            p.gone = false;
+            ++p.generation;
+            serialdev::wake();
+        }
+    }
+}
+
+// Stops the threads when the process ends, so none outlives the queues.
+struct ThreadShutdown {
+    ~ThreadShutdown()
     {
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             g_stop = true;
         }
+        g_stopping.notify_all();
         serialdev::wake();
         if (g_reader.joinable())
             g_reader.join();
+        if (g_reopener.joinable())
+            g_reopener.join();
     }
-} g_readerShutdown;
+} g_threadShutdown;
 
-void start_reader_locked()
+void start_threads_locked()
 {
     if (!g_reader.joinable())
         g_reader = std::thread(reader_loop);
+    if (!g_reopener.joinable())
+        g_reopener = std::thread(reopen_loop);
 }
 
 void close_locked(Port &p)
@@ -249,6 +269,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     Port &p = g_ports[port];
     close_locked(p);
     lock.unlock();
+    serialdev::wake(); // the reader lets go of the device it was waiting on
     // Opening a device can take a moment; the reader goes on meanwhile.
     const int fd = path.empty() ? COM_ERR_NO_DEVICE : serialdev::open(path.c_str(), s);
     if (fd < 0) {
@@ -265,7 +286,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     p.timeout = 10.0;
     p.capacity = inputQueueSize <= 0 || inputQueueSize > COM_QUEUE_MAX ? COM_QUEUE_MAX : inputQueueSize;
     clear_queue(p);
-    start_reader_locked();
+    start_threads_locked();
     lock.unlock();
     serialdev::wake();
     lib_ok(port_name(port));

@@ -4,6 +4,12 @@
 #include "engine.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -75,6 +81,29 @@ tcflag_t size_flag(int dataBits)
     }
 }
 
+// Whether a live process other than this one holds the device through a
+// UUCP lock file (/run/lock/LCK..ttyUSB0), as minicom and cu mark the ports
+// they use. A lock of a process that has ended is stale and ignored.
+bool uucp_locked(const char *path)
+{
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) == nullptr)
+        return false;
+    const char *slash = std::strrchr(resolved, '/');
+    const std::string name = std::string("LCK..") + (slash != nullptr ? slash + 1 : resolved);
+    for (const char *dir : {"/run/lock", "/var/lock"}) {
+        std::FILE *f = std::fopen((std::string(dir) + "/" + name).c_str(), "r");
+        if (f == nullptr)
+            continue;
+        long pid = 0;
+        const bool read = std::fscanf(f, "%ld", &pid) == 1;
+        std::fclose(f);
+        if (read && pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+            return true;
+    }
+    return false;
+}
+
 int wake_fd()
 {
     static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -98,10 +127,13 @@ int apply(int fd, const Settings &s)
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return COM_ERR_NOT_SERIAL;
-    // Raw: every byte passes unaltered, none is interpreted or echoed.
-    cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CREAD | CLOCAL | size_flag(s.dataBits);
+    // Raw, and every flag set here rather than left as the last program had
+    // it: a parity check left on (INPCK, IGNPAR) turns bytes into NULs or
+    // drops them, a case mapping alters them.
+    tio.c_iflag = s.xonxoff ? (IXON | IXOFF) : 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag = (tio.c_cflag & HUPCL) | CREAD | CLOCAL | size_flag(s.dataBits);
     if (s.parity != 0)
         tio.c_cflag |= PARENB;
     if (s.parity == 1 || s.parity == 3)
@@ -112,15 +144,20 @@ int apply(int fd, const Settings &s)
         tio.c_cflag |= CSTOPB;
     if (s.rtscts)
         tio.c_cflag |= CRTSCTS;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (s.xonxoff)
-        tio.c_iflag |= IXON | IXOFF;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0)
         return COM_ERR_BAD_SETTING;
     if (tcsetattr(fd, TCSANOW, &tio) != 0)
         return errno == EINVAL ? COM_ERR_BAD_SETTING : COM_ERR_SYSTEM;
+    // tcsetattr succeeds when any part of the change took: read it back.
+    termios now{};
+    if (tcgetattr(fd, &now) != 0)
+        return COM_ERR_SYSTEM;
+    const tcflag_t frame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    if (now.c_iflag != tio.c_iflag || now.c_lflag != tio.c_lflag || (now.c_cflag & frame) != (tio.c_cflag & frame) ||
+        cfgetispeed(&now) != code)
+        return COM_ERR_BAD_SETTING;
     return 0;
 }
 
@@ -137,6 +174,8 @@ int open(const char *path, const Settings &settings)
     int result = 0;
     if (!isatty(fd))
         result = COM_ERR_NOT_SERIAL;
+    else if (uucp_locked(path))
+        result = COM_ERR_BUSY;
     else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         result = errno == EWOULDBLOCK ? COM_ERR_BUSY : COM_ERR_SYSTEM;
     else if (ioctl(fd, TIOCEXCL) != 0)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -525,4 +526,54 @@ TEST(SerialGone, ReplugOfTheSameDeviceNameResumesTheStream)
     after.write("second");
     EXPECT_EQ(read_port(6, 6), "second");
     CloseCom(6);
+}
+
+TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)
+{
+    // Another program left parity checking, ignoring of bad bytes, upper
+    // case mapping and CR translation on.
+    TempDir dir;
+    PortRig rig({8});
+    termios tio{};
+    ASSERT_EQ(tcgetattr(rig.pty(8).slave(), &tio), 0);
+    tio.c_iflag |= INPCK | IGNPAR | PARMRK | ISTRIP | IUCLC | ICRNL | IMAXBEL | IXON;
+    tio.c_oflag |= OPOST | ONLCR;
+    tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+    ASSERT_EQ(tcsetattr(rig.pty(8).slave(), TCSANOW, &tio), 0);
+
+    ASSERT_EQ(OpenCom(8, ""), 0);
+    ASSERT_EQ(tcgetattr(rig.pty(8).slave(), &tio), 0);
+    EXPECT_EQ(tio.c_iflag, 0u);
+    EXPECT_EQ(tio.c_lflag, 0u);
+    EXPECT_EQ(tio.c_oflag, 0u);
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    rig.pty(8).write(all);
+    EXPECT_EQ(read_port(8, all.size()), all);
+    CloseCom(8);
+}
+
+TEST(SerialOpen, DeviceMarkedByAnotherProgramsLockFileIsBusy)
+{
+    // Terminal programs such as minicom mark a port they use with a UUCP lock
+    // file naming their process; the lock of a process that has ended is stale.
+    TempDir dir;
+    PortRig rig({7});
+    const std::string device = rig.pty(7).path();
+    const std::string lock = "/run/lock/LCK.." + device.substr(device.rfind('/') + 1);
+    if (access("/run/lock", W_OK) != 0)
+        GTEST_SKIP() << "/run/lock is not writable here";
+    const pid_t holder = fork();
+    if (holder == 0) {
+        pause();
+        _exit(0);
+    }
+    testing_support::write_file(lock, std::to_string(holder) + "\n");
+    EXPECT_EQ(OpenCom(7, ""), COM_ERR_BUSY);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(OpenCom(7, ""), 0) << "a stale lock is ignored";
+    CloseCom(7);
+    unlink(lock.c_str());
 }
