@@ -191,7 +191,8 @@ void EnableBreakOnLibraryErrors(void);
 // (the same on this platform). Returns a small positive handle, or -1.
 int RT_OpenFile(const char *name, int mode, int action, int type);
 // Hands every byte straight to the operating system (no user-space buffer).
-// Returns count, or -1 on failure.
+// Returns the number of bytes written: count, fewer when the disk filled
+// part-way, or -1 when none could be written.
 int RT_WriteFile(int handle, const char *buffer, int count);
 int RT_CloseFile(int handle);
 

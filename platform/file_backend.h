@@ -16,8 +16,8 @@ enum Existing { Truncate, Append, Keep };
 // Returns a descriptor (>= 0) or -errno.
 int open(const char *name, Access access, Existing existing);
 // Writes all count bytes, resuming after partial writes and interruptions.
-// Returns count, or -errno.
-long write_all(int fd, const char *buffer, std::size_t count);
+// Returns the number written; error is 0, or -errno when it stopped short.
+std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error);
 int close(int fd);
 
 // 0, or -errno.

@@ -32,20 +32,21 @@ int open(const char *name, Access access, Existing existing)
     return fd >= 0 ? fd : -errno;
 }
 
-long write_all(int fd, const char *buffer, std::size_t count)
+std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error)
 {
     std::size_t done = 0;
+    error = 0;
     while (done < count) {
         ssize_t n = ::write(fd, buffer + done, count - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            return -errno;
-        if (n == 0)
-            return -EIO;
+        if (n <= 0) {
+            error = n < 0 ? -errno : -EIO;
+            break;
+        }
         done += static_cast<std::size_t>(n);
     }
-    return static_cast<long>(count);
+    return done;
 }
 
 int close(int fd)

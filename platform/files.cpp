@@ -78,10 +78,14 @@ int RT_WriteFile(int handle, const char *buffer, int count)
         return lib_fail("WriteFile", subject.c_str(), -1, "not an open file");
     if (buffer == nullptr || count < 0)
         return lib_fail("WriteFile", subject.c_str(), -1, "invalid argument");
-    const long n = filesys::write_all(fd, buffer, static_cast<std::size_t>(count));
-    if (n < 0)
-        return lib_fail("WriteFile", subject.c_str(), -1, filesys::error_text(static_cast<int>(n)));
-    return count;
+    int error = 0;
+    const std::size_t n = filesys::write_all(fd, buffer, static_cast<std::size_t>(count), error);
+    if (error == 0)
+        return count;
+    // What did reach the file is counted, so no caller writes it twice.
+    const std::string text = std::string(filesys::error_text(error)) + " after " + std::to_string(n) + " bytes";
+    lib_fail("WriteFile", subject.c_str(), -1, text.c_str());
+    return n > 0 ? static_cast<int>(n) : -1;
 }
 
 int RT_CloseFile(int handle)

@@ -230,8 +230,9 @@ bool read_control(const QJsonObject &object, const QString &context, ControlSpec
     r.finish();
     if (!r.failed() && c.id <= 0)
         r.fail("'id' must be a positive number");
-    if (!r.failed() && c.kind == Kind::Timer && !(c.interval > 0.0))
-        r.fail("a timer's 'interval' must be above 0 seconds");
+    // A timer of less than a millisecond would tick without pause.
+    if (!r.failed() && c.kind == Kind::Timer && !(c.interval >= 0.001))
+        r.fail("a timer's 'interval' must be at least 0.001 seconds");
     if (!r.failed() && c.kind == Kind::Numeric && c.minimum > c.maximum)
         r.fail("'min' is above 'max'");
     if (!r.failed() && c.kind == Kind::Ring && c.items.isEmpty())

@@ -186,9 +186,12 @@ void TextBox::copyAll() const
 
 void TextBox::contextMenuEvent(QContextMenuEvent *event)
 {
-    QMenu menu(this);
-    menu.addAction(tr("Copy all"), this, [this] { copyAll(); });
-    menu.exec(event->globalPos());
+    // Shown without an event loop of its own (no exec()): callbacks may run
+    // while the menu is open, and one may discard this box and its panel.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(tr("Copy all"), this, [this] { copyAll(); });
+    menu->popup(event->globalPos());
 }
 
 void TextBox::keyPressEvent(QKeyEvent *event)

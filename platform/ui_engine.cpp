@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -48,10 +49,12 @@ int g_signalPipe[2] = {-1, -1};
 
 void on_signal(int)
 {
+    const int savedErrno = errno; // the interrupted code may be reading it
     const char byte = 1;
     // Nothing to do when the pipe is full: a quit is already on its way.
     ssize_t ignored = write(g_signalPipe[1], &byte, 1);
     (void)ignored;
+    errno = savedErrno;
 }
 
 // SIGTERM, SIGINT and SIGHUP end the event loop as the quit button does, so a

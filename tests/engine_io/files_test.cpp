@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -246,6 +247,30 @@ TEST(FileWrite, WrittenBytesSurviveTheWriterBeingKilled)
 }
 
 // --- Directories
+
+TEST(FileWrite, DiskFillingPartWayCountsWhatWasWritten)
+{
+    // The file may grow to 50 bytes only, as on a disk with 50 bytes left:
+    // the 50 that reached the file are counted, so nothing is written twice.
+    TempDir dir;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{50, 50};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        DisableBreakOnLibraryErrors();
+        const int h = RT_OpenFile("full.dat", 2, 0, 0);
+        const std::string bytes(100, 'x');
+        const int first = RT_WriteFile(h, bytes.data(), 100);
+        const int second = RT_WriteFile(h, bytes.data(), 10);
+        _exit(first == 50 && second == -1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(testing_support::read_file("full.dat"), std::string(50, 'x'));
+}
 
 TEST(Directories, MakeDirTellsCreatedFromExisting)
 {

@@ -45,6 +45,8 @@ std::vector<BadResource> bad_resources()
         {"duplicate id", panel_text(7, std::string(kButton3) + "," + kButton3), 7, UI_ERR_FORMAT,
          {"panel 7", "control 3"}},
         {"missing resource", panel_text(7, kButton3), 9, UI_ERR_NO_RESOURCE, {"9"}},
+        {"timer without pause", panel_text(7, R"({"id": 4, "kind": "timer", "interval": 0.0001, "enabled": true})"), 7,
+         UI_ERR_FORMAT, {"panel 7", "control 4", "'interval'"}},
         {"unknown callback",
          panel_text(7, R"({"id": 3, "kind": "button", "x": 1, "y": 10, "width": 80, "height": 26, "callback": "no_such_function"})"),
          7, UI_ERR_CALLBACK, {"panel 7", "control 3", "'no_such_function'"}},

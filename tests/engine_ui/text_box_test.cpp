@@ -4,10 +4,14 @@
 
 #include "text_box.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QImage>
+#include <QMenu>
 #include <QPixmap>
+#include <QPointer>
 #include <QScrollBar>
 
 #include <sstream>
@@ -195,4 +199,25 @@ TEST_F(TextBoxTest, ScrolledLongLineShowsTheSameColumnsAsTheTextFromThere)
     empty.setFont(mono);
     empty.resize(400, 80);
     EXPECT_NE(shown, empty.grab().toImage()) << "the text is drawn at all";
+}
+
+TEST_F(TextBoxTest, PanelCanBeDiscardedWhileTheBoxMenuIsOpen)
+{
+    // A timer callback may discard the panel while the operator has the
+    // box's menu open; the box and its menu go without harm.
+    const int panel = shown_all_kinds();
+    TextBox *box = nullptr;
+    for (QWidget *w : QApplication::allWidgets())
+        if (auto *t = qobject_cast<TextBox *>(w))
+            box = t;
+    ASSERT_NE(box, nullptr);
+    bool discarded = false;
+    SeamRunLater(30, [&] { discarded = DiscardPanel(panel) == 0; });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), box->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(box->viewport(), &menuEvent);
+    QPointer<QMenu> menu = box->findChild<QMenu *>();
+    ASSERT_FALSE(menu.isNull());
+    EXPECT_TRUE(menu->isVisible()) << "the menu is open";
+    EXPECT_TRUE(SeamProcessEventsUntil([&] { return discarded && menu.isNull(); }, 2000));
+    EXPECT_FALSE(SeamPanelExists(panel));
 }
