@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // ---------------------------------------------------------------------------
 // Events, attributes and values
@@ -195,6 +196,14 @@ int RT_OpenFile(const char *name, int mode, int action, int type);
 // part-way, or -1 when none could be written.
 int RT_WriteFile(int handle, const char *buffer, int count);
 int RT_CloseFile(int handle);
+
+// For files replaced whole (the port table): RT_SyncFile pushes a stream's
+// buffered bytes to the operating system and waits until they are on the
+// disk; RT_ReplaceFile puts `from` in the place of `to` in one step and waits
+// until that is on the disk too, so a power cut leaves the old file or the
+// new one, never a short one. Each returns 0, or -1.
+int RT_SyncFile(std::FILE *file);
+int RT_ReplaceFile(const char *from, const char *to);
 
 // Fills dir with the current directory; returns 0, or -1 (dir "") when it
 // cannot be read or does not fit.

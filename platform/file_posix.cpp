@@ -55,6 +55,27 @@ int close(int fd)
     return ::close(fd) == 0 ? 0 : -errno;
 }
 
+int sync(int fd)
+{
+    return ::fsync(fd) == 0 ? 0 : -errno;
+}
+
+int replace(const char *from, const char *to)
+{
+    if (::rename(from, to) != 0)
+        return -errno;
+    // The rename is on the disk once the directory that holds it is.
+    std::string dir = to;
+    const std::size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    const int result = ::fsync(fd) == 0 ? 0 : -errno;
+    ::close(fd);
+    return result;
+}
+
 int current_dir(std::string &dir)
 {
     char buffer[PATH_MAX];

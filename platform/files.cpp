@@ -4,6 +4,8 @@
 #include "file_backend.h"
 #include "liberr.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -104,6 +106,28 @@ int RT_CloseFile(int handle)
     const int result = filesys::close(fd);
     if (result < 0)
         return lib_fail("CloseFile", subject.c_str(), -1, filesys::error_text(result));
+    return 0;
+}
+
+int RT_SyncFile(std::FILE *file)
+{
+    if (file == nullptr)
+        return lib_fail("SyncFile", "stream", -1, "invalid argument");
+    if (std::fflush(file) != 0)
+        return lib_fail("SyncFile", "stream", -1, std::strerror(errno));
+    const int result = filesys::sync(fileno(file));
+    if (result < 0)
+        return lib_fail("SyncFile", "stream", -1, filesys::error_text(result));
+    return 0;
+}
+
+int RT_ReplaceFile(const char *from, const char *to)
+{
+    if (from == nullptr || to == nullptr)
+        return lib_fail("ReplaceFile", "", -1, "invalid argument");
+    const int result = filesys::replace(from, to);
+    if (result < 0)
+        return lib_fail("ReplaceFile", to, -1, filesys::error_text(result));
     return 0;
 }
 

@@ -166,8 +166,9 @@ void write_config(void)
         for (int f = 0; f < CONFIG_FIELDS && written; ++f)
             written = write_field(file, *fields[f]);
     }
-    written = std::fflush(file) == 0 && written;
+    // On the disk before it takes the old file's place.
+    written = RT_SyncFile(file) == 0 && written;
     written = std::fclose(file) == 0 && written;
-    if (!written || std::rename(CONFIG_TEMP, CONFIG_FILE) != 0)
+    if (!written || RT_ReplaceFile(CONFIG_TEMP, CONFIG_FILE) != 0)
         std::remove(CONFIG_TEMP);
 }

@@ -45,7 +45,7 @@ void init_bauds(void);
 // stay in the table).
 int read_config(FILE *file);
 // Saves the four settings of ports 1..18 to coms.cfg. The file is replaced in
-// one step (written aside, then renamed over it), so a full disk or a crash
-// leaves the old file whole; when it cannot be written nothing changes and
-// nothing is shown.
+// one step (written aside and synced to the disk, then renamed over it), so a
+// full disk, a crash or a power cut leaves the old file whole; when it cannot
+// be written nothing changes and nothing is shown.
 void write_config(void);

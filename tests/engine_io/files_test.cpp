@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -270,6 +271,37 @@ TEST(FileWrite, DiskFillingPartWayCountsWhatWasWritten)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(testing_support::read_file("full.dat"), std::string(50, 'x'));
+}
+
+TEST(FileReplace, NewContentsTakeTheOldFilesPlaceWhole)
+{
+    TempDir dir;
+    write_file("table", "old table");
+    std::FILE *f = std::fopen("table.new", "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("new table", f);
+    EXPECT_EQ(RT_SyncFile(f), 0);
+    std::fclose(f);
+    EXPECT_EQ(read_file("table.new"), "new table") << "synced means written out";
+    EXPECT_EQ(RT_ReplaceFile("table.new", dir.file("table").c_str()), 0);
+    EXPECT_EQ(read_file("table"), "new table");
+    EXPECT_FALSE(file_exists("table.new"));
+}
+
+TEST(FileReplace, FailuresLeaveTheOldFileAlone)
+{
+    TempDir dir;
+    DisableBreakOnLibraryErrors();
+    write_file("table", "old table");
+    EXPECT_EQ(RT_ReplaceFile("missing.new", "table"), -1);
+    EXPECT_EQ(read_file("table"), "old table");
+    std::FILE *full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::fputs("does not fit", full);
+    EXPECT_EQ(RT_SyncFile(full), -1) << "a full disk is reported";
+    std::fclose(full);
+    EXPECT_EQ(RT_SyncFile(nullptr), -1);
+    EnableBreakOnLibraryErrors();
 }
 
 TEST(Directories, MakeDirTellsCreatedFromExisting)
