@@ -37,7 +37,7 @@ build: deps $(BUILD)/Makefile
 # name your devices (see the README).
 run: build
 	mkdir -p $(RUNDIR)
-	cd $(RUNDIR) && ../$(BUILD)/vornacq4
+	cd $(RUNDIR) && $(abspath $(BUILD))/vornacq4
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
