@@ -189,7 +189,7 @@ QList<RingItem> read_items(Reader &r, const QJsonArray &items, const QString &co
     return list;
 }
 
-bool read_control(const QJsonObject &object, const QString &context, ControlSpec &c, QString &error)
+bool read_control(const QJsonObject &object, const QString &context, ControlLayout &c, QString &error)
 {
     Reader r(object, context);
     c.id = r.integer("id", 0, true);
@@ -243,7 +243,7 @@ bool read_control(const QJsonObject &object, const QString &context, ControlSpec
 
 } // namespace
 
-int parse_panel(const QByteArray &text, int resource, const QString &where, PanelSpec &panel,
+int parse_panel(const QByteArray &text, int resource, const QString &where, PanelLayout &panel,
                 QString &error)
 {
     QJsonParseError parseError;
@@ -303,7 +303,7 @@ int parse_panel(const QByteArray &text, int resource, const QString &where, Pane
                 context = here + QString(", control %1").arg(object.value("id").toInt());
             if (object.value("name").isString())
                 context += " (" + object.value("name").toString() + ")";
-            ControlSpec c;
+            ControlLayout c;
             if (!read_control(object, context, c, error))
                 return UI_ERR_FORMAT;
             if (ids.contains(c.id)) {

@@ -18,7 +18,7 @@ struct RingItem {
     int value = 0;
 };
 
-struct ControlSpec {
+struct ControlLayout {
     int id = 0;
     Kind kind = Kind::Caption;
     QString name;           // for people and diagnostics only
@@ -42,17 +42,17 @@ struct ControlSpec {
     QString onText = "On", offText = "Off"; // switch
 };
 
-struct PanelSpec {
+struct PanelLayout {
     int resource = 0;
     QString title;
     int width = 0, height = 0;
-    QList<ControlSpec> controls;
+    QList<ControlLayout> controls;
 };
 
 // Reads panel `resource` of the resource text. On failure returns a UiError
 // (UI_ERR_FORMAT or UI_ERR_NO_RESOURCE) and puts in `error` what is wrong and
 // where, prefixed by `where` (the file name).
-int parse_panel(const QByteArray &text, int resource, const QString &where, PanelSpec &panel,
+int parse_panel(const QByteArray &text, int resource, const QString &where, PanelLayout &panel,
                 QString &error);
 
 } // namespace ui

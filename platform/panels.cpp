@@ -97,7 +97,7 @@ void report(const QString &message)
     std::fprintf(stderr, "vornacq4: %s\n", message.toLocal8Bit().constData());
 }
 
-QString control_context(const QString &where, int resource, const ControlSpec &c)
+QString control_context(const QString &where, int resource, const ControlLayout &c)
 {
     QString s = where + QString(": panel %1, control %2").arg(resource).arg(c.id);
     if (!c.name.isEmpty())
@@ -124,7 +124,7 @@ void set_switch_text(Control &c)
     sw->setText(sw->isChecked() ? sw->property("onText").toString() : sw->property("offText").toString());
 }
 
-QWidget *make_body(const ControlSpec &s, Panel &panel, Control &c, QWidget *window)
+QWidget *make_body(const ControlLayout &s, Panel &panel, Control &c, QWidget *window)
 {
     const int handle = panel.handle, id = s.id;
     switch (s.kind) {
@@ -217,7 +217,7 @@ bool has_side_label(Kind kind)
     return false;
 }
 
-void build_control(const ControlSpec &s, CtrlCallbackPtr callback, Panel &panel)
+void build_control(const ControlLayout &s, CtrlCallbackPtr callback, Panel &panel)
 {
     Control &c = panel.controls[s.id];
     c.id = s.id;
@@ -333,15 +333,15 @@ int load_panel(int parent, const QByteArray &text, int resource, const QString &
         report(where + QString(": parent panel %1 does not exist").arg(parent));
         return UI_ERR_BAD_PANEL;
     }
-    PanelSpec spec;
+    PanelLayout layout;
     QString error;
-    const int parsed = parse_panel(text, resource, where, spec, error);
+    const int parsed = parse_panel(text, resource, where, layout, error);
     if (parsed < 0) {
         report(error);
         return parsed;
     }
     QList<CtrlCallbackPtr> callbacks;
-    for (const ControlSpec &c : spec.controls) {
+    for (const ControlLayout &c : layout.controls) {
         CtrlCallbackPtr callback = c.callback.isEmpty() ? nullptr : find_callback(c.callback);
         if (!c.callback.isEmpty() && callback == nullptr) {
             report(control_context(where, resource, c) + QString(": unknown callback '%1' (the program defines no function of that name)").arg(c.callback));
@@ -359,12 +359,12 @@ int load_panel(int parent, const QByteArray &text, int resource, const QString &
     panel->parent = parent;
     panel->resource = resource;
     panel->window = new PanelWindow(handle, parentPanel != nullptr ? parentPanel->window.data() : nullptr);
-    panel->window->setWindowTitle(spec.title);
-    panel->window->setFixedSize(spec.width, spec.height);
+    panel->window->setWindowTitle(layout.title);
+    panel->window->setFixedSize(layout.width, layout.height);
     Panel &p = *panel;
     g_panels[handle] = std::move(panel);
-    for (int i = 0; i < spec.controls.size(); ++i)
-        build_control(spec.controls[i], callbacks[i], p);
+    for (int i = 0; i < layout.controls.size(); ++i)
+        build_control(layout.controls[i], callbacks[i], p);
     return handle;
 }
 
