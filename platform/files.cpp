@@ -35,16 +35,21 @@ int add_handle(int fd, const char *name)
     return -1;
 }
 
-// The descriptor of handle, or -1; the name goes to subject.
-int fd_of(int handle, std::string &subject)
+// The descriptor of handle, or -1.
+int fd_of(int handle)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (handle < 1 || handle > kMaxFiles || !g_used[handle]) {
-        subject = "handle " + std::to_string(handle);
-        return -1;
-    }
-    subject = g_name[handle];
-    return g_fd[handle];
+    return handle >= 1 && handle <= kMaxFiles && g_used[handle] ? g_fd[handle] : -1;
+}
+
+// What a report names: the file's name, or the handle that names none. Only
+// failures need it, so a write does not copy the name.
+std::string subject_of(int handle)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (handle >= 1 && handle <= kMaxFiles && g_used[handle])
+        return g_name[handle];
+    return "handle " + std::to_string(handle);
 }
 
 } // namespace
@@ -74,19 +79,18 @@ int RT_OpenFile(const char *name, int mode, int action, int type)
 
 int RT_WriteFile(int handle, const char *buffer, int count)
 {
-    std::string subject;
-    const int fd = fd_of(handle, subject);
+    const int fd = fd_of(handle);
     if (fd < 0)
-        return lib_fail("WriteFile", subject.c_str(), -1, "not an open file");
+        return lib_fail("WriteFile", subject_of(handle).c_str(), -1, "not an open file");
     if (buffer == nullptr || count < 0)
-        return lib_fail("WriteFile", subject.c_str(), -1, "invalid argument");
+        return lib_fail("WriteFile", subject_of(handle).c_str(), -1, "invalid argument");
     int error = 0;
     const std::size_t n = filesys::write_all(fd, buffer, static_cast<std::size_t>(count), error);
     if (error == 0)
         return count;
     // What did reach the file is counted, so no caller writes it twice.
     const std::string text = std::string(filesys::error_text(error)) + " after " + std::to_string(n) + " bytes";
-    lib_fail("WriteFile", subject.c_str(), -1, text.c_str());
+    lib_fail("WriteFile", subject_of(handle).c_str(), -1, text.c_str());
     return n > 0 ? static_cast<int>(n) : -1;
 }
 

@@ -72,7 +72,6 @@ bool SeamClick(int panel, int control)
     QWidget *w = body_of(panel, control);
     if (w == nullptr || !w->isVisible() || blocked_by_modal(w))
         return false;
-    QPointer<QWidget> guard(w);
     QTest::mouseClick(w, Qt::LeftButton);
     return true;
 }
