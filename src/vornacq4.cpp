@@ -42,15 +42,9 @@ const unsigned short to_hex[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
                                    '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 
 // Every callback that vornacq4.uir may name.
-const CallbackBinding callback_table[] = {
-    {"Shutdown", Shutdown},
-    {"SelectHour", SelectHour},
-    {"SelectMinute", SelectMinute},
-    {"stop_click", stop_click},
-    {"acquire_data", acquire_data},
-    {"auto_start", auto_start},
-    {nullptr, nullptr},
-};
+#define BIND(name) {#name, name},
+const CallbackBinding callback_table[] = {VORN_CALLBACKS(BIND){nullptr, nullptr}};
+#undef BIND
 
 // Ends the program as the quit button does: the event loop returns to main.
 static void end_program(void)

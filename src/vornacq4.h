@@ -83,6 +83,13 @@ extern const unsigned short to_hex[16];
 // hides the countdown.
 void stop_auto(void);
 
+// Every callback the panel resource may name, as X(name). The program's
+// callback_table is made from this list, and so is any other table that must
+// bind the same names (the engine's tests load the real panel resource).
+#define VORN_CALLBACKS(X)                                                        \
+    X(Shutdown) X(SelectHour) X(SelectMinute) X(stop_click) X(acquire_data)      \
+    X(auto_start)
+
 // Callbacks of main_panel.
 int Shutdown(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int SelectHour(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -1,6 +1,8 @@
 // The callbacks the test panels name, and the fixture they report to.
 #include "ui_test.h"
 
+#include "vornacq4.h"
+
 #include <algorithm>
 
 namespace ui_test {
@@ -93,10 +95,8 @@ int record(int panel, int control, int event, void *, int, int)
 
 } // namespace
 
-// "record" for the test panels; the rest are the names the logger's own
-// panel resource binds, so that file loads here too.
-const CallbackBinding callback_table[] = {
-    {"record", record},     {"acquire_data", record}, {"Shutdown", record},
-    {"stop_click", record}, {"SelectHour", record},   {"SelectMinute", record},
-    {"auto_start", record}, {nullptr, nullptr},
-};
+// "record" for the test panels, and for every name the logger's own panel
+// resource binds (the program's own list), so that file loads here too.
+#define RECORD(name) {#name, record},
+const CallbackBinding callback_table[] = {{"record", record}, VORN_CALLBACKS(RECORD){nullptr, nullptr}};
+#undef RECORD
