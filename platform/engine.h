@@ -14,6 +14,8 @@
 // - Serial ports COM1..COM18 are named through `comports.map` in the start-up
 //   directory. Each open port has an input queue that a reader thread of the
 //   engine fills as bytes arrive, whatever the user-interface thread is doing.
+//   Behind a full queue up to COM_BACKLOG_MAX bytes more wait in a backlog and moves into the
+//   queue, in arrival order, as the program reads: a late tick loses nothing.
 // - Files are unbuffered: every byte RT_WriteFile accepts is in the operating
 //   system when it returns, so ending the process loses nothing written.
 //
@@ -54,8 +56,9 @@ enum : int {
     COLOR_CYAN = 0x00FFFF,
 };
 
-// Directory buffers (GetDir) hold this many characters, the zero included.
-enum { PATH_LEN = 260 };
+// Directory buffers (GetDir) hold this many characters, the zero included:
+// the longest path the system accepts (PATH_MAX on Linux).
+enum { PATH_LEN = 4096 };
 
 // ---------------------------------------------------------------------------
 // Callbacks
@@ -140,6 +143,9 @@ int ConfirmPopup(const char *title, const char *message);
 // as one Latin-1 character, so what a port delivers is shown unaltered.
 
 enum { COM_PORTS = 18, COM_QUEUE_MAX = 32000 };
+// What may wait behind a port's full queue: about 11 s at 921600 baud, 90 s
+// at 115200; 18 MiB for all ports together at worst.
+enum { COM_BACKLOG_MAX = 1 << 20 };
 
 enum ComError {
     COM_ERR_SYSTEM = -1,      // an unexpected system error
@@ -170,10 +176,12 @@ int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
 int SetComTime(int port, double seconds);
 // Empties the engine's queue and the kernel's input buffer.
 int FlushInQ(int port);
-// Bytes waiting (0..queue size), or a ComError for a port that is not open or
-// whose device went away and whose queue is empty.
+// Bytes waiting in the queue (0..queue size; more may wait behind it), or a
+// ComError for a port that is not open or whose device went away and whose
+// queue is empty.
 int GetInQLen(int port);
-// Hands over up to count bytes in arrival order, waiting up to the port's
+// Hands over up to count bytes in arrival order (from the backlog too when
+// count asks for more than the queue holds), waiting up to the port's
 // time-out for the rest. Returns the number of bytes read, or a ComError
 // (COM_ERR_DEVICE_GONE once a departed device's queue is empty).
 int ComRd(int port, char *buffer, int count);

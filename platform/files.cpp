@@ -5,10 +5,14 @@
 #include "liberr.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+
+// GetDir must hold any directory the program can be started from.
+static_assert(PATH_LEN >= PATH_MAX, "a directory buffer holds the longest path");
 
 namespace {
 

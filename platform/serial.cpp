@@ -3,14 +3,22 @@
 // The reader thread waits on every open port at once and moves what arrives
 // into the port's queue at once, so the kernel's small terminal buffer never
 // overflows while the user-interface thread is busy (a tick, a popup, a slow
-// repaint). A full queue is left alone until the program reads from it: the
-// reader then stops taking that port's bytes, as a full hardware queue does,
-// and nothing already queued is dropped, reordered or altered.
+// repaint). Nothing queued is ever dropped, reordered or altered.
+//
+// The queue the program sees holds at most the size it asked for (32000
+// bytes). A tick that comes late (a popup waiting for the operator, a slow
+// disk) must not cost bytes, and at 921600 baud 32000 bytes are a third of a
+// second: so when the queue is full, the reader goes on into a backlog of up
+// to COM_BACKLOG_MAX bytes behind it, allocated only then, and every read hands
+// backlog bytes forward into the queue in arrival order. Only when both are
+// full does the reader stop taking the port's bytes, as a full hardware queue
+// does.
 //
 // A device that hangs up (a USB adapter pulled out) keeps what it queued; the
 // reader closes it, and a second thread tries to open the same path again
 // once a second with the same settings, so a logger left alone survives an
-// adapter being replugged.
+// adapter being replugged. Opens of one port, the program's and that thread's,
+// take turns, so neither ever finds the device busy because of the other.
 #include "engine.h"
 #include "engine_seams.h"
 
@@ -29,6 +37,41 @@ namespace {
 
 constexpr int kReopenIntervalMs = 1000;
 
+// Bytes in arrival order in a circular buffer.
+struct Ring {
+    unsigned char *data = nullptr;
+    int size = 0;
+    int head = 0;  // index of the oldest byte
+    int count = 0; // bytes held
+
+    int room() const { return size - count; }
+    // The free stretch after the newest byte, up to the end of the buffer.
+    unsigned char *tail_span(int &length) const
+    {
+        const int tail = (head + count) % size;
+        length = tail >= head && count < size ? size - tail : head - tail;
+        return data + tail;
+    }
+    // Moves up to max of the oldest bytes to out; returns how many.
+    int take(unsigned char *out, int max)
+    {
+        const int n = max < count ? max : count;
+        const int first = n < size - head ? n : size - head;
+        std::memcpy(out, data + head, static_cast<std::size_t>(first));
+        std::memcpy(out + first, data, static_cast<std::size_t>(n - first));
+        head = (head + n) % size;
+        count -= n;
+        if (count == 0)
+            head = 0;
+        return n;
+    }
+    void clear()
+    {
+        head = 0;
+        count = 0;
+    }
+};
+
 struct Port {
     bool open = false;
     bool gone = false;     // device hung up; fd closed, reopen pending
@@ -36,11 +79,11 @@ struct Port {
     unsigned generation = 0; // changes at every open and close
     serialdev::Settings settings;
     double timeout = 10.0;   // seconds a ComRd waits for missing bytes
-    int capacity = COM_QUEUE_MAX;
-    int head = 0;            // index of the oldest queued byte
-    int count = 0;           // bytes queued
-    unsigned char queue[COM_QUEUE_MAX];
+    Ring queue;              // what GetInQLen reports; data is `storage`
+    Ring backlog;            // behind a full queue; data allocated when first needed
+    unsigned char storage[COM_QUEUE_MAX];
     std::string path;
+    std::mutex opening;      // held across a device open; taken before g_mutex
 };
 
 std::mutex g_mutex;
@@ -65,27 +108,70 @@ const char *port_name(int port)
     return valid_port(port) ? names[port] : names[0];
 }
 
-void clear_queue(Port &p)
+// A backlog exists only while a tick is late: its memory goes once it is empty.
+void release_backlog(Port &p)
 {
-    p.head = 0;
-    p.count = 0;
+    delete[] p.backlog.data;
+    p.backlog = Ring{};
 }
 
-// Moves what the device has waiting into the queue, as far as it has room.
-// Returns false when the device hung up.
+void clear_queue(Port &p)
+{
+    p.queue.clear();
+    release_backlog(p);
+}
+
+int queued(const Port &p)
+{
+    return p.queue.count + p.backlog.count;
+}
+
+// Both the queue and the backlog are full: the reader leaves the device alone.
+bool full(const Port &p)
+{
+    return p.queue.room() == 0 && p.backlog.count == COM_BACKLOG_MAX;
+}
+
+// Where the next bytes from the device go: the queue while nothing waits
+// behind it, else the backlog (allocated now if need be); null when both are full.
+Ring *arrival_ring(Port &p)
+{
+    if (p.backlog.count == 0 && p.queue.room() > 0)
+        return &p.queue;
+    if (p.backlog.data == nullptr) {
+        p.backlog.data = new unsigned char[COM_BACKLOG_MAX];
+        p.backlog.size = COM_BACKLOG_MAX;
+    }
+    return p.backlog.room() > 0 ? &p.backlog : nullptr;
+}
+
+// Moves what the device has waiting into the queue and the backlog, as far
+// as they have room. Returns false when the device hung up.
 bool fill_queue(Port &p)
 {
-    while (p.count < p.capacity) {
-        const int tail = (p.head + p.count) % p.capacity;
-        const int room = tail >= p.head ? p.capacity - tail : p.head - tail;
-        const long n = serialdev::read_some(p.fd, p.queue + tail, static_cast<std::size_t>(room));
+    for (Ring *ring = arrival_ring(p); ring != nullptr; ring = arrival_ring(p)) {
+        int room = 0;
+        unsigned char *tail = ring->tail_span(room);
+        const long n = serialdev::read_some(p.fd, tail, static_cast<std::size_t>(room));
         if (n == COM_ERR_DEVICE_GONE)
             return false;
         if (n <= 0)
             return true;
-        p.count += static_cast<int>(n);
+        ring->count += static_cast<int>(n);
     }
     return true;
+}
+
+// Hands backlog bytes forward into the room a read made in the queue.
+void advance_backlog(Port &p)
+{
+    while (p.backlog.count > 0 && p.queue.room() > 0) {
+        int room = 0;
+        unsigned char *tail = p.queue.tail_span(room);
+        p.queue.count += p.backlog.take(tail, room);
+    }
+    if (p.backlog.count == 0)
+        release_backlog(p);
 }
 
 void mark_gone(Port &p)
@@ -110,7 +196,7 @@ void reader_loop()
                 return;
             for (int i = 1; i <= COM_PORTS; ++i) {
                 Port &p = g_ports[i];
-                if (!p.open || p.gone || p.count >= p.capacity)
+                if (!p.open || p.gone || full(p))
                     continue;
                 fds[count] = p.fd;
                 ports[count] = i;
@@ -127,14 +213,43 @@ void reader_loop()
             // The port may have been closed or reopened while we waited.
             if (ready[k] == serialdev::Idle || !p.open || p.generation != generations[k])
                 continue;
-            const int before = p.count;
-            if (!fill_queue(p) || (ready[k] == serialdev::HungUp && p.count == before))
+            const int before = queued(p);
+            if (!fill_queue(p) || (ready[k] == serialdev::HungUp && queued(p) == before))
                 mark_gone(p);
             changed = true;
         }
         if (changed)
             g_arrived.notify_all();
     }
+}
+
+// Tries once to open a departed device again; called, and returns, with lock
+// held. The port's turn to open is taken first, so an OpenComConfig of the
+// same port never runs meanwhile.
+void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
+{
+    lock.unlock();
+    std::lock_guard<std::mutex> opening(p.opening);
+    lock.lock();
+    if (!p.open || !p.gone) // the program closed or opened it while we waited our turn
+        return;
+    const std::string path = p.path;
+    const serialdev::Settings settings = p.settings;
+    const unsigned generation = p.generation;
+    lock.unlock();
+    const int fd = serialdev::open(path.c_str(), settings);
+    lock.lock();
+    if (fd < 0)
+        return;
+    // Closed by the program meanwhile: this descriptor is not wanted.
+    if (!p.open || !p.gone || p.generation != generation) {
+        serialdev::close(fd);
+        return;
+    }
+    p.fd = fd;
+    p.gone = false;
+    ++p.generation;
+    serialdev::wake();
 }
 
 // Opens again, once a second, the devices that went away. Opening a device
@@ -146,26 +261,8 @@ void reopen_loop()
     while (!g_stop) {
         g_stopping.wait_for(lock, std::chrono::milliseconds(kReopenIntervalMs), [] { return g_stop; });
         for (int i = 1; i <= COM_PORTS && !g_stop; ++i) {
-            Port &p = g_ports[i];
-            if (!p.open || !p.gone)
-                continue;
-            const std::string path = p.path;
-            const serialdev::Settings settings = p.settings;
-            const unsigned generation = p.generation;
-            lock.unlock();
-            const int fd = serialdev::open(path.c_str(), settings);
-            lock.lock();
-            if (fd < 0)
-                continue;
-            // Closed or reopened by the program meanwhile: this one is not wanted.
-            if (!p.open || !p.gone || p.generation != generation) {
-                serialdev::close(fd);
-                continue;
-            }
-            p.fd = fd;
-            p.gone = false;
-            ++p.generation;
-            serialdev::wake();
+            if (g_ports[i].open && g_ports[i].gone)
+                try_reopen(g_ports[i], lock);
         }
     }
 }
@@ -265,8 +362,10 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     s.stopBits = stopBits;
     const std::string path = port_map_resolve(port, deviceName);
 
-    std::unique_lock<std::mutex> lock(g_mutex);
     Port &p = g_ports[port];
+    // The reopen thread's open of this port, if one is under way, ends first.
+    std::lock_guard<std::mutex> opening(p.opening);
+    std::unique_lock<std::mutex> lock(g_mutex);
     close_locked(p);
     lock.unlock();
     serialdev::wake(); // the reader lets go of the device it was waiting on
@@ -284,8 +383,9 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     p.settings = s;
     p.path = path;
     p.timeout = 10.0;
-    p.capacity = inputQueueSize <= 0 || inputQueueSize > COM_QUEUE_MAX ? COM_QUEUE_MAX : inputQueueSize;
     clear_queue(p);
+    p.queue.data = p.storage;
+    p.queue.size = inputQueueSize <= 0 || inputQueueSize > COM_QUEUE_MAX ? COM_QUEUE_MAX : inputQueueSize;
     start_threads_locked();
     lock.unlock();
     serialdev::wake();
@@ -353,10 +453,10 @@ int GetInQLen(int port)
     if (check != 0)
         return check;
     const Port &p = g_ports[port];
-    if (p.gone && p.count == 0)
+    if (p.gone && queued(p) == 0)
         return lib_fail("GetInQLen", port_name(port), COM_ERR_DEVICE_GONE,
                         ComErrorText(COM_ERR_DEVICE_GONE));
-    return p.count;
+    return p.queue.count;
 }
 
 int ComRd(int port, char *buffer, int count)
@@ -374,21 +474,19 @@ int ComRd(int port, char *buffer, int count)
                               std::chrono::duration<double>(p.timeout));
     // Wait for the missing bytes, unless the port closes or hangs up meanwhile.
     g_arrived.wait_until(lock, deadline, [&] {
-        return p.count >= count || !p.open || p.gone || p.generation != generation;
+        return queued(p) >= count || !p.open || p.gone || p.generation != generation;
     });
     if (!p.open)
         return lib_fail("ComRd", port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
-    if (p.gone && p.count == 0 && count > 0)
+    if (p.gone && queued(p) == 0 && count > 0)
         return lib_fail("ComRd", port_name(port), COM_ERR_DEVICE_GONE, ComErrorText(COM_ERR_DEVICE_GONE));
-    const bool wasFull = p.count >= p.capacity;
-    const int n = count < p.count ? count : p.count;
-    const int first = n < p.capacity - p.head ? n : p.capacity - p.head;
-    std::memcpy(buffer, p.queue + p.head, static_cast<std::size_t>(first));
-    std::memcpy(buffer + first, p.queue, static_cast<std::size_t>(n - first));
-    p.head = (p.head + n) % p.capacity;
-    p.count -= n;
-    if (p.count == 0)
-        p.head = 0;
+    const bool wasFull = full(p);
+    auto *out = reinterpret_cast<unsigned char *>(buffer);
+    int n = 0;
+    while (n < count && p.queue.count > 0) {
+        n += p.queue.take(out + n, count - n);
+        advance_backlog(p);
+    }
     lock.unlock();
     if (wasFull && n > 0)
         serialdev::wake(); // room again: take the device's bytes once more

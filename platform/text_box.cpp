@@ -14,6 +14,7 @@ namespace ui {
 TextBox::TextBox(QWidget *parent) : QAbstractScrollArea(parent)
 {
     m_lines.push_back(Line{});
+    countLength(0, +1);
     setFocusPolicy(Qt::ClickFocus);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
@@ -67,7 +68,9 @@ void TextBox::reset(const char *bytes)
     m_lines.clear();
     m_lines.push_back(Line{});
     m_chars = 0;
+    std::fill(m_lengths.begin(), m_lengths.end(), 0);
     m_widest = 0;
+    countLength(0, +1);
     m_afterCR = false;
     verticalScrollBar()->setValue(0);
     append(bytes);
@@ -83,9 +86,11 @@ void TextBox::appendSegment(const char *bytes, int length)
             continue;
         }
         const int n = length < room ? length : room;
+        const int before = static_cast<int>(line.text.size());
         line.text.append(QLatin1String(bytes, n));
+        countLength(before + n, +1); // first, so the widest never has to be looked for
+        countLength(before, -1);
         m_chars += n;
-        m_widest = std::max(m_widest, static_cast<int>(line.text.size()));
         bytes += n;
         length -= n;
     }
@@ -95,6 +100,17 @@ void TextBox::breakLine(bool folded)
 {
     m_lines.back().folded = folded;
     m_lines.push_back(Line{});
+    countLength(0, +1);
+}
+
+void TextBox::countLength(int length, int change)
+{
+    m_lengths[static_cast<std::size_t>(length)] += change;
+    if (change > 0 && length > m_widest)
+        m_widest = length;
+    // The widest line went: the next widest is at most kMaxLineLength steps down.
+    while (m_widest > 0 && m_lengths[static_cast<std::size_t>(m_widest)] == 0)
+        --m_widest;
 }
 
 int TextBox::trim()
@@ -103,14 +119,9 @@ int TextBox::trim()
     while (m_lines.size() > 1 &&
            (static_cast<int>(m_lines.size()) > kMaxLines || m_chars > kMaxChars)) {
         m_chars -= m_lines.front().text.size();
+        countLength(static_cast<int>(m_lines.front().text.size()), -1);
         m_lines.pop_front();
         ++dropped;
-    }
-    // The box is only as wide as the lines it still holds.
-    if (dropped > 0) {
-        m_widest = 0;
-        for (const Line &line : m_lines)
-            m_widest = std::max(m_widest, static_cast<int>(line.text.size()));
     }
     return dropped;
 }

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 
 namespace ui {
 
@@ -56,8 +57,13 @@ private:
     int visibleLines() const;
     void copyAll() const;
 
+    void countLength(int length, int change);
+
     std::deque<Line> m_lines; // the last line is the one being written
     long m_chars = 0;
+    // How many held lines have each length 0..kMaxLineLength, so that the
+    // widest is known again in constant time when lines are dropped.
+    std::vector<int> m_lengths = std::vector<int>(kMaxLineLength + 1, 0);
     int m_widest = 0;         // longest line held, in characters
     bool m_afterCR = false;   // a CR ended the previous append
 };
