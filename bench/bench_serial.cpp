@@ -71,7 +71,7 @@ void BM_SerialDrain(benchmark::State &state)
             continue;
         }
         const int n = ComRd(kPort, g_buffer, queued);
-        intact = intact && n == queued && bench::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
+        intact = intact && n == queued && testing_support::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
         bytes += static_cast<std::uint64_t>(n > 0 ? n : 0);
         ++reads;
     }
@@ -93,7 +93,7 @@ void BM_SerialFullQueue(benchmark::State &state)
     for (auto _ : state) {
         const int n = ComRd(kPort, g_buffer, COM_QUEUE_MAX);
         intact = intact && n == COM_QUEUE_MAX &&
-                 bench::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
+                 testing_support::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
         bytes += static_cast<std::uint64_t>(n > 0 ? n : 0);
         ++reads;
     }

@@ -14,28 +14,6 @@
 
 namespace bench {
 
-namespace {
-
-// A prime period, so a dropped or repeated block of any usual size
-// (powers of two, the 32000-byte queue) shifts the pattern and is caught.
-constexpr std::size_t kPeriod = 251;
-constexpr std::size_t kChunk = 16384;
-
-// The pattern repeated to kChunk + kPeriod bytes, so any stream position can
-// be compared against one contiguous slice.
-const unsigned char *pattern()
-{
-    static unsigned char bytes[kChunk + kPeriod];
-    static const bool filled = [] {
-        for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<unsigned char>(i % kPeriod); // 0..250: NUL, CR, LF, XON...
-        return true;
-    }();
-    (void)filled;
-    return bytes;
-}
-
-} // namespace
 
 void map_only_port(int port, const std::string &path)
 {
@@ -57,10 +35,9 @@ FloodWriter::~FloodWriter()
 
 void FloodWriter::run()
 {
-    const unsigned char *bytes = pattern();
     std::uint64_t written = 0;
     while (!m_stop.load(std::memory_order_relaxed)) {
-        const ssize_t n = write(m_fd, bytes + written % kPeriod, kChunk);
+        const ssize_t n = write(m_fd, testing_support::stream_at(written), testing_support::kStreamChunk);
         if (n > 0) {
             written += static_cast<std::uint64_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -71,20 +48,6 @@ void FloodWriter::run()
             return;
         }
     }
-}
-
-bool stream_intact(const char *data, std::size_t n, std::uint64_t offset)
-{
-    const unsigned char *bytes = pattern();
-    while (n > 0) {
-        const std::size_t part = n < kChunk ? n : kChunk;
-        if (std::memcmp(data, bytes + offset % kPeriod, part) != 0)
-            return false;
-        data += part;
-        offset += part;
-        n -= part;
-    }
-    return true;
 }
 
 double max_rss_mib()

@@ -20,12 +20,11 @@ const std::string &scratch_dir();
 // No benchmark ever reaches a real /dev/ttyS device.
 void map_only_port(int port, const std::string &path);
 
-// Pours a repeating pattern into a pty master (made non-blocking, so the
-// writer can always be stopped) as fast as the terminal takes it, on a
-// thread of its own, until destroyed. The pattern holds every byte
-// value that matters to a terminal (NUL, CR, LF, XON, XOFF, ^C), so a reader
-// that checks it with stream_intact() also proves nothing was lost, added or
-// translated on the way.
+// Pours the test stream (testing_support::stream_bytes) into a pty master
+// (made non-blocking, so the writer can always be stopped) as fast as the
+// terminal takes it, on a thread of its own, until destroyed. A reader that
+// checks it with testing_support::stream_intact() also proves nothing was
+// lost, added or translated on the way.
 class FloodWriter {
 public:
     explicit FloodWriter(int master);
@@ -39,9 +38,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-// Whether data[0..n) is the flood pattern starting at stream position `offset`.
-bool stream_intact(const char *data, std::size_t n, std::uint64_t offset);
 
 // The process's peak resident set so far, and its resident set now, in MiB.
 double max_rss_mib();

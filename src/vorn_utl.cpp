@@ -121,12 +121,15 @@ static void label_slot(int port, int slot)
     SetCtrlVal(panelHandle, pf_idx[slot], file_name[port]);
 }
 
+int open_data_file(int port)
+{
+    file_handle[port] = RT_OpenFile(file_name[port], DATA_FILE_ACCESS, DATA_FILE_ACTION, DATA_FILE_TYPE);
+    return file_handle[port];
+}
+
 int ck_file_stat(int port)
 {
-    // Appended to, never emptied: a name recurs on the same day of a later
-    // year, and truncating would destroy that year's recording.
-    file_handle[port] = RT_OpenFile(file_name[port], 2, 1, 0);
-    if (file_handle[port] == -1)
+    if (open_data_file(port) == -1)
         return ask_to_go_on(port);
     const int slot = RS232Disp[port];
     if (slot == 0)

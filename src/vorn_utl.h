@@ -12,6 +12,10 @@
 #include "engine.h"
 
 enum { FILE_NAME_LEN = 12, FILE_BASE_LEN = 10, DAY_DIR_LEN = 4 };
+// Data files are opened write-only, binary, and appended to (made when
+// missing): never emptied, since a name recurs on the same day of a later
+// year, and at the hour repeated when the clocks go back.
+enum { DATA_FILE_ACCESS = 2, DATA_FILE_ACTION = 1, DATA_FILE_TYPE = 0 };
 
 extern const int cal_day[2][13]; // days before each month (column 1..12), normal and leap year
 extern int jday;                 // day of year of the day directory in use; 0 before the first
@@ -37,9 +41,13 @@ void create_fn_base(void);
 // Writes the data-file name of port (1..18) into name: the base and the port.
 void create_fn(char name[PATH_LEN], int port);
 
-// Opens the port's data file file_name[port] in the current directory for
-// appending (created when missing) into file_handle[port], and labels the
-// port's display slot. When the open fails the operator is asked whether to
-// go on without the port: yes sets file_stat[port] to 0. Returns 0 only when
-// the operator declined, 255 otherwise.
+// Opens the port's data file file_name[port] in the current directory, in
+// the data-file mode above, into file_handle[port]; returns the handle, -1
+// when the file cannot be opened. The one place where data files are opened.
+int open_data_file(int port);
+
+// At the start of a run: opens the port's data file (open_data_file) and
+// labels the port's display slot. When the open fails the operator is asked
+// whether to go on without the port: yes sets file_stat[port] to 0. Returns 0
+// only when the operator declined, 255 otherwise.
 int ck_file_stat(int port);

@@ -4,6 +4,10 @@
 #include "vorn_utl.h"
 #include "vorncoms.h"
 
+static_assert(RX_BUF_LEN == COM_QUEUE_MAX + 1, "rx_buf holds a full queue and the zero after it");
+static_assert(HEX_BUF_LEN == 3 * COM_QUEUE_MAX + 2 * ((COM_QUEUE_MAX + HEX_LINE_BYTES - 1) / HEX_LINE_BYTES) + 1,
+              "hex_buf holds the hexadecimal text of a full queue");
+
 // Room for the countdown's number.
 enum { COUNT_TEXT_LEN = 28 };
 // Each opened port: 1.0 s time-out, and the engine's full queues.
@@ -45,6 +49,9 @@ const unsigned short to_hex[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
 #define BIND(name) {#name, name},
 const CallbackBinding callback_table[] = {VORN_CALLBACKS(BIND){nullptr, nullptr}};
 #undef BIND
+
+// Ticks until the ports the run could not open are tried again.
+static int reopen_countdown;
 
 // Ends the program as the quit button does: the event loop returns to main.
 static void end_program(void)
@@ -117,6 +124,9 @@ static void read_start_time(void)
     RT_GetSystemTime(&cur_hour, &cur_min, &seconds);
     file_hour = cur_hour;
     last_min = cur_min;
+    // Counted down before it is tested: from 0 the first refresh would come
+    // only after 65536 minute changes.
+    refresh_count = REFRESH_COUNT;
 }
 
 // One data file per logged port, in port order. 0 when the operator chose to
@@ -137,17 +147,32 @@ static int open_data_files(void)
     return 1;
 }
 
-// Opens every logged port that has a data file or a display slot; logging
-// begins with the bytes that arrive from now on.
+// Whether the run wants the port open: it is logged, and it has a data file
+// or a display slot.
+static int port_in_run(int port)
+{
+    return RS232Sel[port] != 0 && (file_stat[port] != 0 || RS232Disp[port] != 0);
+}
+
+// Opens the port with the run's settings: its rate, 8 data bits, no parity,
+// 1 stop bit, no flow control.
+static void open_port(int port)
+{
+    if (OpenComConfig(port, "", baudrate[port], 0, 8, 1, COM_QUEUE_MAX, OUTPUT_QUEUE_LEN) != 0)
+        return;
+    SetXMode(port, 0);
+    SetCTSMode(port, 0);
+    SetComTime(port, PORT_TIMEOUT);
+}
+
+// Opens every port the run wants; logging begins with the bytes that arrive
+// from now on.
 static void open_ports(void)
 {
     for (int port = 1; port <= MAX_PORT; ++port) {
-        if (RS232Sel[port] == 0 || (file_stat[port] == 0 && RS232Disp[port] == 0))
+        if (!port_in_run(port))
             continue;
-        OpenComConfig(port, "", baudrate[port], 0, 8, 1, COM_QUEUE_MAX, OUTPUT_QUEUE_LEN);
-        SetXMode(port, 0);
-        SetCTSMode(port, 0);
-        SetComTime(port, PORT_TIMEOUT);
+        open_port(port);
         FlushInQ(port);
     }
 }
@@ -172,6 +197,7 @@ static void start_sequence(void)
         return;
     }
     open_ports();
+    reopen_countdown = REOPEN_TICKS;
     SetCtrlAttribute(panelHandle, start_button, ATTR_DIMMED, 1);
     SetCtrlAttribute(panelHandle, start_button, ATTR_CTRL_MODE, MODE_INDICATOR);
     SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 0);
@@ -202,5 +228,225 @@ int auto_start(int, int, int event, void *, int, int)
         SetCtrlAttribute(panelHandle, countdown_timer, ATTR_TIMER_ENABLED, 0);
         start_sequence();
     }
+    return 0;
+}
+
+// --- The acquisition tick
+
+// The hexadecimal text of the port's latest n bytes into its hex_buf row:
+// "41 0D FF ", with CR LF after every 16th byte of the port's stream.
+static void hex_text(int port, int n)
+{
+    to_cvt = n;
+    hex_cursor = hex_buf[port];
+    for (have_cvt = 0; have_cvt < to_cvt; ++have_cvt) {
+        const unsigned char b = rx_buf[port][have_cvt];
+        hi_nibble = static_cast<unsigned char>(b >> 4);
+        lo_nibble = static_cast<unsigned char>(b & 0x0F);
+        *hex_cursor++ = static_cast<char>(to_hex[hi_nibble]);
+        *hex_cursor++ = static_cast<char>(to_hex[lo_nibble]);
+        *hex_cursor++ = ' ';
+        if (--have_cvted[port] == 0) {
+            have_cvted[port] = HEX_LINE_BYTES;
+            *hex_cursor++ = '\r';
+            *hex_cursor++ = '\n';
+        }
+    }
+    *hex_cursor = '\0';
+}
+
+// The text of the port's latest read, as its display slot shows it. As text,
+// it ends at the first zero byte.
+static const char *latest_text(int port)
+{
+    return HEXDisp[port] != 0 ? hex_buf[port] : reinterpret_cast<const char *>(rx_buf[port]);
+}
+
+static void show_bytes(int port, int n)
+{
+    const int slot = RS232Disp[port];
+    if (slot == 0)
+        return;
+    if (HEXDisp[port] != 0)
+        hex_text(port, n);
+    SetCtrlVal(panelHandle, pc_idx[slot], latest_text(port));
+}
+
+// The bytes go to the data file unaltered, zero bytes included. A file that
+// could not be opened (at a rollover, on a full or failing disk) is tried
+// again first, so bytes are lost only while the disk keeps refusing.
+static void store_bytes(int port, int n)
+{
+    if (file_stat[port] == 0)
+        return;
+    if (file_handle[port] == -1 && open_data_file(port) == -1)
+        return;
+    RT_WriteFile(file_handle[port], reinterpret_cast<const char *>(rx_buf[port]), n);
+}
+
+// One port's share of a tick: what waits in its queue, read in one go.
+static void take_port(int port, int retry_open)
+{
+    if (RS232Sel[port] == 0)
+        return;
+    in_q_len[port] = GetInQLen(port);
+    // Not open: its device was missing or busy when the run started, or it
+    // was plugged in since. A departed device is the engine's to reopen.
+    if (in_q_len[port] == COM_ERR_NOT_OPEN && retry_open && port_in_run(port))
+        open_port(port);
+    // Nothing waiting, or no count at all (not open, device gone).
+    if (in_q_len[port] <= 0)
+        return;
+    const int n = ComRd(port, reinterpret_cast<char *>(rx_buf[port]), in_q_len[port]);
+    if (n <= 0)
+        return;
+    in_q_len[port] = n;
+    rx_buf[port][n] = 0;
+    show_bytes(port, n);
+    store_bytes(port, n);
+}
+
+// Each displayed text box is cut back to its port's latest read.
+static void refresh_displays(void)
+{
+    for (int port = 1; port <= MAX_PORT; ++port) {
+        const int slot = RS232Disp[port];
+        if (slot != 0)
+            ResetTextBox(panelHandle, pc_idx[slot], latest_text(port));
+    }
+}
+
+static void close_data_files(void)
+{
+    for (int port = 1; port <= MAX_PORT; ++port) {
+        if (file_stat[port] == 0 || file_handle[port] == -1)
+            continue;
+        RT_CloseFile(file_handle[port]);
+        file_handle[port] = -1;
+    }
+}
+
+// The directory of the day that has just begun: made inside the start-up
+// directory and entered. 0 after the "Disk ERROR!" popup.
+static int enter_new_day(void)
+{
+    return back_ddr() && create_ddr();
+}
+
+// Closes the data files of the period that ends and opens the next set.
+static void rollover(void)
+{
+    close_data_files();
+    if (ck_julian() == 0 && !enter_new_day()) {
+        end_program();
+        return;
+    }
+    create_fn_base();
+    for (int port = 1; port <= MAX_PORT; ++port) {
+        if (file_stat[port] != 0) {
+            create_fn(file_name[port], port);
+            open_data_file(port);
+        }
+        const int slot = RS232Disp[port];
+        if (slot != 0) {
+            ResetTextBox(panelHandle, pf_idx[slot], file_name[port]);
+            ResetTextBox(panelHandle, pc_idx[slot], latest_text(port));
+        }
+    }
+}
+
+// Hourly files: the refresh at every 15th change of the minute, the rollover
+// at the first tick of a new hour. The minute change of a new hour is
+// counted at the tick after the rollover.
+static void hourly_step(void)
+{
+    if (cur_hour == file_hour && cur_min != last_min) {
+        last_min = cur_min;
+        if (--refresh_count == 0) {
+            refresh_count = REFRESH_COUNT;
+            refresh_displays();
+        }
+    }
+    if (cur_hour != file_hour) {
+        file_hour = cur_hour;
+        rollover();
+    }
+}
+
+// Files every N minutes: the rollover at every N-th change of the minute,
+// the refresh at every 15th tick without one.
+static void minutes_step(void)
+{
+    if (cur_min != last_min) {
+        last_min = cur_min;
+        if (--minutes_left != 0)
+            return;
+        refresh_count = REFRESH_COUNT;
+        minutes_left = file_minutes;
+        rollover();
+        return;
+    }
+    if (--refresh_count != 0)
+        return;
+    refresh_count = REFRESH_COUNT;
+    refresh_displays();
+}
+
+int get_data(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_TIMER_TICK)
+        return 0;
+    const int retry_open = --reopen_countdown <= 0;
+    if (retry_open)
+        reopen_countdown = REOPEN_TICKS;
+    for (int port = 1; port <= MAX_PORT; ++port)
+        take_port(port, retry_open);
+    // Paused, or no port logged: the ports are read and shown, nothing more.
+    if (logging_active == 0)
+        return 0;
+    int seconds;
+    RT_GetSystemTime(&cur_hour, &cur_min, &seconds);
+    if (hourly_mode != 0)
+        hourly_step();
+    else
+        minutes_step();
+    return 0;
+}
+
+// --- Pause and resume
+
+static void pause_logging(void)
+{
+    logging_active = 0;
+    for (int port = 1; port <= MAX_PORT; ++port) {
+        paused_stat[port] = file_stat[port];
+        file_stat[port] = 0;
+        const int slot = RS232Disp[port];
+        if (slot != 0)
+            SetCtrlAttribute(panelHandle, pl_idx[slot], ATTR_ON_COLOR, COLOR_RED);
+    }
+    SetCtrlAttribute(panelHandle, pause_button, ATTR_LABEL_TEXT, "Resume Logging");
+}
+
+static void resume_logging(void)
+{
+    logging_active = 1;
+    for (int port = 1; port <= MAX_PORT; ++port) {
+        file_stat[port] = paused_stat[port];
+        const int slot = RS232Disp[port];
+        if (slot != 0)
+            SetCtrlAttribute(panelHandle, pl_idx[slot], ATTR_ON_COLOR, COLOR_GREEN);
+    }
+    SetCtrlAttribute(panelHandle, pause_button, ATTR_LABEL_TEXT, "Pause Logging");
+}
+
+int pause_toggle(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    if (logging_active != 0)
+        pause_logging();
+    else
+        resume_logging();
     return 0;
 }

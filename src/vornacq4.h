@@ -1,5 +1,5 @@
-// vornacq4 - the logging run: the main panel, starting a run, and the state
-// every run keeps.
+// vornacq4 - the logging run: the main panel, starting a run, the
+// acquisition tick, pause and resume, and the state every run keeps.
 //
 // The program's story (main.cpp): start the engine, load the main panel,
 // probe the ports, show the panel, load the port table, and hand the thread
@@ -7,6 +7,15 @@
 // cancels it or presses start first. A run starts at most once: it opens one
 // data file per logged port in the day directory, opens the ports, and
 // enables the acquisition timer; it lasts until the program ends.
+//
+// Each tick of the acquisition timer drains every logged port's queue, shows
+// the bytes in the port's display slot (as text, or as hexadecimal pairs 16
+// to a line) and appends them unaltered to its data file. While logging is
+// active it then reads the clock: the displays are cut back to each port's
+// latest read now and then, and at the rollover (every hour, or every N
+// changes of the minute) the data files are closed and the next set opened,
+// in the next day's directory after midnight. Pausing stops the writing, and
+// only the writing: bytes that arrive while paused are shown, never stored.
 //
 // Every callback acts on one event (commit, left click or timer tick), looks
 // at no other argument and returns 0.
@@ -46,8 +55,16 @@ extern const int pf_idx[MAX_SLOT + 1];
 // A port's input queue holds COM_QUEUE_MAX bytes; one read per tick drains it,
 // and the receive buffer keeps one byte more for the zero that ends the text.
 enum { RX_BUF_LEN = COM_QUEUE_MAX + 1 };
-// Hexadecimal text of one tick: 3 characters a byte, 2 a line break, 1 zero.
-enum { HEX_BUF_LEN = 3200, HEX_LINE_BYTES = 16 };
+// Hexadecimal text of a full queue read in one tick: 3 characters a byte, 2
+// for each line break (at most one per HEX_LINE_BYTES bytes, rounded up), 1
+// for the zero.
+enum { HEX_LINE_BYTES = 16, HEX_BUF_LEN = 100001 };
+// The displays are cut back every REFRESH_COUNT ticks (files every N minutes)
+// or minute changes (hourly files).
+enum { REFRESH_COUNT = 15 };
+// A port the run could not open is tried again every REOPEN_TICKS ticks of
+// acq_timer (0.25 s): about once a second.
+enum { REOPEN_TICKS = 4 };
 // The countdown shows 10..0, then the next tick starts the run.
 enum { COUNTDOWN_START = 11 };
 
@@ -88,7 +105,7 @@ void stop_auto(void);
 // bind the same names (the engine's tests load the real panel resource).
 #define VORN_CALLBACKS(X)                                                        \
     X(Shutdown) X(SelectHour) X(SelectMinute) X(stop_click) X(acquire_data)      \
-    X(auto_start)
+    X(auto_start) X(get_data) X(pause_toggle)
 
 // Callbacks of main_panel.
 int Shutdown(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
@@ -97,3 +114,15 @@ int SelectMinute(int panel, int control, int event, void *callbackData, int even
 int stop_click(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int acquire_data(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int auto_start(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// The acquisition tick (acq_timer): every logged port's new bytes to its
+// display slot and its data file; then, while logging, the display refresh
+// and the rollover. A port whose queue length is an error is left alone for
+// the tick; one that the run could not open is opened again about once a
+// second; a logging port whose file could not be opened is tried again
+// before each write. Ends the program when a new day's directory cannot be
+// made or entered.
+int get_data(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// pause_button: stops the writing to the data files (LEDs red, button
+// "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files
+// and ports stay open.
+int pause_toggle(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 using testing_support::config_bytes;
 using testing_support::eventually;
@@ -184,4 +185,44 @@ TEST_F(LoggerRun, CountdownStartsTheRunWithOneFilePerLoggedPortInTheDayDirectory
 
     logger.signal(SIGTERM);
     EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+}
+
+TEST_F(LoggerRun, RecordsEveryByteAcrossMidnightAndAKill9LosesNothingThatArrivedBefore)
+{
+    // Port 2 logged hourly and shown as text; the wall clock runs ten times
+    // fast from 23:57, so the run starts before midnight and crosses it.
+    map_ports({2});
+    std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
+    table[2 - 1] = {115200, 1, 1, 0};
+    write_file(in_start("coms.cfg"), config_bytes(table));
+    LoggerProcess::Options o = options();
+    o.fakeTime = "@2024-02-14 23:57:00 x10";
+    LoggerProcess logger(o);
+    ASSERT_TRUE(eventually([&] { return list_dir(in_start("D045")).size() == 1; }, kCountdownMs))
+        << logger.stderr_text();
+    ::usleep(500 * 1000); // the ports are opened and flushed right after the files
+
+    // Every byte value, zero bytes, CR and LF among them, for about 9 s.
+    std::string block;
+    for (int b = 0; b < 256; ++b)
+        block += static_cast<char>(b);
+    std::string sent;
+    for (int i = 0; i < 90; ++i) {
+        pty(2).write(block);
+        sent += block;
+        ::usleep(100 * 1000);
+    }
+    ::usleep(750 * 1000); // three ticks
+    logger.signal(SIGKILL);
+    EXPECT_EQ(logger.wait_exit(kExitMs), -1);
+
+    std::string logged;
+    for (const char *day : {"D045", "D046"}) {
+        const std::vector<std::string> files = list_dir(in_start(day));
+        ASSERT_EQ(files.size(), 1u) << day << " holds the file of its period";
+        EXPECT_EQ(files[0].substr(0, 3), std::string(day).substr(1)) << files[0];
+        logged += read_file(in_start(day) + "/" + files[0]);
+    }
+    EXPECT_EQ(logged.size(), sent.size());
+    EXPECT_TRUE(logged == sent) << "bytes lost, doubled or altered";
 }

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <fstream>
 #include <pty.h>
 #include <sstream>
@@ -30,7 +32,24 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *)
     return ::remove(path);
 }
 
+constexpr std::size_t kPeriod = 251;
+constexpr std::size_t kChunk = kStreamChunk;
+
 } // namespace
+
+// The stream repeated to kChunk + kPeriod bytes, so that any position can be
+// read as one contiguous slice.
+const char *stream_at(std::uint64_t offset)
+{
+    static char bytes[kChunk + kPeriod];
+    static const bool filled = [] {
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<char>(i % kPeriod);
+        return true;
+    }();
+    (void)filled;
+    return bytes + offset % kPeriod;
+}
 
 TempDir::TempDir()
 {
@@ -182,6 +201,67 @@ bool eventually(const std::function<bool()> &pred, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+std::string stream_bytes(std::uint64_t offset, std::size_t count)
+{
+    std::string bytes;
+    bytes.reserve(count);
+    while (bytes.size() < count) {
+        const std::size_t part = std::min(kChunk, count - bytes.size());
+        bytes.append(stream_at(offset + bytes.size()), part);
+    }
+    return bytes;
+}
+
+bool stream_intact(const char *data, std::size_t n, std::uint64_t offset)
+{
+    while (n > 0) {
+        const std::size_t part = n < kChunk ? n : kChunk;
+        if (std::memcmp(data, stream_at(offset), part) != 0)
+            return false;
+        data += part;
+        offset += part;
+        n -= part;
+    }
+    return true;
+}
+
+PacedWriter::PacedWriter(int master, long bytesPerSecond, std::uint64_t total)
+    : m_master(master), m_rate(bytesPerSecond), m_total(total)
+{
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_thread = std::thread([this] { run(); });
+}
+
+PacedWriter::~PacedWriter()
+{
+    m_stop = true;
+    m_thread.join();
+}
+
+void PacedWriter::run()
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::uint64_t written = 0, lateMark = 0;
+    while (written < m_total && !m_stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const std::uint64_t due = std::min<std::uint64_t>(m_total, static_cast<std::uint64_t>(elapsed * m_rate));
+        while (written < due) {
+            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, due - written));
+            const ssize_t n = ::write(m_master, stream_at(written), part);
+            if (n <= 0)
+                break;
+            written += static_cast<std::uint64_t>(n);
+        }
+        // Count each byte that found the line full once, however long it waits.
+        if (written < due && due > lateMark) {
+            m_refused += due - std::max(written, lateMark);
+            lateMark = due;
+        }
+        m_written = written;
+    }
 }
 
 std::string config_bytes(const std::vector<PortRecord> &records)

@@ -2,10 +2,13 @@
 // stand in for serial devices, and comports.map files that name them.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -79,6 +82,44 @@ void start_engine();
 // Polls pred, without running the event loop, until it holds or timeoutMs
 // passes; returns pred().
 bool eventually(const std::function<bool()> &pred, int timeoutMs = 5000);
+
+// A test stream: byte i is i mod 251. The period holds every value that
+// matters to a terminal (NUL, CR, LF, XON, XOFF, ^C) and is prime, so a
+// dropped, doubled or swapped block of any usual size shifts it and shows.
+std::string stream_bytes(std::uint64_t offset, std::size_t count);
+// The test stream from position `offset` on, readable for kStreamChunk bytes.
+constexpr std::size_t kStreamChunk = 16384;
+const char *stream_at(std::uint64_t offset);
+// Whether data[0..n) is the test stream from position `offset` on.
+bool stream_intact(const char *data, std::size_t n, std::uint64_t offset);
+
+// Feeds the test stream into a pty master at a fixed rate from a thread of
+// its own, as an instrument on a serial line does: every 10 ms it writes what
+// is due, without blocking. Bytes that were due but found the terminal full
+// are counted as refused (a real line would have lost them; here they are
+// sent late, so the stream stays whole).
+class PacedWriter {
+public:
+    PacedWriter(int master, long bytesPerSecond, std::uint64_t total);
+    ~PacedWriter(); // stops at once
+    PacedWriter(const PacedWriter &) = delete;
+    PacedWriter &operator=(const PacedWriter &) = delete;
+
+    bool finished() const { return m_written == m_total; }
+    std::uint64_t written() const { return m_written; }
+    std::uint64_t refused() const { return m_refused; }
+
+private:
+    void run();
+
+    int m_master;
+    long m_rate;
+    std::uint64_t m_total;
+    std::atomic<std::uint64_t> m_written{0};
+    std::atomic<std::uint64_t> m_refused{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 // One port's record of coms.cfg.
 struct PortRecord {

@@ -1,0 +1,362 @@
+// A run's ticks: bytes from pseudo-terminals into the displays and the data
+// files, the rollovers under a substituted clock, pause and resume, and what
+// the tick does when a file, a directory or a device lets it down.
+#include "logger_fixture.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testing_support::file_exists;
+using testing_support::list_dir;
+using testing_support::read_file;
+
+namespace {
+
+std::string byte_values(int from, int to)
+{
+    std::string bytes;
+    for (int b = from; b <= to; ++b)
+        bytes += static_cast<char>(b);
+    return bytes;
+}
+
+// The day directory and data-file name of a port for a time given in seconds
+// from 14 February 2024 00:00 (day 45).
+std::string data_file(long when, int port)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "D%03ld/%03ld%05ld.C%02d", 45 + when / 86400, 45 + when / 86400,
+                  when % 86400, port);
+    return name;
+}
+
+void set_clock(long when)
+{
+    SeamSetClock(2024, 2, static_cast<int>(14 + when / 86400), static_cast<int>(when % 86400 / 3600),
+                 static_cast<int>(when % 3600 / 60), static_cast<int>(when % 60));
+}
+
+long at(int hour, int minute, int second) { return hour * 3600L + minute * 60L + second; }
+
+// How many descriptors of this process are open on the device.
+int descriptors_of(const std::string &device)
+{
+    int count = 0;
+    for (const std::string &fd : list_dir("/proc/self/fd")) {
+        char target[256] = {};
+        const std::string link = "/proc/self/fd/" + fd;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && device == target)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// A run with port 2 shown as text in slot 1, port 3 as hexadecimal in slot 2,
+// and port 5 logged without a slot.
+class Acquisition : public LoggerTest {
+protected:
+    explicit Acquisition(std::vector<int> ptys = {2, 3, 5}) : LoggerTest(std::move(ptys)) {}
+
+    void SetUp() override
+    {
+        LoggerTest::SetUp();
+        std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
+        records[2 - 1] = {9600, 1, 1, 0};
+        records[3 - 1] = {9600, 1, 2, 1};
+        records[5 - 1] = {115200, 1, 0, 0};
+        write_config_file(records);
+    }
+
+    // Starts a run at `when`: hourly files, or a new set every `minutes`.
+    void start_run(long when, int minutes = 0)
+    {
+        start_logger();
+        set_clock(when);
+        if (minutes > 0) {
+            SetCtrlVal(panelHandle, hour_check, 0);
+            SetCtrlVal(panelHandle, minute_count, minutes);
+        }
+        ASSERT_TRUE(SeamClick(panelHandle, start_button));
+        ASSERT_TRUE(run_started());
+    }
+
+    // Sends as the instrument would, and waits until the bytes are queued.
+    void send(int port, const std::string &bytes)
+    {
+        const int before = GetInQLen(port);
+        pty(port).write(bytes);
+        ASSERT_TRUE(testing_support::eventually(
+            [&] { return GetInQLen(port) >= before + static_cast<int>(bytes.size()); }));
+    }
+
+    void tick() { ASSERT_TRUE(SeamTick(panelHandle, acq_timer)); }
+    std::string text(int slot) const { return SeamCtrlText(panelHandle, pc_idx[slot]); }
+    std::string file(const std::string &name) const { return read_file(start_dir() + "/" + name); }
+
+    // Every data file of the run, as "Dddd/name", in order.
+    std::vector<std::string> data_files() const
+    {
+        std::vector<std::string> files;
+        for (const std::string &dir : list_dir(start_dir()))
+            if (dir[0] == 'D')
+                for (const std::string &name : list_dir(start_dir() + "/" + dir))
+                    files.push_back(dir + "/" + name);
+        return files;
+    }
+};
+
+TEST_F(Acquisition, EveryByteReachesItsFileUnalteredWhileTheTextViewStopsAtAZero)
+{
+    start_run(at(10, 40, 5));
+    const std::string line = "$GPGGA,1*4B\r\n", cut("A\0B", 3), all = byte_values(0, 255);
+    send(2, line);
+    send(5, all);
+    tick();
+    send(2, cut);
+    tick();
+    send(2, all);
+    tick();
+    EXPECT_EQ(text(1), "$GPGGA,1*4B\nA") << "the view stops at each read's first zero byte";
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 2)), line + cut + all);
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 5)), all);
+}
+
+TEST_F(Acquisition, HexadecimalLinesHoldSixteenBytesAcrossTicksAndAFullQueueFits)
+{
+    start_run(at(10, 40, 5));
+    send(3, byte_values(0, 19));
+    tick();
+    EXPECT_EQ(text(2), "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n10 11 12 13 ");
+    EXPECT_EQ(have_cvted[3], 12);
+    send(3, byte_values(20, 31));
+    tick();
+    EXPECT_EQ(text(2), "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \n"
+                       "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F \n");
+
+    // A full queue in one tick: all of its text, the last line whole.
+    send(3, testing_support::stream_bytes(0, COM_QUEUE_MAX));
+    tick();
+    EXPECT_EQ(std::string(hex_buf[3]).size(), 3u * COM_QUEUE_MAX + 2u * COM_QUEUE_MAX / 16);
+    const std::string shown = text(2);
+    EXPECT_EQ(shown.substr(shown.size() - 49), "6B 6C 6D 6E 6F 70 71 72 73 74 75 76 77 78 79 7A \n");
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 3)).size(), 32u + COM_QUEUE_MAX);
+}
+
+TEST_F(Acquisition, DisplayIsCutBackToTheLatestReadEveryFifteenTicksWithinAMinute)
+{
+    start_run(at(10, 40, 5), 5);
+    for (int i = 1; i <= REFRESH_COUNT; ++i) {
+        send(2, "line " + std::to_string(i) + "\r\n");
+        tick();
+        const std::string shown = text(1);
+        if (i == REFRESH_COUNT - 1) {
+            EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), REFRESH_COUNT - 1);
+        }
+    }
+    EXPECT_EQ(text(1), "line 15\n");
+}
+
+// Ticks every `step` seconds from `start` until `end`, each bringing its own
+// bytes; a rollover is expected at each time in `rollovers`.
+struct Cadence {
+    const char *name;
+    int minutes; // 0: hourly
+    long start, end, step;
+    std::vector<long> rollovers;
+};
+
+void PrintTo(const Cadence &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Rollover : public Acquisition, public ::testing::WithParamInterface<Cadence> {};
+
+TEST_P(Rollover, BeginsEachSetAtItsMomentAndTheFilesJoinToWhatWasSent)
+{
+    const Cadence &c = GetParam();
+    start_run(c.start, c.minutes);
+    std::map<std::string, std::string> expected{{data_file(c.start, 2), ""}};
+    std::string current = data_file(c.start, 2), all;
+    for (long when = c.start + c.step; when <= c.end; when += c.step) {
+        const std::string bytes = "t" + std::to_string(when) + ";";
+        set_clock(when);
+        send(2, bytes);
+        tick();
+        // The bytes of a rollover's tick still belong to the period it ends.
+        expected[current] += bytes;
+        all += bytes;
+        if (std::count(c.rollovers.begin(), c.rollovers.end(), when) != 0)
+            expected[current = data_file(when, 2)] = "";
+    }
+    std::vector<std::string> names, logged;
+    for (const auto &e : expected)
+        names.push_back(e.first);
+    for (const std::string &f : data_files())
+        if (f.substr(f.size() - 3) == "C02")
+            logged.push_back(f);
+    EXPECT_EQ(logged, names);
+    std::string joined;
+    for (const auto &e : expected) {
+        EXPECT_EQ(file(e.first), e.second) << e.first;
+        joined += file(e.first);
+    }
+    EXPECT_EQ(joined, all);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cadences, Rollover,
+    ::testing::Values(
+        Cadence{"EveryFiveMinutesFrom10_05_30", 5, at(10, 5, 30), at(10, 21, 0), 30,
+                {at(10, 10, 0), at(10, 15, 0), at(10, 20, 0)}},
+        Cadence{"EveryMinute", 1, at(10, 5, 30), at(10, 7, 30), 30, {at(10, 6, 0), at(10, 7, 0)}},
+        Cadence{"HourlyFrom10_40", 0, at(10, 40, 0), at(12, 5, 0), 300, {at(11, 0, 0), at(12, 0, 0)}},
+        Cadence{"HourlyAcrossMidnight", 0, at(23, 40, 0), at(24, 15, 0), 300, {at(24, 0, 0)}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Acquisition, PauseShowsButStoresNothingAndTheMissedHourRollsOverOnResume)
+{
+    start_run(at(10, 57, 0));
+    const std::string first = data_file(at(10, 57, 0), 2);
+    send(2, "kept;");
+    tick();
+
+    set_clock(at(10, 58, 0));
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    EXPECT_EQ(SeamCtrlLabel(panelHandle, pause_button), "Resume Logging");
+    for (int slot : {1, 2})
+        EXPECT_EQ(SeamCtrlAttribute(panelHandle, pl_idx[slot], ATTR_ON_COLOR), COLOR_RED);
+    send(2, "shown;");
+    set_clock(at(11, 1, 0));
+    tick();
+    EXPECT_EQ(text(1), "kept;shown;");
+    EXPECT_EQ(data_files().size(), 3u) << "no rollover while paused";
+
+    set_clock(at(11, 3, 0));
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    EXPECT_EQ(SeamCtrlLabel(panelHandle, pause_button), "Pause Logging");
+    for (int slot : {1, 2})
+        EXPECT_EQ(SeamCtrlAttribute(panelHandle, pl_idx[slot], ATTR_ON_COLOR), COLOR_GREEN);
+    for (int port : {2, 3, 5})
+        EXPECT_EQ(file_stat[port], 1) << port;
+    send(2, "after;");
+    tick();
+    EXPECT_EQ(file(first), "kept;after;");
+    EXPECT_TRUE(file_exists(start_dir() + "/" + data_file(at(11, 3, 0), 2))) << "rolled over at resume";
+}
+
+TEST_F(Acquisition, FileRefusedAtARolloverIsOpenedAgainBeforeTheNextWrite)
+{
+    start_run(at(10, 5, 30), 1);
+    const std::string next = start_dir() + "/" + data_file(at(10, 6, 0), 2);
+    ASSERT_EQ(mkdir(next.c_str(), 0755), 0); // a directory where the file should go
+    set_clock(at(10, 6, 0));
+    tick();
+    EXPECT_EQ(file_handle[2], -1);
+    send(2, "refused;");
+    tick();
+    ASSERT_EQ(rmdir(next.c_str()), 0);
+    send(2, "kept;");
+    tick();
+    EXPECT_EQ(read_file(next), "kept;");
+    EXPECT_TRUE(SeamPopupsShown().empty());
+}
+
+// A port that the run could not open is opened about once a second, so a
+// device plugged in late joins the run; a departed device comes back through
+// the engine alone, with one descriptor.
+TEST_F(Acquisition, PortThatCouldNotBeOpenedJoinsTheRunWhenItsDeviceAppears)
+{
+    // Port 2 reaches its device through a link that is gone when the run starts.
+    const std::string link = start_dir() + "/gps";
+    ASSERT_EQ(symlink(pty(2).path().c_str(), link.c_str()), 0);
+    testing_support::write_file("comports.map", testing_support::port_map_text(
+                                                    {{2, link}, {3, pty(3).path()}, {5, pty(5).path()}}));
+    SeamReloadPortMap();
+    start_logger();
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_TRUE(SeamClick(panelHandle, start_button));
+    for (int i = 0; i < 2 * REOPEN_TICKS; ++i)
+        tick();
+    EXPECT_EQ(GetInQLen(2), COM_ERR_NOT_OPEN);
+
+    ASSERT_EQ(symlink(pty(2).path().c_str(), link.c_str()), 0);
+    for (int i = 0; i < REOPEN_TICKS; ++i)
+        tick();
+    send(2, "late;");
+    tick();
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 2)), "late;");
+
+    // The adapter is replugged and comes back under the same name while the
+    // ticks go on: the engine reopens it, and the tick never tries to.
+    testing_support::Pty replugged;
+    pty(2).close();
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(replugged.path().c_str(), link.c_str()), 0);
+    EXPECT_TRUE(SeamProcessEventsUntil([] { return GetInQLen(2) >= 0; }, 5000));
+    replugged.write("back;");
+    ASSERT_TRUE(testing_support::eventually([] { return GetInQLen(2) == 5; }));
+    tick();
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 2)), "late;back;");
+    EXPECT_EQ(descriptors_of(replugged.path()), 2) << "the test's own and the logger's, no other";
+}
+
+TEST_F(Acquisition, PortFedAt921600BaudLosesNothingWhileAPopupHoldsTheTicksForFiveSeconds)
+{
+    start_run(at(10, 40, 5));
+    constexpr long kRate = 92160;
+    constexpr std::uint64_t kTotal = 6 * kRate;
+    testing_support::PacedWriter writer(pty(5).master(), kRate, kTotal);
+    SeamShowPopups();
+    SeamRunLater(500, [] { MessagePopup("Disk ERROR!", "The operator is away."); });
+    SeamRunLater(5500, [] { SeamAnswerOpenPopup(1); });
+    const std::string name = start_dir() + "/" + data_file(at(10, 40, 5), 5);
+    // Once the popup is answered the ticks drain the backlog, a full queue each.
+    EXPECT_TRUE(SeamProcessEventsUntil(
+        [&] {
+            struct stat st {};
+            return ::stat(name.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= kTotal;
+        },
+        20000));
+    const std::string logged = read_file(name);
+    EXPECT_EQ(logged.size(), kTotal);
+    EXPECT_TRUE(testing_support::stream_intact(logged.data(), logged.size(), 0));
+    EXPECT_EQ(writer.refused(), 0u) << "a real line would have lost bytes";
+}
+
+// Started from a directory deeper than 260 characters, a run still finds its
+// way back there to make the next day's directory.
+class DeepStart : public Acquisition {
+protected:
+    DeepStart() : Acquisition({2}) {}
+};
+
+TEST_F(DeepStart, RunCrossesMidnightBelowAPathLongerThan260Characters)
+{
+    const std::string map = read_file("comports.map");
+    for (int level = 0; level < 6; ++level) {
+        const std::string name(60, static_cast<char>('a' + level));
+        ASSERT_EQ(mkdir(name.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(name.c_str()), 0);
+    }
+    testing_support::write_file("comports.map", map);
+    testing_support::write_file("coms.cfg", read_file(start_dir() + "/coms.cfg"));
+    SeamReloadPortMap();
+    start_logger();
+    ASSERT_GT(std::string(base_dir).size(), 360u);
+    set_clock(at(23, 59, 50));
+    ASSERT_TRUE(SeamClick(panelHandle, start_button));
+    send(2, "before;");
+    set_clock(at(24, 0, 5));
+    tick();
+    send(2, "after;");
+    tick();
+    EXPECT_TRUE(SeamPopupsShown().empty());
+    EXPECT_EQ(read_file(std::string(base_dir) + "/" + data_file(at(23, 59, 50), 2)), "before;");
+    EXPECT_EQ(read_file(std::string(base_dir) + "/" + data_file(at(24, 0, 5), 2)), "after;");
+}
