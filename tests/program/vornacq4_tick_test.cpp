@@ -311,7 +311,7 @@ TEST_F(Acquisition, PortFedAt921600BaudLosesNothingWhileAPopupHoldsTheTicksForFi
     start_run(at(10, 40, 5));
     constexpr long kRate = 92160;
     constexpr std::uint64_t kTotal = 6 * kRate;
-    testing_support::PacedWriter writer(pty(5).master(), kRate, kTotal);
+    testing_support::PacedWriter writer({pty(5).master()}, kRate, kTotal);
     SeamShowPopups();
     SeamRunLater(500, [] { MessagePopup("Disk ERROR!", "The operator is away."); });
     SeamRunLater(5500, [] { SeamAnswerOpenPopup(1); });

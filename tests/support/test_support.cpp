@@ -227,10 +227,11 @@ bool stream_intact(const char *data, std::size_t n, std::uint64_t offset)
     return true;
 }
 
-PacedWriter::PacedWriter(int master, long bytesPerSecond, std::uint64_t total)
-    : m_master(master), m_rate(bytesPerSecond), m_total(total)
+PacedWriter::PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset)
+    : m_masters(std::move(masters)), m_rate(bytesPerSecond), m_total(total), m_offset(offset)
 {
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    for (int fd : m_masters)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -242,26 +243,35 @@ PacedWriter::~PacedWriter()
 
 void PacedWriter::run()
 {
+    struct Line {
+        std::uint64_t written = 0, lateMark = 0;
+    };
+    std::vector<Line> lines(m_masters.size());
     const auto start = std::chrono::steady_clock::now();
-    std::uint64_t written = 0, lateMark = 0;
-    while (written < m_total && !m_stop) {
+    bool done = false;
+    while (!done && !m_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const std::uint64_t due = std::min<std::uint64_t>(m_total, static_cast<std::uint64_t>(elapsed * m_rate));
-        while (written < due) {
-            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, due - written));
-            const ssize_t n = ::write(m_master, stream_at(written), part);
-            if (n <= 0)
-                break;
-            written += static_cast<std::uint64_t>(n);
+        done = true;
+        for (std::size_t i = 0; i < m_masters.size(); ++i) {
+            Line &l = lines[i];
+            while (l.written < due) {
+                const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, due - l.written));
+                const ssize_t n = ::write(m_masters[i], stream_at(m_offset + l.written), part);
+                if (n <= 0)
+                    break;
+                l.written += static_cast<std::uint64_t>(n);
+            }
+            // Count each byte that found the line full once, however long it waits.
+            if (l.written < due && due > l.lateMark) {
+                m_refused += due - std::max(l.written, l.lateMark);
+                l.lateMark = due;
+            }
+            done = done && l.written == m_total;
         }
-        // Count each byte that found the line full once, however long it waits.
-        if (written < due && due > lateMark) {
-            m_refused += due - std::max(written, lateMark);
-            lateMark = due;
-        }
-        m_written = written;
     }
+    m_finished = done;
 }
 
 std::string config_bytes(const std::vector<PortRecord> &records)

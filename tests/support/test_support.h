@@ -93,29 +93,30 @@ const char *stream_at(std::uint64_t offset);
 // Whether data[0..n) is the test stream from position `offset` on.
 bool stream_intact(const char *data, std::size_t n, std::uint64_t offset);
 
-// Feeds the test stream into a pty master at a fixed rate from a thread of
-// its own, as an instrument on a serial line does: every 10 ms it writes what
-// is due, without blocking. Bytes that were due but found the terminal full
-// are counted as refused (a real line would have lost them; here they are
-// sent late, so the stream stays whole).
+// Feeds the test stream into pty masters at a fixed rate from a thread of
+// its own, as instruments on serial lines do: every 10 ms it writes what is
+// due to each, without blocking. Bytes that were due but found a terminal
+// full are counted as refused (a real line would have lost them; here they
+// are sent late, so each stream stays whole). Each master gets `total` bytes,
+// the stream from position `offset` on.
 class PacedWriter {
 public:
-    PacedWriter(int master, long bytesPerSecond, std::uint64_t total);
+    PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset = 0);
     ~PacedWriter(); // stops at once
     PacedWriter(const PacedWriter &) = delete;
     PacedWriter &operator=(const PacedWriter &) = delete;
 
-    bool finished() const { return m_written == m_total; }
-    std::uint64_t written() const { return m_written; }
-    std::uint64_t refused() const { return m_refused; }
+    bool finished() const { return m_finished; }
+    std::uint64_t refused() const { return m_refused; } // over all masters
 
 private:
     void run();
 
-    int m_master;
+    std::vector<int> m_masters;
     long m_rate;
     std::uint64_t m_total;
-    std::atomic<std::uint64_t> m_written{0};
+    std::uint64_t m_offset;
+    std::atomic<bool> m_finished{false};
     std::atomic<std::uint64_t> m_refused{0};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

@@ -1,0 +1,272 @@
+// acq_bench: the real logger on eighteen pseudo-terminals, as a full rack of
+// instruments would keep it busy for hours.
+//
+// All 18 ports are logged, five are shown (ports 2 and 4 as hexadecimal).
+// Each port is fed the test stream at one rate for a while, then at the next;
+// beside it, one `cat` per port copies the same stream from pseudo-terminals
+// of its own into files: the least any logger can cost. For each rate it
+// reports bytes sent, bytes in the data files, bytes lost, the CPU time of the
+// logger and of the cats as a share of one core, and the logger's peak
+// resident memory. Every byte in the files is checked against the stream.
+//
+//     acq_bench [seconds per rate, default 60] [rate ...]  (bytes a second;
+//               default 11520 92160: 115200 and 921600 baud)
+//
+// The logger shows its window on $DISPLAY when set (for instance under
+// xvfb-run, so that the live views are really painted), else offscreen.
+#include "engine.h"
+#include "test_support.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using testing_support::Pty;
+
+// The shared fixtures link the engine; this program loads no panel of its own.
+const CallbackBinding callback_table[] = {{nullptr, nullptr}};
+
+namespace {
+
+constexpr int kPorts = 18;
+
+// Starts args[0] in dir with stdin from `in` and stdout and stderr into `out`.
+pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const std::string &in,
+            const std::string &out, const std::vector<std::string> &env)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    std::vector<char *> argv, envp;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    const int fin = open(in.c_str(), O_RDONLY | O_NOCTTY);
+    const int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fin < 0 || fout < 0 || dup2(fin, 0) < 0 || dup2(fout, 1) < 0 || dup2(fout, 2) < 0 ||
+        chdir(dir.c_str()) != 0)
+        _exit(120);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(121);
+}
+
+// CPU seconds (user and system) the process has used so far.
+double cpu_seconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::stoul(field);
+        if (i == 15)
+            stime = std::stoul(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double peak_rss_mib(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+// All data files of a port, joined in day and name order.
+std::string recorded(const std::string &dir, int port)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, ".C%02d", port);
+    std::string all;
+    for (const std::string &day : testing_support::list_dir(dir))
+        if (day[0] == 'D')
+            for (const std::string &name : testing_support::list_dir(dir + "/" + day))
+                if (name.size() == 12 && name.substr(8) == suffix)
+                    all += testing_support::read_file(dir + "/" + day + "/" + name);
+    return all;
+}
+
+// How many bytes of `data` follow the test stream from its start.
+std::uint64_t intact_prefix(const std::string &data)
+{
+    std::uint64_t n = 0;
+    while (n < data.size()) {
+        const std::size_t part = std::min<std::size_t>(testing_support::kStreamChunk, data.size() - n);
+        if (!testing_support::stream_intact(data.data() + n, part, n))
+            break;
+        n += part;
+    }
+    return n;
+}
+
+struct Rig {
+    testing_support::TempDir dir;
+    std::vector<std::unique_ptr<Pty>> logged, copied;
+    pid_t logger = -1;
+    std::vector<pid_t> cats;
+
+    Rig()
+    {
+        std::map<int, std::string> paths;
+        std::vector<testing_support::PortRecord> table(kPorts, testing_support::PortRecord{115200, 1, 0, 0});
+        for (int port = 1; port <= kPorts; ++port) {
+            logged.push_back(std::make_unique<Pty>());
+            copied.push_back(std::make_unique<Pty>());
+            paths[port] = logged.back()->path();
+            termios tio{};
+            tcgetattr(copied.back()->slave(), &tio);
+            cfmakeraw(&tio);
+            tcsetattr(copied.back()->slave(), TCSANOW, &tio);
+        }
+        for (int slot = 1; slot <= 5; ++slot)
+            table[static_cast<std::size_t>(slot - 1)] = {115200, 1, slot, slot == 2 || slot == 4 ? 1 : 0};
+        testing_support::write_file(dir.file("comports.map"), testing_support::port_map_text(paths));
+        testing_support::write_file(dir.file("coms.cfg"), testing_support::config_bytes(table));
+        mkdir(dir.file("cat").c_str(), 0755);
+    }
+
+    ~Rig()
+    {
+        for (pid_t pid : cats)
+            kill(pid, SIGTERM);
+        if (logger > 0)
+            kill(logger, SIGTERM);
+        for (pid_t pid : cats)
+            waitpid(pid, nullptr, 0);
+        if (logger > 0)
+            waitpid(logger, nullptr, 0);
+    }
+
+    bool start()
+    {
+        std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + dir.path(), "TZ=UTC"};
+        // On the display the benchmark runs on, if any, so that painting is paid for.
+        const char *display = std::getenv("DISPLAY");
+        env.push_back(display != nullptr ? std::string("DISPLAY=") + display : "QT_QPA_PLATFORM=offscreen");
+        if (const char *auth = std::getenv("XAUTHORITY"))
+            env.push_back(std::string("XAUTHORITY=") + auth);
+        std::printf("logger on %s\n", display != nullptr ? display : "the offscreen platform");
+        std::fflush(stdout);
+        logger = spawn({VORNACQ4_BINARY}, dir.path(), "/dev/null", dir.file("logger.txt"), env);
+        for (int port = 1; port <= kPorts; ++port)
+            cats.push_back(spawn({"/bin/cat"}, dir.path(), copied[port - 1]->path(),
+                                 dir.file("cat/" + std::to_string(port)), env));
+        // The countdown starts the run; the files appear, then the ports open.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int files = 0;
+            for (const std::string &day : testing_support::list_dir(dir.path()))
+                if (day[0] == 'D')
+                    files += static_cast<int>(testing_support::list_dir(dir.file(day)).size());
+            if (files == kPorts) {
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    std::vector<int> masters() const
+    {
+        std::vector<int> fds;
+        for (const auto &p : logged)
+            fds.push_back(p->master());
+        for (const auto &p : copied)
+            fds.push_back(p->master());
+        return fds;
+    }
+
+    double cats_cpu() const
+    {
+        double sum = 0;
+        for (pid_t pid : cats)
+            sum += cpu_seconds(pid);
+        return sum;
+    }
+};
+
+// Feeds every port `rate` bytes a second for `seconds`, continuing the
+// stream from `offset`, and prints what the logger and the cats made of it.
+bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
+{
+    const std::uint64_t total = static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds);
+    const double loggerBefore = cpu_seconds(rig.logger), catsBefore = rig.cats_cpu();
+    const auto start = std::chrono::steady_clock::now();
+    std::uint64_t refused = 0;
+    {
+        testing_support::PacedWriter writer(rig.masters(), rate, total, offset);
+        while (!writer.finished())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        refused = writer.refused();
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    offset += total;
+    // Let the last ticks land, then look at the files.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double loggerCpu = cpu_seconds(rig.logger) - loggerBefore, catsCpu = rig.cats_cpu() - catsBefore;
+
+    std::uint64_t inFiles = 0, intact = 0;
+    for (int port = 1; port <= kPorts; ++port) {
+        const std::string data = recorded(rig.dir.path(), port);
+        inFiles += data.size();
+        intact += intact_prefix(data);
+    }
+    const std::uint64_t sent = offset * kPorts;
+    std::printf("%8ld B/s a port (%ld baud) x 18 ports, %d s\n", rate, rate * 10, seconds);
+    std::printf("  bytes sent so far   %12llu   (refused by a full line: %llu)\n",
+                static_cast<unsigned long long>(sent), static_cast<unsigned long long>(refused));
+    std::printf("  bytes in the files  %12llu   intact: %llu   lost: %llu\n",
+                static_cast<unsigned long long>(inFiles), static_cast<unsigned long long>(intact),
+                static_cast<unsigned long long>(sent - intact));
+    std::printf("  logger CPU          %11.1f%% of one core\n", 100.0 * loggerCpu / wall);
+    std::printf("  18 x cat CPU        %11.1f%% of one core (the floor)\n", 100.0 * catsCpu / wall);
+    std::printf("  logger peak memory  %11.1f MiB\n", peak_rss_mib(rig.logger));
+    std::fflush(stdout);
+    return intact == sent && refused == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    std::vector<long> rates;
+    for (int i = 2; i < argc; ++i)
+        rates.push_back(std::atol(argv[i]));
+    if (rates.empty())
+        rates = {11520, 92160};
+    Rig rig;
+    if (!rig.start()) {
+        std::fprintf(stderr, "acq_bench: the logger did not start its run\n%s",
+                     testing_support::read_file(rig.dir.file("logger.txt")).c_str());
+        return 1;
+    }
+    std::uint64_t offset = 0;
+    bool whole = true;
+    for (long rate : rates)
+        whole = run_rate(rig, rate, seconds, offset) && whole;
+    std::printf(whole ? "every byte in its file, in order\n" : "BYTES LOST OR ALTERED\n");
+    return whole ? 0 : 1;
+}
