@@ -186,6 +186,22 @@ int GetInQLen(int port);
 // (COM_ERR_DEVICE_GONE once a departed device's queue is empty).
 int ComRd(int port, char *buffer, int count);
 
+// When the bytes arrived. The reader thread notes, for every read from a
+// device, the wall-clock time at which it returned and how many bytes it
+// brought; the marks travel with the bytes through the queue and the backlog.
+// When a port has more marks waiting than COM_ARRIVALS_MAX (a full backlog of
+// tiny reads), the newest reads are joined into one mark.
+struct ComArrival {
+    int count;        // bytes, in the port's stream order
+    long long first;  // when the first read of these bytes returned, in us since 1970 UTC
+    long long last;   // when the last one did (first, for a single read)
+};
+enum { COM_ARRIVALS_MAX = 4096 };
+// The marks of the bytes the latest ComRd of the port handed over, oldest
+// first; their counts add up to what it returned. Returns how many (at most
+// max: the rest are joined into the last), or a ComError.
+int ComRdArrivals(int port, ComArrival *arrivals, int max);
+
 // While disabled, a failing serial or file operation only returns its code;
 // while enabled (the default) it also prints one line on stderr, once per
 // change of the error of that port or file name.
@@ -204,6 +220,8 @@ int RT_OpenFile(const char *name, int mode, int action, int type);
 // part-way, or -1 when none could be written.
 int RT_WriteFile(int handle, const char *buffer, int count);
 int RT_CloseFile(int handle);
+// The length of an open file in bytes, or -1.
+long long RT_FileLength(int handle);
 
 // For files replaced whole (the port table): RT_SyncFile pushes a stream's
 // buffered bytes to the operating system and waits until they are on the

@@ -19,6 +19,8 @@ int open(const char *name, Access access, Existing existing);
 // Returns the number written; error is 0, or -errno when it stopped short.
 std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error);
 int close(int fd);
+// The file's length in bytes, or -errno.
+long long length(int fd);
 // Waits until what was written to fd is on the disk; 0, or -errno.
 int sync(int fd);
 // Renames from to to, replacing it, and syncs the directory; 0, or -errno.

@@ -55,6 +55,12 @@ int close(int fd)
     return ::close(fd) == 0 ? 0 : -errno;
 }
 
+long long length(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -errno;
+}
+
 int sync(int fd)
 {
     return ::fsync(fd) == 0 ? 0 : -errno;

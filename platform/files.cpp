@@ -117,6 +117,17 @@ int RT_CloseFile(int handle)
     return 0;
 }
 
+long long RT_FileLength(int handle)
+{
+    const int fd = fd_of(handle);
+    if (fd < 0)
+        return lib_fail("FileLength", subject_of(handle).c_str(), -1, "not an open file");
+    const long long length = filesys::length(fd);
+    if (length < 0)
+        return lib_fail("FileLength", subject_of(handle).c_str(), -1, filesys::error_text(static_cast<int>(length)));
+    return length;
+}
+
 int RT_SyncFile(std::FILE *file)
 {
     if (file == nullptr)

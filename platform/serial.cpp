@@ -14,6 +14,10 @@
 // full does the reader stop taking the port's bytes, as a full hardware queue
 // does.
 //
+// Each read from a device is marked with the wall-clock time it returned and
+// its byte count; the marks wait beside the bytes in a ring of their own and
+// are handed over with them, so the program learns when its bytes arrived.
+//
 // A device that hangs up (a USB adapter pulled out) keeps what it queued; the
 // reader closes it, and a second thread tries to open the same path again
 // once a second with the same settings, so a logger left alone survives an
@@ -26,7 +30,9 @@
 #include "port_map.h"
 #include "serial_backend.h"
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -72,6 +78,48 @@ struct Ring {
     }
 };
 
+// The arrival marks of the bytes queued, oldest first.
+struct Marks {
+    ComArrival ring[COM_ARRIVALS_MAX];
+    int head = 0;
+    int count = 0;
+
+    ComArrival &newest() { return ring[(head + count - 1) % COM_ARRIVALS_MAX]; }
+    void add(int bytes, long long when)
+    {
+        if (count == COM_ARRIVALS_MAX) { // the newest reads become one mark
+            newest().count += bytes;
+            newest().last = when;
+            return;
+        }
+        ring[(head + count) % COM_ARRIVALS_MAX] = ComArrival{bytes, when, when};
+        ++count;
+    }
+    // Moves the marks of the oldest `bytes` bytes to out (splitting a mark
+    // that only partly goes); returns how many marks went.
+    int take(int bytes, ComArrival *out)
+    {
+        int n = 0;
+        while (bytes > 0 && count > 0) {
+            ComArrival &oldest = ring[head];
+            const int part = bytes < oldest.count ? bytes : oldest.count;
+            out[n++] = ComArrival{part, oldest.first, oldest.last};
+            bytes -= part;
+            oldest.count -= part;
+            if (oldest.count == 0) {
+                head = (head + 1) % COM_ARRIVALS_MAX;
+                --count;
+            }
+        }
+        return n;
+    }
+    void clear()
+    {
+        head = 0;
+        count = 0;
+    }
+};
+
 struct Port {
     bool open = false;
     bool gone = false;     // device hung up; fd closed, reopen pending
@@ -82,6 +130,9 @@ struct Port {
     Ring queue;              // what GetInQLen reports; data is `storage`
     Ring backlog;            // behind a full queue; data allocated when first needed
     unsigned char storage[COM_QUEUE_MAX];
+    Marks marks;             // when the queued bytes arrived
+    ComArrival taken[COM_ARRIVALS_MAX]; // the marks of the latest ComRd
+    int takenCount = 0;
     std::string path;
     std::mutex opening;      // held across a device open; taken before g_mutex
 };
@@ -119,6 +170,15 @@ void clear_queue(Port &p)
 {
     p.queue.clear();
     release_backlog(p);
+    p.marks.clear();
+    p.takenCount = 0;
+}
+
+long long now_us()
+{
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
 }
 
 int queued(const Port &p)
@@ -158,6 +218,7 @@ bool fill_queue(Port &p)
         if (n <= 0)
             return true;
         ring->count += static_cast<int>(n);
+        p.marks.add(static_cast<int>(n), now_us());
     }
     return true;
 }
@@ -468,6 +529,7 @@ int ComRd(int port, char *buffer, int count)
     if (buffer == nullptr || count < 0)
         return lib_fail("ComRd", port_name(port), COM_ERR_SYSTEM, "invalid argument");
     Port &p = g_ports[port];
+    p.takenCount = 0;
     const unsigned generation = p.generation;
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -487,9 +549,28 @@ int ComRd(int port, char *buffer, int count)
         n += p.queue.take(out + n, count - n);
         advance_backlog(p);
     }
+    p.takenCount = p.marks.take(n, p.taken);
     lock.unlock();
     if (wasFull && n > 0)
         serialdev::wake(); // room again: take the device's bytes once more
+    return n;
+}
+
+int ComRdArrivals(int port, ComArrival *arrivals, int max)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const int check = check_open(port, "ComRdArrivals");
+    if (check != 0)
+        return check;
+    if (arrivals == nullptr || max < 1)
+        return lib_fail("ComRdArrivals", port_name(port), COM_ERR_SYSTEM, "invalid argument");
+    const Port &p = g_ports[port];
+    const int n = p.takenCount < max ? p.takenCount : max;
+    std::copy(p.taken, p.taken + n, arrivals);
+    for (int i = n; i < p.takenCount; ++i) { // more than max: the rest join the last
+        arrivals[n - 1].count += p.taken[i].count;
+        arrivals[n - 1].last = p.taken[i].last;
+    }
     return n;
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -141,6 +142,38 @@ TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackTheWriter)
     writer.stop();
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent) << "bytes lost, doubled or reordered";
+}
+
+TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
+{
+    TempDir dir;
+    PortRig rig({5});
+    ASSERT_EQ(OpenCom(5, ""), 0);
+    const auto wall_us = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    const long long sentA = wall_us();
+    rig.pty(5).write("first burst;");
+    ASSERT_TRUE(eventually([] { return GetInQLen(5) == 12; }));
+    ::usleep(200 * 1000);
+    const long long sentB = wall_us();
+    rig.pty(5).write("second;");
+    ASSERT_TRUE(eventually([] { return GetInQLen(5) == 19; }));
+
+    // Taken in two reads that split the second burst.
+    char buffer[32];
+    ComArrival marks[4];
+    ASSERT_EQ(ComRd(5, buffer, 15), 15);
+    ASSERT_EQ(ComRdArrivals(5, marks, 4), 2);
+    EXPECT_EQ(marks[0].count, 12);
+    EXPECT_EQ(marks[1].count, 3);
+    EXPECT_NEAR(static_cast<double>(marks[0].first), static_cast<double>(sentA), 50000.0);
+    EXPECT_NEAR(static_cast<double>(marks[1].first), static_cast<double>(sentB), 50000.0);
+    ASSERT_EQ(ComRd(5, buffer, 4), 4);
+    ASSERT_EQ(ComRdArrivals(5, marks, 4), 1);
+    EXPECT_EQ(marks[0].count, 4);
+    EXPECT_NEAR(static_cast<double>(marks[0].first), static_cast<double>(sentB), 50000.0);
 }
 
 TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
