@@ -70,6 +70,21 @@ void deliver(int panel, int control, int event);
 // Builds panel `resource` from resource text; `where` names it in messages.
 int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
 
+// Builds a control's widgets (or its timer) on the panel's window, as the
+// description says, with its callback. widgets.cpp.
+void build_control(const ControlLayout &layout, CtrlCallbackPtr callback, Panel &panel);
+// Puts a control's label above its body (beside it for an LED), sized to its text.
+void place_label(Control &c);
+// Shows a switch's on or off text, as it stands.
+void set_switch_text(Control &c);
+
+// What the operator may do to a control. input_filter.cpp.
+void watch_input(int panel, Control &c); // once, when the control is built
+void set_indicator(Control &c, bool indicator);
+void set_dimmed(Control &c, bool dimmed);
+// Shows or hides the control with its label. controls.cpp.
+void set_visible(Control &c, bool visible);
+
 // Popups: the real modal popup open now (or null), and the test seam's answers.
 QMessageBox *open_popup();
 struct PopupAnswers {
