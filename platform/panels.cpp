@@ -113,6 +113,7 @@ int load_panel(int parent, const QByteArray &text, int resource, const QString &
     panel->handle = handle;
     panel->parent = parent;
     panel->resource = resource;
+    panel->closeControl = layout.closeControl;
     panel->window = new PanelWindow(handle, parentPanel != nullptr ? parentPanel->window.data() : nullptr);
     panel->window->setWindowTitle(layout.title);
     panel->window->setFixedSize(layout.width, layout.height);

@@ -37,9 +37,9 @@ struct Control {
     QList<int> ringValues;    // ring: the value of each item
 };
 
-// The window of a panel. Closing a top-level panel from its frame ends the
-// event loop as QuitUserInterface does; a popup closes only when the program
-// discards it.
+// The window of a panel. Closing it from its frame presses the panel's close
+// control when it has one; otherwise a top-level panel ends the event loop as
+// QuitUserInterface does, and a popup closes only when the program discards it.
 class PanelWindow : public QWidget {
     Q_OBJECT
 public:
@@ -56,6 +56,7 @@ struct Panel {
     int handle = 0;
     int parent = 0;
     int resource = 0;
+    int closeControl = 0; // committed when the window is closed from its frame; 0 none
     QPointer<PanelWindow> window;
     std::map<int, Control> controls; // by control id; nodes never move
 };
