@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-// --- Clock: a fixed local time until SeamUseRealClock.
+// --- Clock: a fixed local time until SeamUseRealClock. The engine's measure
+// of elapsed time (how long a port has been silent or its device away) stands
+// still with it and moves as far as a later SeamSetClock moves it.
 void SeamSetClock(int year, int month, int day, int hour, int minute, int second);
 void SeamUseRealClock();
 
