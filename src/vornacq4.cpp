@@ -233,6 +233,7 @@ static void start_sequence(void)
     SetCtrlAttribute(panelHandle, start_button, ATTR_CTRL_MODE, MODE_INDICATOR);
     SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, acq_timer, ATTR_TIMER_ENABLED, 1);
+    SetCtrlAttribute(panelHandle, status_timer, ATTR_TIMER_ENABLED, 1);
 }
 
 int acquire_data(int, int, int event, void *, int, int)
