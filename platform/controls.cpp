@@ -24,6 +24,19 @@ int lookup(int panel, int control, Control *&c)
     return c != nullptr ? 0 : UI_ERR_BAD_CONTROL;
 }
 
+// The text box, or the UiError that explains why the control is none.
+int lookup_text_box(int panel, int control, TextBox *&box)
+{
+    Control *c = nullptr;
+    const int found = lookup(panel, control, c);
+    if (found != 0)
+        return found;
+    if (c->kind != Kind::TextBox)
+        return UI_ERR_BAD_VALUE;
+    box = static_cast<TextBox *>(c->body.data());
+    return 0;
+}
+
 int set_label(Control &c, const char *text)
 {
     const QString label = QString::fromLatin1(text);
@@ -173,13 +186,11 @@ int SetCtrlVal(int panel, int control, int value)
 
 int SetCtrlVal(int panel, int control, const char *text)
 {
-    Control *c = nullptr;
-    const int found = lookup(panel, control, c);
+    TextBox *box = nullptr;
+    const int found = lookup_text_box(panel, control, box);
     if (found != 0)
         return found;
-    if (c->kind != Kind::TextBox)
-        return UI_ERR_BAD_VALUE;
-    static_cast<TextBox *>(c->body.data())->append(text != nullptr ? text : "");
+    box->append(text != nullptr ? text : "");
     return 0;
 }
 
@@ -216,12 +227,10 @@ int GetCtrlVal(int panel, int control, int *value)
 
 int ResetTextBox(int panel, int control, const char *text)
 {
-    Control *c = nullptr;
-    const int found = lookup(panel, control, c);
+    TextBox *box = nullptr;
+    const int found = lookup_text_box(panel, control, box);
     if (found != 0)
         return found;
-    if (c->kind != Kind::TextBox)
-        return UI_ERR_BAD_VALUE;
-    static_cast<TextBox *>(c->body.data())->reset(text != nullptr ? text : "");
+    box->reset(text != nullptr ? text : "");
     return 0;
 }
