@@ -2,7 +2,6 @@
 // doing, as the engine counted it, on the clock the test moves.
 #include "logger_fixture.h"
 
-#include <cstring>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -106,13 +105,12 @@ TEST_F(StatusLine, ShowsBytesSilenceAPortThatFailedToOpenAndADeviceGoneAndBack)
 
 TEST_F(StatusLine, SaysWhenLoggingIsPausedAndTicksOnlyDuringARun)
 {
-    // As the pause button does: the files' states are kept aside.
-    logging_active = 0;
-    std::memcpy(paused_stat, file_stat, sizeof file_stat);
-    std::memset(file_stat, 0, sizeof file_stat);
-    entry(3);
-    EXPECT_EQ(head(), "PAUSED: nothing is written to the data files.");
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
     EXPECT_EQ(entry(3), "COM3: nothing received yet") << "a pause is no missing data file";
+    EXPECT_EQ(head(), "PAUSED: nothing is written to the data files.");
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    entry(3);
+    EXPECT_EQ(head(), "Logging.");
 
     DiscardPanel(panelHandle);
     start_logger(); // before a run
