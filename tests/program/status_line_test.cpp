@@ -87,7 +87,8 @@ TEST_F(StatusLine, ShowsBytesSilenceAPortThatFailedToOpenAndADeviceGoneAndBack)
     EXPECT_EQ(entry(3), "COM3: SILENT for 45 s, 8 B received");
     EXPECT_EQ(entry(5), "COM5: SILENT, nothing received in 45 s");
 
-    m_adapter->close(); // pulled out
+    unlink(link().c_str()); // pulled out: its name goes with it
+    m_adapter->close();
     ASSERT_TRUE(testing_support::eventually([] { return gone(5); }));
     SeamSetClock(2024, 2, 14, 10, 43, 50);
     EXPECT_EQ(entry(5), "COM5: DEVICE GONE for 3 min, 0 B received");
