@@ -1,7 +1,6 @@
 // The event loop: RunUserInterface ends on QuitUserInterface (also from
 // inside a popup, and when asked before it started) and when a top-level
-// panel is closed from its frame, but not when a popup panel is, nor a panel
-// whose close control the close presses instead.
+// panel is closed from its frame, but not when a popup panel is.
 #include "ui_test.h"
 
 #include "ui_internal.h"
@@ -160,16 +159,4 @@ TEST_F(EventLoop, ClosingAPopupPanelFromItsFrameDoesNotEndIt)
     SeamRunLater(150, [] { QuitUserInterface(3); });
     EXPECT_EQ(run_guarded(), 3);
     EXPECT_TRUE(SeamPanelVisible(popup));
-}
-
-TEST_F(EventLoop, ClosingAPanelWithACloseControlFromItsFrameCommitsThatControlInstead)
-{
-    const std::string ok = R"({"id": 1, "kind": "button", "x": 10, "y": 30, "width": 90, "height": 28, "label": "OK", "callback": "record"})";
-    const int top = load(with_close_control(panel_text(2, ok, 200, 100), 1), 2);
-    DisplayPanel(top);
-    SeamRunLater(10, [top] { EXPECT_TRUE(SeamCloseFromFrame(top)); });
-    SeamRunLater(150, [] { QuitUserInterface(4); });
-    EXPECT_EQ(run_guarded(), 4) << "the loop went on";
-    EXPECT_EQ(count(1, EVENT_COMMIT), 1);
-    EXPECT_TRUE(SeamPanelVisible(top)) << "the program decides what becomes of the panel";
 }

@@ -2,6 +2,7 @@
 // doing, as the engine counted it, on the clock the test moves.
 #include "logger_fixture.h"
 
+#include <algorithm>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -44,14 +45,9 @@ protected:
     {
         EXPECT_TRUE(SeamTick(panelHandle, status_timer));
         const std::string text = SeamCtrlText(panelHandle, status_line);
-        const std::string name = "COM" + std::to_string(port) + ": ";
-        const std::size_t start = text.find(name);
-        if (start == std::string::npos)
-            return "(none in: " + text + ")";
-        std::string found = text.substr(start, text.find_first_of("|\n", start) - start);
-        while (!found.empty() && found.back() == ' ')
-            found.pop_back();
-        return found;
+        const std::size_t start = text.find("COM" + std::to_string(port) + ": ");
+        const std::size_t end = std::min(text.find(" | ", start), text.find('\n', start));
+        return start == std::string::npos ? text : text.substr(start, end - start);
     }
     // The run's state: the first line.
     std::string head() const
@@ -63,10 +59,11 @@ protected:
     std::unique_ptr<testing_support::Pty> m_adapter;
 };
 
-bool gone(int port)
+ComStatus status_of(int port)
 {
-    ComStatus s;
-    return GetComStatus(port, &s) == 0 && s.gone != 0;
+    ComStatus s{};
+    GetComStatus(port, &s);
+    return s;
 }
 
 } // namespace
@@ -74,10 +71,7 @@ bool gone(int port)
 TEST_F(StatusLine, ShowsBytesSilenceAPortThatFailedToOpenAndADeviceGoneAndBack)
 {
     pty(3).write("$GPGGA\r\n");
-    ASSERT_TRUE(testing_support::eventually([] {
-        ComStatus s;
-        return GetComStatus(3, &s) == 0 && s.bytes == 8;
-    }));
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(3).bytes == 8; }));
     EXPECT_EQ(entry(3), "COM3: 8 B, last byte 0 s ago");
     EXPECT_EQ(entry(5), "COM5: nothing received yet");
     EXPECT_EQ(entry(9), "COM9: NOT OPEN, in use by another program");
@@ -89,18 +83,15 @@ TEST_F(StatusLine, ShowsBytesSilenceAPortThatFailedToOpenAndADeviceGoneAndBack)
 
     unlink(link().c_str()); // pulled out: its name goes with it
     m_adapter->close();
-    ASSERT_TRUE(testing_support::eventually([] { return gone(5); }));
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(5).gone == 1; }));
     SeamSetClock(2024, 2, 14, 10, 43, 50);
     EXPECT_EQ(entry(5), "COM5: DEVICE GONE for 3 min, 0 B received");
 
     testing_support::Pty back; // plugged in again
     plug(back);
-    ASSERT_TRUE(testing_support::eventually([] { return !gone(5); }));
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(5).gone == 0; }));
     back.write("x");
-    ASSERT_TRUE(testing_support::eventually([] {
-        ComStatus s;
-        return GetComStatus(5, &s) == 0 && s.bytes == 1;
-    }));
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(5).bytes == 1; }));
     EXPECT_EQ(entry(5), "COM5: 1 B, last byte 0 s ago");
 }
 
