@@ -6,7 +6,7 @@
 // writes docs/config-popup.png and docs/main-panel.png. The logger is brought
 // up in-process, as main brings it up, in a temporary start-up directory whose
 // ports are pseudo-terminals that this tool feeds as instruments would; the
-// clock is fixed, so the run's figures are the same at every make.
+// clock is fixed, so the run's figures come out the same every time.
 #include "engine.h"
 #include "engine_seams.h"
 #include "logger_start.h"
@@ -14,9 +14,9 @@
 #include "vornacq4.h"
 #include "vorncoms.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <limits.h>
 #include <map>
 #include <memory>
 #include <set>
