@@ -2,6 +2,9 @@
 #include "engine.h"
 #include "engine_seams.h"
 
+#include "clock.h"
+
+#include <chrono>
 #include <ctime>
 #include <mutex>
 
@@ -23,6 +26,18 @@ std::tm now()
 }
 
 } // namespace
+
+double monotonic_seconds()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_fixed) {
+            std::tm t = g_fixedTime;
+            return static_cast<double>(std::mktime(&t));
+        }
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 int RT_GetSystemTime(int *hours, int *minutes, int *seconds)
 {

@@ -208,6 +208,27 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max);
 void DisableBreakOnLibraryErrors(void);
 void EnableBreakOnLibraryErrors(void);
 
+// What the engine knows of a port now, to show the operator. Counted by the
+// reader thread as bytes arrive, so reading it costs a lock and a clock
+// reading, whatever the program does with the bytes.
+struct ComStatus {
+    int open;           // 1 from a successful open until CloseCom, while its device is away too
+    int gone;           // 1 while the device is away; the engine tries to reopen it every second
+    long gone_seconds;  // how long it has been away
+    long long bytes;    // bytes received since the port was opened
+    long idle_seconds;  // seconds since the last byte, or since the open while none came
+    int open_result;    // what the last open of the port returned: 0 or a ComError
+};
+// Fills status for port 1..COM_PORTS (all zero for a port never opened).
+// Returns 0, or COM_ERR_BAD_PORT; reports nothing on stderr.
+int GetComStatus(int port, ComStatus *status);
+
+// The device that port 1..COM_PORTS stands for (comports.map, or the
+// standard name), cut off at size. Returns 0; COM_ERR_NO_DEVICE for a port
+// marked none (name ""); COM_ERR_BAD_PORT.
+int GetComDeviceInto(int port, char *name, std::size_t size);
+template <std::size_t N> int GetComDevice(int port, char (&name)[N]) { return GetComDeviceInto(port, name, N); }
+
 // ---------------------------------------------------------------------------
 // Files and directories
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-// --- Clock: a fixed local time until SeamUseRealClock.
+// --- Clock: a fixed local time until SeamUseRealClock. The engine's measure
+// of elapsed time (how long a port has been silent or its device away) stands
+// still with it and moves as far as a later SeamSetClock moves it.
 void SeamSetClock(int year, int month, int day, int hour, int minute, int second);
 void SeamUseRealClock();
 
@@ -37,6 +39,9 @@ bool SeamClick(int panel, int control);                 // left mouse click
 bool SeamEnterValue(int panel, int control, int value); // numeric: type it and press Enter;
                                                         // ring: arrow keys to the item;
                                                         // check box, switch: click until it shows value
+// Closes the panel's window from its frame, as the operator does with the
+// window manager's close button (a real close event).
+bool SeamCloseFromFrame(int panel);
 // A tick of an enabled timer, delivered as the engine delivers its timer's
 // ticks (dropped while a callback runs); returns false, delivering nothing,
 // for a stopped timer or a control that is no timer.
@@ -56,6 +61,9 @@ std::vector<int> SeamControlIds(int panel);
 std::string SeamCtrlKind(int panel, int control);
 // The callback name bound to the control ("" for none).
 std::string SeamCtrlCallbackName(int panel, int control);
+
+// Writes what the panel's window shows to a PNG file; false when it cannot.
+bool SeamGrabPanel(int panel, const char *pngPath);
 
 // --- Panels from resource text in memory, as LoadPanel reads a file.
 // `where` names the text in diagnostics.

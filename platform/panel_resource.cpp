@@ -285,6 +285,7 @@ int parse_panel(const QByteArray &text, int resource, const QString &where, Pane
         panel.title = p.string("title", QString());
         panel.width = p.integer("width", 0, true);
         panel.height = p.integer("height", 0, true);
+        panel.closeControl = p.integer("close_control", 0);
         const QJsonArray controls = p.array("controls", true);
         p.finish();
         if (p.failed()) {
@@ -312,6 +313,10 @@ int parse_panel(const QByteArray &text, int resource, const QString &where, Pane
             }
             ids.insert(c.id);
             panel.controls.append(c);
+        }
+        if (panel.closeControl != 0 && !ids.contains(panel.closeControl)) {
+            error = here + QString(": 'close_control' %1 is no control of the panel").arg(panel.closeControl);
+            return UI_ERR_FORMAT;
         }
         return 0;
     }

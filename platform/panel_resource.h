@@ -46,6 +46,7 @@ struct PanelLayout {
     int resource = 0;
     QString title;
     int width = 0, height = 0;
+    int closeControl = 0;   // the control a close from the window's frame commits; 0 none
     QList<ControlLayout> controls;
 };
 

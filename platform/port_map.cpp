@@ -112,6 +112,18 @@ std::string port_map_resolve(int port, const char *deviceName)
     return g_named[port] ? g_path[port] : standard_path(port);
 }
 
+int GetComDeviceInto(int port, char *name, std::size_t size)
+{
+    if (size > 0)
+        name[0] = '\0';
+    if (port < 1 || port > COM_PORTS)
+        return COM_ERR_BAD_PORT;
+    const std::string path = port_map_resolve(port, "");
+    if (size > 0)
+        std::snprintf(name, size, "%s", path.c_str());
+    return path.empty() ? COM_ERR_NO_DEVICE : 0;
+}
+
 void port_map_forget()
 {
     std::lock_guard<std::mutex> lock(g_mutex);

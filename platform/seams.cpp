@@ -95,6 +95,15 @@ bool SeamEnterValue(int panel, int control, int value)
     return false;
 }
 
+bool SeamCloseFromFrame(int panel)
+{
+    const Panel *p = find_panel(panel);
+    if (p == nullptr || p->window == nullptr || !p->window->isVisible() || blocked_by_modal(p->window))
+        return false;
+    p->window->close();
+    return true;
+}
+
 bool SeamTick(int panel, int timer)
 {
     const Control *c = find_control(panel, timer);
@@ -218,6 +227,12 @@ std::string SeamCtrlCallbackName(int panel, int control)
 {
     const Control *c = find_control(panel, control);
     return c != nullptr ? c->callbackName.toStdString() : std::string();
+}
+
+bool SeamGrabPanel(int panel, const char *pngPath)
+{
+    const Panel *p = find_panel(panel);
+    return p != nullptr && p->window != nullptr && p->window->grab().save(QString::fromLocal8Bit(pngPath), "PNG");
 }
 
 int SeamLoadPanelFromText(int parent, const std::string &resourceText, int resource, const char *where)

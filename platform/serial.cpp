@@ -26,6 +26,7 @@
 #include "engine.h"
 #include "engine_seams.h"
 
+#include "clock.h"
 #include "liberr.h"
 #include "port_map.h"
 #include "serial_backend.h"
@@ -123,6 +124,11 @@ struct Marks {
 struct Port {
     bool open = false;
     bool gone = false;     // device hung up; fd closed, reopen pending
+    // What GetComStatus tells; times on monotonic_seconds().
+    long long received = 0;  // bytes since the open
+    double lastByteAt = 0;   // the open's time until a byte comes
+    double goneAt = 0;
+    int openResult = 0;      // of the last OpenComConfig
     int fd = -1;
     unsigned generation = 0; // changes at every open and close
     serialdev::Settings settings;
@@ -219,6 +225,8 @@ bool fill_queue(Port &p)
             return true;
         ring->count += static_cast<int>(n);
         p.marks.add(static_cast<int>(n), now_us());
+        p.received += n;
+        p.lastByteAt = monotonic_seconds();
     }
     return true;
 }
@@ -240,6 +248,7 @@ void mark_gone(Port &p)
     serialdev::close(p.fd);
     p.fd = -1;
     p.gone = true;
+    p.goneAt = monotonic_seconds();
     ++p.generation;
 }
 
@@ -364,6 +373,21 @@ void close_locked(Port &p)
     clear_queue(p);
 }
 
+// A successful open: the operator's figures start afresh.
+void start_counting(Port &p)
+{
+    p.openResult = 0;
+    p.received = 0;
+    p.lastByteAt = monotonic_seconds();
+}
+
+// Whole seconds from `since` to `now`; a moment later than now (the reader
+// stamped it meanwhile) counts as now.
+long seconds_between(double since, double now)
+{
+    return now > since ? static_cast<long>(now - since) : 0;
+}
+
 // The open port, or a ComError through the caller's reporting.
 int check_open(int port, const char *operation)
 {
@@ -433,6 +457,9 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     // Opening a device can take a moment; the reader goes on meanwhile.
     const int fd = path.empty() ? COM_ERR_NO_DEVICE : serialdev::open(path.c_str(), s);
     if (fd < 0) {
+        lock.lock();
+        p.openResult = fd;
+        lock.unlock();
         const std::string text = std::string(ComErrorText(fd)) + ": " + (path.empty() ? "none" : path);
         return lib_fail(operation, port_name(port), fd, text.c_str());
     }
@@ -442,6 +469,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     p.gone = false;
     ++p.generation;
     p.settings = s;
+    start_counting(p);
     p.path = path;
     p.timeout = 10.0;
     clear_queue(p);
@@ -504,6 +532,22 @@ int FlushInQ(int port)
         clear_queue(p);
     }
     serialdev::wake(); // the port may have been left out of the wait while full
+    return 0;
+}
+
+int GetComStatus(int port, ComStatus *status)
+{
+    if (!valid_port(port) || status == nullptr)
+        return COM_ERR_BAD_PORT;
+    const double now = monotonic_seconds();
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const Port &p = g_ports[port];
+    status->open = p.open ? 1 : 0;
+    status->gone = p.open && p.gone ? 1 : 0;
+    status->gone_seconds = status->gone != 0 ? seconds_between(p.goneAt, now) : 0;
+    status->bytes = p.received;
+    status->idle_seconds = p.open ? seconds_between(p.lastByteAt, now) : 0;
+    status->open_result = p.openResult;
     return 0;
 }
 

@@ -199,7 +199,11 @@ void PanelWindow::closeEvent(QCloseEvent *event)
 {
     event->ignore();
     const Panel *panel = find_panel(m_handle);
-    if (panel != nullptr && panel->parent == 0)
+    if (panel == nullptr)
+        return;
+    if (panel->closeControl != 0)
+        deliver(m_handle, panel->closeControl, EVENT_COMMIT);
+    else if (panel->parent == 0)
         QuitUserInterface(0);
 }
 

@@ -37,9 +37,9 @@ struct Control {
     QList<int> ringValues;    // ring: the value of each item
 };
 
-// The window of a panel. Closing a top-level panel from its frame ends the
-// event loop as QuitUserInterface does; a popup closes only when the program
-// discards it.
+// The window of a panel. Closing it from its frame presses the panel's close
+// control when it has one; otherwise a top-level panel ends the event loop as
+// QuitUserInterface does, and a popup closes only when the program discards it.
 class PanelWindow : public QWidget {
     Q_OBJECT
 public:
@@ -56,6 +56,7 @@ struct Panel {
     int handle = 0;
     int parent = 0;
     int resource = 0;
+    int closeControl = 0; // committed when the window is closed from its frame; 0 none
     QPointer<PanelWindow> window;
     std::map<int, Control> controls; // by control id; nodes never move
 };
@@ -69,6 +70,21 @@ void deliver(int panel, int control, int event);
 
 // Builds panel `resource` from resource text; `where` names it in messages.
 int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
+
+// Builds a control's widgets (or its timer) on the panel's window, as the
+// description says, with its callback. widgets.cpp.
+void build_control(const ControlLayout &layout, CtrlCallbackPtr callback, Panel &panel);
+// Puts a control's label above its body (beside it for an LED), sized to its text.
+void place_label(Control &c);
+// Shows a switch's on or off text, as it stands.
+void set_switch_text(Control &c);
+
+// What the operator may do to a control. input_filter.cpp.
+void watch_input(int panel, Control &c); // once, when the control is built
+void set_indicator(Control &c, bool indicator);
+void set_dimmed(Control &c, bool dimmed);
+// Shows or hides the control with its label. controls.cpp.
+void set_visible(Control &c, bool visible);
 
 // Popups: the real modal popup open now (or null), and the test seam's answers.
 QMessageBox *open_popup();

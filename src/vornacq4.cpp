@@ -10,6 +10,8 @@ static_assert(HEX_BUF_LEN == 3 * COM_QUEUE_MAX + 2 * ((COM_QUEUE_MAX + HEX_LINE_
 
 // Room for the countdown's number.
 enum { COUNT_TEXT_LEN = 28 };
+// Room for a message popup's text.
+enum { MESSAGE_LEN = 256 };
 // Each opened port: 1.0 s time-out, and the engine's full queues.
 enum { OUTPUT_QUEUE_LEN = 512 };
 #define PORT_TIMEOUT 1.0
@@ -97,6 +99,35 @@ int stop_click(int, int, int event, void *, int, int)
 {
     if (event == EVENT_LEFT_CLICK)
         stop_auto();
+    return 0;
+}
+
+int config_baud(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    stop_auto();
+    const int handle = LoadPanel(panelHandle, PANEL_FILE, config_popup);
+    if (handle < 0) {
+        static char message[MESSAGE_LEN];
+        Fmt(message, "%s<The configuration window could not be loaded from %s: %s. Nothing has been changed.",
+            PANEL_FILE, UiErrorText(handle));
+        MessagePopup("Configure Ports", message);
+        return 0;
+    }
+    config_handle = handle;
+    InstallPopup(config_handle);
+    write_panel();
+    return 0;
+}
+
+int CloseConfigCallback(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    read_panel();
+    write_config();
+    DiscardPanel(config_handle);
     return 0;
 }
 
@@ -202,6 +233,7 @@ static void start_sequence(void)
     SetCtrlAttribute(panelHandle, start_button, ATTR_CTRL_MODE, MODE_INDICATOR);
     SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, acq_timer, ATTR_TIMER_ENABLED, 1);
+    SetCtrlAttribute(panelHandle, status_timer, ATTR_TIMER_ENABLED, 1);
 }
 
 int acquire_data(int, int, int event, void *, int, int)

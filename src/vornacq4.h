@@ -44,6 +44,8 @@ enum MainPanelControl {
     countdown_label = 27,
     quit_button = 28,
     manual_start_button = 29, // carries stop_click
+    status_line = 30,         // text box: every logged port's state during a run
+    status_timer = 31,        // show_status, once a second from the start of a run
 };
 
 // Display slot 1..5 -> its text box, LED and file-name box. Entry 0 repeats
@@ -104,10 +106,19 @@ void stop_auto(void);
 // callback_table is made from this list, and so is any other table that must
 // bind the same names (the engine's tests load the real panel resource).
 #define VORN_CALLBACKS(X)                                                        \
+    X(config_baud) X(CloseConfigCallback) X(ck_onoff) X(ck_display) X(ck_hex)   \
+    X(show_status)                                                               \
     X(Shutdown) X(SelectHour) X(SelectMinute) X(stop_click) X(acquire_data)      \
     X(auto_start) X(get_data) X(pause_toggle)
 
 // Callbacks of main_panel.
+// config_baud opens the configuration popup (the automatic start is cancelled
+// first); when the popup cannot be loaded it says so and changes nothing.
+int config_baud(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// show_status shows every logged port's state in the status_line text box:
+// bytes received and seconds since the last byte, a device gone and for how
+// long, a port that failed to open and why, and whether logging is paused.
+int show_status(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int Shutdown(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int SelectHour(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int SelectMinute(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
@@ -126,3 +137,7 @@ int get_data(int panel, int control, int event, void *callbackData, int eventDat
 // "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files
 // and ports stay open.
 int pause_toggle(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+
+// Callback of the configuration popup's close button (and of closing it from
+// its frame): reads the popup back into the table, saves coms.cfg, discards it.
+int CloseConfigCallback(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

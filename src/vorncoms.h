@@ -1,4 +1,5 @@
-// vorncoms - the port table and its file coms.cfg.
+// vorncoms - the port table, its file coms.cfg, and the rows of the
+// configuration popup that edits it.
 //
 // For each serial port COM1..COM18 the table holds the four settings that
 // decide what a run does with it (rate, logging, display slot, hexadecimal
@@ -49,3 +50,38 @@ int read_config(FILE *file);
 // full disk, a crash or a power cut leaves the old file whole; when it cannot
 // be written nothing changes and nothing is shown.
 void write_config(void);
+
+// --- The configuration popup (panel resource 1), one row a port.
+//
+// Each commit of a row's logging switch, display slot or hexadecimal switch
+// changes the table at once, and the callbacks keep it sound: a slot belongs
+// to one port at most, a port that is not logged has no slot and no
+// hexadecimal display, and a port without a slot no hexadecimal display. A
+// port whose probe failed cannot be chosen: its row is dimmed and says why.
+
+// The popup's handle while it is loaded (set by config_baud).
+extern int config_handle;
+
+// Control ids of each port's row, by port number; entry 0 repeats entry 1.
+extern const int bb_idx[PORT_SLOTS];  // baud_control: a ring of the pbauds rates
+extern const int bc_idx[PORT_SLOTS];  // log_switch
+extern const int cd_idx[PORT_SLOTS];  // slot_control: 0..MAX_SLOT
+extern const int ph_idx[PORT_SLOTS];  // hex_switch
+extern const int dev_idx[PORT_SLOTS]; // caption: the device the port stands for
+extern const int why_idx[PORT_SLOTS]; // caption: why the probe failed, "" when it did not
+enum ConfigPopupControl { config_close_button = 2 };
+
+// Shows the table in the popup's rows, with each port's device and, for a
+// port whose probe failed, why. Such a port is unselected in the table, and
+// an unselected port loses its slot and hexadecimal display there too, so
+// that the table is what the popup shows.
+void write_panel(void);
+// Copies every row's four controls into the table, dimmed rows included.
+void read_panel(void);
+// The operator's words for a probe result (0 gives "").
+const char *probe_reason(int code);
+
+// Callbacks of the popup's rows; each acts on commit and rescans all 18 ports.
+int ck_onoff(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int ck_display(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int ck_hex(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -34,6 +34,14 @@ std::string panel_text(int resource, const std::string &controls, int width, int
            ", \"height\": " + std::to_string(height) + ", \"controls\": [" + controls + "]}]}";
 }
 
+std::string with_close_control(const std::string &panelText, int control)
+{
+    const std::string key = "\"controls\": [";
+    std::string text = panelText;
+    text.insert(text.find(key), "\"close_control\": " + std::to_string(control) + ", ");
+    return text;
+}
+
 std::string all_kinds_controls()
 {
     return R"({"id": 1, "kind": "button", "x": 10, "y": 30, "width": 90, "height": 28, "label": "Go", "callback": "record"},

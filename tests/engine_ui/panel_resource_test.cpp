@@ -50,6 +50,8 @@ std::vector<BadResource> bad_resources()
         {"unknown callback",
          panel_text(7, R"({"id": 3, "kind": "button", "x": 1, "y": 10, "width": 80, "height": 26, "callback": "no_such_function"})"),
          7, UI_ERR_CALLBACK, {"panel 7", "control 3", "'no_such_function'"}},
+        {"close control that is none", with_close_control(panel_text(7, kButton3), 5), 7, UI_ERR_FORMAT,
+         {"panel 7", "'close_control' 5"}},
     };
 }
 

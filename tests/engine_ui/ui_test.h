@@ -31,6 +31,8 @@ int count(int control, int event);
 // A panel resource holding one panel of the given controls (JSON objects
 // separated by commas).
 std::string panel_text(int resource, const std::string &controls, int width = 480, int height = 360);
+// The same text with a close control for its panel.
+std::string with_close_control(const std::string &panelText, int control);
 
 // The controls of the panel most tests use; every operable one calls
 // "record". Ids are the names below.

@@ -9,6 +9,7 @@
 
 #include "engine.h"
 #include "engine_seams.h"
+#include "logger_start.h"
 #include "test_support.h"
 #include "vorn_utl.h"
 #include "vornacq4.h"
@@ -50,19 +51,7 @@ protected:
     }
 
     // main's steps up to the event loop.
-    void start_logger()
-    {
-        panelHandle = LoadPanel(0, PANEL_FILE, main_panel);
-        ASSERT_GT(panelHandle, 0);
-        for (int port = 0; port < PORT_SLOTS; ++port)
-            have_cvted[port] = HEX_LINE_BYTES;
-        GetDir(base_dir);
-        check_ports();
-        DisplayPanel(panelHandle);
-        init_bauds();
-        SetCtrlAttribute(panelHandle, countdown_box, ATTR_TEXT_BGCOLOR, COLOR_CYAN);
-        SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 1);
-    }
+    void start_logger() { ASSERT_TRUE(start_logger_in_process()); }
 
     void write_config_file(const std::vector<PortRecord> &records)
     {

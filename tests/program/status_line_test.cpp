@@ -1,0 +1,119 @@
+// The status line of the main panel during a run: what each logged port is
+// doing, as the engine counted it, on the clock the test moves.
+#include "logger_fixture.h"
+
+#include <algorithm>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Port 3 logged in slot 1, port 5 logged through a link that stands for a
+// USB adapter's stable name, port 9 logged but held by another program by
+// the time the run starts.
+class StatusLine : public LoggerTest {
+protected:
+    StatusLine() : LoggerTest({3, 9}) {}
+
+    void SetUp() override
+    {
+        LoggerTest::SetUp();
+        m_adapter = std::make_unique<testing_support::Pty>();
+        plug(*m_adapter);
+        testing_support::write_file("comports.map", testing_support::port_map_text(
+            {{3, pty(3).path()}, {5, link()}, {9, pty(9).path()}}));
+        SeamReloadPortMap();
+        std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
+        records[3 - 1] = {9600, 1, 1, 0};
+        records[5 - 1] = {9600, 1, 0, 0};
+        records[9 - 1] = {9600, 1, 0, 0};
+        write_config_file(records);
+        start_logger();
+        ASSERT_EQ(flock(pty(9).slave(), LOCK_EX | LOCK_NB), 0);
+    }
+
+    void start_run() { ASSERT_TRUE(SeamClick(panelHandle, start_button)); }
+
+    std::string link() const { return start_dir() + "/usb-adapter"; }
+    void plug(const testing_support::Pty &adapter)
+    {
+        unlink(link().c_str());
+        ASSERT_EQ(symlink(adapter.path().c_str(), link().c_str()), 0);
+    }
+
+    // The status line's entry for a port, after a tick of its timer.
+    std::string entry(int port)
+    {
+        EXPECT_TRUE(SeamTick(panelHandle, status_timer));
+        const std::string text = SeamCtrlText(panelHandle, status_line);
+        const std::size_t start = text.find("COM" + std::to_string(port) + ": ");
+        const std::size_t end = std::min(text.find(" | ", start), text.find('\n', start));
+        return start == std::string::npos ? text : text.substr(start, end - start);
+    }
+    // The run's state: the first line.
+    std::string head() const
+    {
+        const std::string text = SeamCtrlText(panelHandle, status_line);
+        return text.substr(0, text.find('\n'));
+    }
+
+    std::unique_ptr<testing_support::Pty> m_adapter;
+};
+
+ComStatus status_of(int port)
+{
+    ComStatus s{};
+    GetComStatus(port, &s);
+    return s;
+}
+
+} // namespace
+
+TEST_F(StatusLine, ShowsBytesSilenceAPortThatFailedToOpenAndADeviceGoneAndBack)
+{
+    start_run();
+    pty(3).write("$GPGGA\r\n");
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(3).bytes == 8; }));
+    EXPECT_EQ(entry(3), "COM3: 8 B, last byte 0 s ago");
+    EXPECT_EQ(entry(5), "COM5: nothing received yet");
+    EXPECT_EQ(entry(9), "COM9: NOT OPEN, in use by another program");
+    EXPECT_EQ(head(), "Logging.");
+
+    SeamSetClock(2024, 2, 14, 10, 40, 50);
+    EXPECT_EQ(entry(3), "COM3: SILENT for 45 s, 8 B received");
+    EXPECT_EQ(entry(5), "COM5: SILENT, nothing received in 45 s");
+
+    unlink(link().c_str()); // pulled out: its name goes with it
+    m_adapter->close();
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(5).gone == 1; }));
+    SeamSetClock(2024, 2, 14, 10, 43, 50);
+    EXPECT_EQ(entry(5), "COM5: DEVICE GONE for 3 min, 0 B received");
+
+    testing_support::Pty back; // plugged in again
+    plug(back);
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(5).gone == 0; }));
+    back.write("x");
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(5).bytes == 1; }));
+    EXPECT_EQ(entry(5), "COM5: 1 B, last byte 0 s ago");
+}
+
+TEST_F(StatusLine, SaysWhenAPortIsNotRecordedOrLoggingPausedAndTicksOnlyDuringARun)
+{
+    // COM3's data file cannot be made; the operator goes on without it.
+    ASSERT_EQ(mkdir("D045", 0755), 0);
+    ASSERT_EQ(mkdir("D045/04538405.C03", 0755), 0);
+    start_run();
+    EXPECT_EQ(entry(3), "COM3: nothing received yet, NOT RECORDED (no data file)");
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    EXPECT_EQ(entry(3), "COM3: nothing received yet");
+    EXPECT_EQ(head(), "PAUSED: nothing is written to the data files.");
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    entry(3);
+    EXPECT_EQ(head(), "Logging.");
+
+    DiscardPanel(panelHandle);
+    start_logger(); // before a run
+    EXPECT_FALSE(SeamTick(panelHandle, status_timer));
+    EXPECT_EQ(SeamCtrlText(panelHandle, status_line), "Not logging yet.");
+}
