@@ -21,7 +21,8 @@
 // A device that hangs up (a USB adapter pulled out) keeps what it queued; the
 // reader closes it, and a second thread tries to open the same path again
 // once a second with the same settings, so a logger left alone survives an
-// adapter being replugged. Opens of one port, the program's and that thread's,
+// adapter being replugged; what the device sends from its return on is kept,
+// none of it flushed. Opens of one port, the program's and that thread's,
 // take turns, so neither ever finds the device busy because of the other.
 #include "engine.h"
 #include "engine_seams.h"
@@ -463,6 +464,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
         const std::string text = std::string(ComErrorText(fd)) + ": " + (path.empty() ? "none" : path);
         return lib_fail(operation, port_name(port), fd, text.c_str());
     }
+    serialdev::flush_input(fd); // what the device sent before the program asked for it
     lock.lock();
     p.fd = fd;
     p.open = true;

@@ -21,9 +21,10 @@ struct Settings {
 // Whether the settings can be applied at all (a supported rate, and so on).
 bool valid(const Settings &settings);
 
-// Opens the device exclusively, non-blocking, in raw mode with the settings,
-// and discards what the device sent before. Returns a descriptor (>= 0) or a
-// ComError (no device, permission, busy, not serial, bad setting, system).
+// Opens the device exclusively, non-blocking, in raw mode with the settings.
+// Returns a descriptor (>= 0) or a ComError (no device, permission, busy, not
+// serial, bad setting, system). What the device sent before stays in its
+// buffer: flush_input discards it where that is wanted.
 int open(const char *path, const Settings &settings);
 // Applies new settings to an open device; 0 or a ComError.
 int apply(int fd, const Settings &settings);

@@ -186,7 +186,6 @@ int open(const char *path, const Settings &settings)
         ::close(fd);
         return result;
     }
-    tcflush(fd, TCIFLUSH);
     return fd;
 }
 
