@@ -18,6 +18,9 @@
 //   bytes its readers got = sent - undelivered
 // A checker regenerates a pattern instrument's stream from its seed with
 // pattern.h.
+//
+// On exit the devices and their links go; comports.map stays, naming links
+// that are no longer there, so a logger started on it later touches no device.
 #include "files.h"
 #include "line.h"
 #include "options.h"
