@@ -15,7 +15,7 @@
 namespace {
 
 struct Paced {
-    const char *spec;
+    const char *arg;
     int rate;
 };
 
@@ -32,7 +32,7 @@ void BM_SimPacing(benchmark::State &state)
     std::string command = std::string(INSTRUMENT_SIM_BINARY) + " -d " + dir + " -t 2";
     int port = 0;
     for (const Paced &p : kLines)
-        command += " COM" + std::to_string(++port) + "=" + p.spec;
+        command += " COM" + std::to_string(++port) + "=" + p.arg;
     command += " 2>/dev/null";
 
     double ratio[sizeof kLines / sizeof kLines[0]] = {};
@@ -49,7 +49,7 @@ void BM_SimPacing(benchmark::State &state)
             state.SkipWithError("instrument-sim did not run");
     }
     for (int i = 0; i < port; ++i)
-        state.counters[kLines[i].spec] = ratio[i];
+        state.counters[kLines[i].arg] = ratio[i];
 }
 BENCHMARK(BM_SimPacing)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -150,7 +150,7 @@ TEST_F(SimDir, EachKindOfInstrumentSpeaksItsOwnLanguage)
 {
     struct Case {
         int port;
-        std::string spec;
+        std::string arg;
         std::size_t bytes; // more than the first second's message, if it has one
         std::function<void(const std::string &)> check;
     };
@@ -165,12 +165,12 @@ TEST_F(SimDir, EachKindOfInstrumentSpeaksItsOwnLanguage)
     };
     std::vector<std::string> args = {"-s", std::to_string(seed)};
     for (const Case &c : cases)
-        args.push_back(c.spec);
+        args.push_back(c.arg);
     Simulator sim(dir(), args);
     ASSERT_TRUE(sim.ready()) << sim.stderr_text();
 
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.arg);
         const int fd = open_device(sim.device(c.port));
         const std::string bytes = read_device(fd, c.bytes, kReadMs);
         close(fd);
