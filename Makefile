@@ -1,5 +1,6 @@
 # Two commands do everything on a fresh Debian 12 machine:
 #   make run    install what is missing, build, start the logger in ./run
+#               (on simulated instruments unless run/comports.map is yours)
 #   make test   install what is missing, build, run every test
 BUILD ?= build
 RUNDIR ?= run
@@ -33,11 +34,10 @@ build: deps $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The logger writes coms.cfg and its day directories into the directory it is
-# started from: here ./run, which git ignores. Put a comports.map there to
-# name your devices (see the README).
+# started from: here ./run, which git ignores. It runs on simulated instruments
+# unless run/comports.map is one you wrote for your devices (see the README).
 run: build
-	mkdir -p $(RUNDIR)
-	cd $(RUNDIR) && $(abspath $(BUILD))/vornacq4
+	@tools/make-run.sh $(BUILD) $(RUNDIR)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

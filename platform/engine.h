@@ -97,7 +97,9 @@ const char *UiErrorText(int code);
 // when the user interface is ready (at once when it already was), 0 when none
 // can be started, after one line on stderr saying how to run without a display.
 // Also records the start-up directory and makes SIGTERM, SIGINT and SIGHUP end
-// RunUserInterface as QuitUserInterface does.
+// RunUserInterface as QuitUserInterface does. When XDG_RUNTIME_DIR is unset (a
+// service, su), it sets it to the user's private runtime directory, so that
+// Qt starts without a warning.
 int InitEngine(int instance, char *argv[], int reserved);
 
 // Loads panel `resource` from a panel resource file (a relative name is looked

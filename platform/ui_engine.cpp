@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -18,7 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -154,6 +157,37 @@ bool display_available(int argc, char *argv[])
     return false;
 }
 
+bool private_dir(const std::string &path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 0777) == 0700;
+}
+
+// Qt looks into the user's runtime directory as it starts (for signs of a
+// sandbox), and warns on stderr when XDG_RUNTIME_DIR is not set, as under a
+// service manager, su or cron. Name the one a login session would have had
+// when it is there, else the private directory Qt falls back to, made here if
+// need be. A directory that is not this user's alone is not named: Qt then
+// warns, and rightly.
+void name_runtime_dir()
+{
+    if (!env("XDG_RUNTIME_DIR").empty())
+        return;
+    const std::string session = "/run/user/" + std::to_string(geteuid());
+    const passwd *user = getpwuid(geteuid());
+    const std::string fallback = QDir::tempPath().toStdString() + "/runtime-" +
+                                 (user != nullptr ? user->pw_name : std::to_string(geteuid()));
+    for (const std::string &dir : {session, fallback}) {
+        if (dir == fallback)
+            mkdir(dir.c_str(), 0700);
+        if (private_dir(dir)) {
+            setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+            return;
+        }
+    }
+}
+
 class BusyScope {
 public:
     BusyScope() : m_was(g_loop.busy) { g_loop.busy = true; }
@@ -267,6 +301,7 @@ int InitEngine(int, char *argv[], int)
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) != nullptr)
         port_map_set_startup_dir(cwd);
+    name_runtime_dir();
     auto *app = new QApplication(g_argc, g_argv.data());
     app->setQuitOnLastWindowClosed(false);
     install_signal_handlers(app);

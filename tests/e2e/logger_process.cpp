@@ -42,7 +42,8 @@ std::vector<std::string> environment(const LoggerProcess::Options &o)
 LoggerProcess::LoggerProcess(Options options) : m_options(std::move(options))
 {
     const std::vector<std::string> env = environment(m_options);
-    const std::vector<std::string> args = {m_options.binary};
+    std::vector<std::string> args = {m_options.binary};
+    args.insert(args.end(), m_options.args.begin(), m_options.args.end());
 
     m_pid = fork();
     if (m_pid != 0)
@@ -58,6 +59,11 @@ LoggerProcess::LoggerProcess(Options options) : m_options(std::move(options))
     const int err = open(m_options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (err < 0 || dup2(err, 2) < 0 || chdir(m_options.startDir.c_str()) != 0)
         _exit(120);
+    if (!m_options.stdoutPath.empty()) {
+        const int out = open(m_options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, 1) < 0)
+            _exit(120);
+    }
     execve(argv[0], argv.data(), envp.data());
     _exit(121);
 }

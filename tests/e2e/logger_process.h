@@ -1,6 +1,7 @@
 // The real logger binary, run as an operator or a service manager would:
 // in a start-up directory of its own, on the offscreen platform, its stderr
-// kept in a file beside that directory.
+// kept in a file beside that directory. Another of the project's programs
+// (the instrument simulator) runs the same way, with arguments.
 #pragma once
 
 #include <map>
@@ -11,8 +12,10 @@ class LoggerProcess {
 public:
     struct Options {
         std::string binary = VORNACQ4_BINARY;
+        std::vector<std::string> args;           // after the program's name
         std::string startDir;                    // current directory of the logger
         std::string stderrPath;                  // where its stderr goes
+        std::string stdoutPath;                  // where its stdout goes; "" leaves it as it is
         std::map<std::string, std::string> env;  // added to a minimal environment
         std::vector<std::string> unset;          // names left out of that environment
         std::string fakeTime;                    // "@YYYY-MM-DD hh:mm:ss": the clock starts there
