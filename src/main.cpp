@@ -1,11 +1,25 @@
 // The logger's entry: set up, then hand the thread to the event loop.
 #include "engine.h"
+#include "vorn_utl.h"
 #include "vornacq4.h"
 #include "vorncoms.h"
 
+#include <cstring>
+
+// Whether the command line holds the option. The other arguments are the
+// engine's (Qt's own options).
+static bool has_option(int argc, char *argv[], const char *option)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    return false;
+}
+
 int main(int argc, char *argv[])
 {
-    (void)argc; // the arguments are the engine's (Qt's own options); the logger has none
+    // Beside each data file, when its bytes arrived, unless asked not to.
+    index_enabled = has_option(argc, argv, "--no-index") ? 0 : 1;
 
     // Start the engine and load the main panel; without them there is nothing to run.
     if (InitEngine(0, argv, 0) == 0)

@@ -7,15 +7,39 @@
 // digits); the first 10 characters, shared by all files opened together, are
 // the file-name base. Names carry no year: the same name recurs a year later,
 // so an existing data file is appended to, never emptied.
+//
+// Beside each data file Dddd/name lies its arrival-time index Tddd/name, in
+// a directory of its own so that the data files and their directories stay
+// exactly the instruments' bytes. The index tells when the bytes arrived:
+// records of (bytes, first arrival, last arrival), one per burst of reads
+// less than INDEX_BURST_GAP_US apart within a tick. It is written with the
+// data, after it, in the same tick, so it never claims bytes the data file
+// does not hold. Its format (docs/arrival-index.md), all integers unsigned
+// LEB128 varints, signed ones zigzag-encoded first:
+//     segment  0x00 'V' 'T' 'I' '1' varint(offset in the data file of its first byte)
+//     record   varint(bytes >= 1) zigzag(first - previous record's first, the
+//              first record of a segment counting from 0) varint(last - first)
+// with times in microseconds since 1970 UTC. Every opening of the index
+// starts a segment, so a file appended to later (a reopen, the same name a
+// year on) stays readable.
 #pragma once
 
 #include "engine.h"
+#include "vorncoms.h"
 
 enum { FILE_NAME_LEN = 12, FILE_BASE_LEN = 10, DAY_DIR_LEN = 4 };
 // Data files are opened write-only, binary, and appended to (made when
 // missing): never emptied, since a name recurs on the same day of a later
 // year, and at the hour repeated when the clocks go back.
 enum { DATA_FILE_ACCESS = 2, DATA_FILE_ACTION = 1, DATA_FILE_TYPE = 0 };
+
+enum { INDEX_SEGMENT_MARK = 0x00 };
+#define INDEX_MAGIC "VTI1"
+enum { INDEX_MAGIC_LEN = 4 };
+// Reads less far apart than this make one record: 20 ms, finer than the
+// 50 ms to which operators line their data up, coarse enough that a port at
+// 115200 baud costs a record a tick (0.3% of its data).
+enum { INDEX_BURST_GAP_US = 20000 };
 
 extern const int cal_day[2][13]; // days before each month (column 1..12), normal and leap year
 extern int jday;                 // day of year of the day directory in use; 0 before the first
@@ -44,7 +68,20 @@ void create_fn(char name[PATH_LEN], int port);
 // Opens the port's data file file_name[port] in the current directory, in
 // the data-file mode above, into file_handle[port]; returns the handle, -1
 // when the file cannot be opened. The one place where data files are opened.
+// While index_enabled, it also opens the file's index (Tddd/name beside the
+// day directory, made when missing) into index_handle[port], -1 when that
+// cannot be opened: the data go on without it.
 int open_data_file(int port);
+// Closes the port's data file and its index, if open.
+void close_data_file(int port);
+
+extern int index_enabled;                  // 1 unless the program was started with --no-index
+extern int index_handle[PORT_SLOTS];       // the open index of the port's data file; 0 or -1: none
+extern long long data_length[PORT_SLOTS];  // the data file's length: the offset of its next byte
+// After `written` bytes went to the port's data file: appends their records
+// to its index, from the arrival marks of the bytes (which may cover more
+// than were written) merged into bursts. Does nothing without an index.
+void index_bytes(int port, const ComArrival *arrivals, int count, int written);
 
 // At the start of a run: opens the port's data file (open_data_file) and
 // labels the port's display slot. When the open fails the operator is asked

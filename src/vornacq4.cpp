@@ -54,6 +54,8 @@ const CallbackBinding callback_table[] = {VORN_CALLBACKS(BIND){nullptr, nullptr}
 
 // Ticks until the ports the run could not open are tried again.
 static int reopen_countdown;
+// When the bytes of the port in hand arrived, for its index.
+static ComArrival arrival_buf[COM_ARRIVALS_MAX];
 
 // Ends the program as the quit button does: the event loop returns to main.
 static void end_program(void)
@@ -304,16 +306,21 @@ static void show_bytes(int port, int n)
     SetCtrlVal(panelHandle, pc_idx[slot], latest_text(port));
 }
 
-// The bytes go to the data file unaltered, zero bytes included. A file that
-// could not be opened (at a rollover, on a full or failing disk) is tried
-// again first, so bytes are lost only while the disk keeps refusing.
+// The bytes go to the data file unaltered, zero bytes included, and then
+// when they arrived to its index. A file that could not be opened (at a
+// rollover, on a full or failing disk) is tried again first, so bytes are
+// lost only while the disk keeps refusing.
 static void store_bytes(int port, int n)
 {
     if (file_stat[port] == 0)
         return;
     if (file_handle[port] == -1 && open_data_file(port) == -1)
         return;
-    RT_WriteFile(file_handle[port], reinterpret_cast<const char *>(rx_buf[port]), n);
+    const int written = RT_WriteFile(file_handle[port], reinterpret_cast<const char *>(rx_buf[port]), n);
+    if (written <= 0)
+        return;
+    const int marks = index_handle[port] > 0 ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
+    index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
 }
 
 // One port's share of a tick: what waits in its queue, read in one go.
@@ -350,12 +357,9 @@ static void refresh_displays(void)
 
 static void close_data_files(void)
 {
-    for (int port = 1; port <= MAX_PORT; ++port) {
-        if (file_stat[port] == 0 || file_handle[port] == -1)
-            continue;
-        RT_CloseFile(file_handle[port]);
-        file_handle[port] = -1;
-    }
+    for (int port = 1; port <= MAX_PORT; ++port)
+        if (file_stat[port] != 0)
+            close_data_file(port);
 }
 
 // The directory of the day that has just begun: made inside the start-up

@@ -224,7 +224,15 @@ TEST_F(LoggerRun, RecordsEveryByteAcrossMidnightAndAKill9LosesNothingThatArrived
         const std::vector<std::string> files = list_dir(in_start(day));
         ASSERT_EQ(files.size(), 1u) << day << " holds the file of its period";
         EXPECT_EQ(files[0].substr(0, 3), std::string(day).substr(1)) << files[0];
-        logged += read_file(in_start(day) + "/" + files[0]);
+        const std::string data = in_start(day) + "/" + files[0];
+        logged += read_file(data);
+        // The index beside it tells when every byte came, and no more.
+        int status = -1;
+        const std::string size = std::to_string(read_file(data).size());
+        const std::string summary = testing_support::command_line_output(
+            std::string(VORNACQ4_WHEN_BINARY) + " check " + data, &status);
+        EXPECT_EQ(status, 0) << summary;
+        EXPECT_NE(summary.find("covering " + size + " bytes"), std::string::npos) << summary;
     }
     EXPECT_EQ(logged.size(), sent.size());
     EXPECT_TRUE(logged == sent) << "bytes lost, doubled or altered";

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <ftw.h>
@@ -183,6 +184,21 @@ PortRig::PortRig(const std::vector<int> &ptyPorts)
     }
     write_file("comports.map", port_map_text(paths));
     SeamReloadPortMap();
+}
+
+std::string command_line_output(const std::string &command, int *status)
+{
+    std::FILE *p = popen((command + " 2>&1").c_str(), "r");
+    char line[1024] = {};
+    if (p == nullptr || std::fgets(line, sizeof line, p) == nullptr)
+        line[0] = '\0';
+    const int result = p != nullptr ? pclose(p) : -1;
+    if (status != nullptr)
+        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    std::string text = line;
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
 }
 
 void start_engine()

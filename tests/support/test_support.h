@@ -76,6 +76,10 @@ private:
     std::map<int, std::unique_ptr<Pty>> m_ptys;
 };
 
+// Runs a shell command; its output (stdout and stderr) up to the first line
+// break, and its exit status (-1 when it did not exit).
+std::string command_line_output(const std::string &command, int *status = nullptr);
+
 // Starts the engine for a test process (offscreen); safe to call repeatedly.
 void start_engine();
 
