@@ -9,8 +9,14 @@
 // logger and of the cats as a share of one core, and the logger's peak
 // resident memory. Every byte in the files is checked against the stream.
 //
-//     acq_bench [seconds per rate, default 60] [rate ...]  (bytes a second;
-//               default 11520 92160: 115200 and 921600 baud)
+//     acq_bench [--no-index] [seconds per rate, default 60] [rate ...]
+//               (bytes a second; default 11520 92160: 115200 and 921600 baud)
+//     acq_bench [--no-index] --lines [seconds, default 60]
+//               one 64-byte line a second on every port, as weather stations
+//               send; the cats are left out
+//
+// It also reports what the arrival-time index beside the data files costs
+// in bytes; --no-index runs the logger without it, to compare the CPU.
 //
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
@@ -21,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -108,6 +115,21 @@ std::string recorded(const std::string &dir, int port)
 }
 
 // How many bytes of `data` follow the test stream from its start.
+// The bytes in the directories whose names begin with `letter`: D for the
+// data files, T for their arrival-time index.
+std::uint64_t bytes_under(const std::string &dir, char letter)
+{
+    std::uint64_t total = 0;
+    for (const std::string &day : testing_support::list_dir(dir))
+        if (day[0] == letter)
+            for (const std::string &name : testing_support::list_dir(dir + "/" + day)) {
+                struct stat st {};
+                if (::stat((dir + "/" + day + "/" + name).c_str(), &st) == 0)
+                    total += static_cast<std::uint64_t>(st.st_size);
+            }
+    return total;
+}
+
 std::uint64_t intact_prefix(const std::string &data)
 {
     std::uint64_t n = 0;
@@ -121,6 +143,8 @@ std::uint64_t intact_prefix(const std::string &data)
 }
 
 struct Rig {
+    bool index = true;
+    bool withCats = true;
     testing_support::TempDir dir;
     std::vector<std::unique_ptr<Pty>> logged, copied;
     pid_t logger = -1;
@@ -168,8 +192,11 @@ struct Rig {
             env.push_back(std::string("XAUTHORITY=") + auth);
         std::printf("logger on %s\n", display != nullptr ? display : "the offscreen platform");
         std::fflush(stdout);
-        logger = spawn({VORNACQ4_BINARY}, dir.path(), "/dev/null", dir.file("logger.txt"), env);
-        for (int port = 1; port <= kPorts; ++port)
+        std::vector<std::string> args = {VORNACQ4_BINARY};
+        if (!index)
+            args.push_back("--no-index");
+        logger = spawn(args, dir.path(), "/dev/null", dir.file("logger.txt"), env);
+        for (int port = 1; withCats && port <= kPorts; ++port)
             cats.push_back(spawn({"/bin/cat"}, dir.path(), copied[port - 1]->path(),
                                  dir.file("cat/" + std::to_string(port)), env));
         // The countdown starts the run; the files appear, then the ports open.
@@ -194,8 +221,21 @@ struct Rig {
         for (const auto &p : logged)
             fds.push_back(p->master());
         for (const auto &p : copied)
-            fds.push_back(p->master());
+            if (withCats)
+                fds.push_back(p->master());
         return fds;
+    }
+
+    void print_usage(double loggerCpu, double wall, std::uint64_t data, std::uint64_t index) const
+    {
+        std::printf("  logger CPU          %11.1f%% of one core\n", 100.0 * loggerCpu / wall);
+        std::printf("  logger peak memory  %11.1f MiB\n", peak_rss_mib(logger));
+        if (this->index)
+            std::printf("  arrival index       %12llu bytes for %llu of data (%.3f%%)\n",
+                        static_cast<unsigned long long>(index), static_cast<unsigned long long>(data),
+                        data > 0 ? 100.0 * static_cast<double>(index) / static_cast<double>(data) : 0.0);
+        else
+            std::printf("  arrival index       off\n");
     }
 
     double cats_cpu() const
@@ -213,6 +253,7 @@ bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
 {
     const std::uint64_t total = static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds);
     const double loggerBefore = cpu_seconds(rig.logger), catsBefore = rig.cats_cpu();
+    const std::uint64_t dataBefore = bytes_under(rig.dir.path(), 'D'), indexBefore = bytes_under(rig.dir.path(), 'T');
     const auto start = std::chrono::steady_clock::now();
     std::uint64_t refused = 0;
     {
@@ -240,29 +281,70 @@ bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
     std::printf("  bytes in the files  %12llu   intact: %llu   lost: %llu\n",
                 static_cast<unsigned long long>(inFiles), static_cast<unsigned long long>(intact),
                 static_cast<unsigned long long>(sent - intact));
-    std::printf("  logger CPU          %11.1f%% of one core\n", 100.0 * loggerCpu / wall);
     std::printf("  18 x cat CPU        %11.1f%% of one core (the floor)\n", 100.0 * catsCpu / wall);
-    std::printf("  logger peak memory  %11.1f MiB\n", peak_rss_mib(rig.logger));
+    rig.print_usage(loggerCpu, wall, bytes_under(rig.dir.path(), 'D') - dataBefore,
+                    bytes_under(rig.dir.path(), 'T') - indexBefore);
     std::fflush(stdout);
     return intact == sent && refused == 0;
+}
+
+// One line a second on every port for `seconds`: what a slow instrument's
+// bytes cost, the index's above all.
+bool run_lines(Rig &rig, int seconds)
+{
+    const double before = cpu_seconds(rig.logger);
+    const auto start = std::chrono::steady_clock::now();
+    std::string sent;
+    for (int i = 0; i < seconds; ++i) {
+        char line[80];
+        std::snprintf(line, sizeof line, "$WIMDA,29.9%04d,I,1.0123,B,12.3,C,,,45.6,,7.8,C,,T,,M,,N,,M*%02X\r\n", i, i & 0xFF);
+        for (const auto &pty : rig.logged)
+            pty->write(line);
+        sent += line;
+        std::this_thread::sleep_until(start + std::chrono::seconds(i + 1));
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    bool whole = true;
+    for (int port = 1; port <= kPorts; ++port)
+        whole = whole && recorded(rig.dir.path(), port) == sent;
+    std::printf("one %zu-byte line a second x 18 ports, %d s: %s\n", sent.size() / static_cast<std::size_t>(seconds),
+                seconds, whole ? "every byte in its file" : "BYTES LOST OR ALTERED");
+    const std::uint64_t index = bytes_under(rig.dir.path(), 'T');
+    rig.print_usage(cpu_seconds(rig.logger) - before, wall, bytes_under(rig.dir.path(), 'D'), index);
+    if (rig.index)
+        std::printf("  index per port      %11.1f bytes a second\n",
+                    static_cast<double>(index) / kPorts / seconds);
+    return whole;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
-    std::vector<long> rates;
-    for (int i = 2; i < argc; ++i)
-        rates.push_back(std::atol(argv[i]));
+    Rig rig;
+    bool lines = false;
+    std::vector<long> numbers;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-index") == 0)
+            rig.index = false;
+        else if (std::strcmp(argv[i], "--lines") == 0)
+            lines = true;
+        else
+            numbers.push_back(std::atol(argv[i]));
+    }
+    const int seconds = numbers.empty() ? 60 : static_cast<int>(numbers[0]);
+    std::vector<long> rates(numbers.size() > 1 ? numbers.begin() + 1 : numbers.end(), numbers.end());
     if (rates.empty())
         rates = {11520, 92160};
-    Rig rig;
+    rig.withCats = !lines;
     if (!rig.start()) {
         std::fprintf(stderr, "acq_bench: the logger did not start its run\n%s",
                      testing_support::read_file(rig.dir.file("logger.txt")).c_str());
         return 1;
     }
+    if (lines)
+        return run_lines(rig, seconds) ? 0 : 1;
     std::uint64_t offset = 0;
     bool whole = true;
     for (long rate : rates)
