@@ -232,7 +232,12 @@ TEST_F(PortTable, SaveThatCannotBeWrittenLeavesTheOldFileWhole)
         bool asideRemains;  // what stood in its place is not the save's to remove
     };
     const Case cases[] = {
-        {"disk full", [] { return symlink("/dev/full", "coms.cfg.new"); }, false},
+        {"disk full", [] {
+             // Room for 100 bytes only, as on a disk that is nearly full.
+             std::signal(SIGXFSZ, SIG_IGN);
+             const rlimit room{100, RLIM_INFINITY};
+             return setrlimit(RLIMIT_FSIZE, &room);
+         }, false},
         {"cannot create", [] { return mkdir("coms.cfg.new", 0755); }, true},
     };
     const std::string old = config_bytes(uniform({19200, 1, 0, 0}));
@@ -244,8 +249,52 @@ TEST_F(PortTable, SaveThatCannotBeWrittenLeavesTheOldFileWhole)
         EXPECT_EQ(read_file("coms.cfg"), old) << c.what;
         EXPECT_EQ(file_exists("coms.cfg.new"), c.asideRemains) << c.what;
         rmdir("coms.cfg.new");
+        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &unlimited);
     }
 }
+
+TEST_F(PortTable, SaveNeverWritesThroughALinkInTheWay)
+{
+    const std::string outside = start_dir() + "-outside";
+    write_file(outside, "someone else's file");
+    ASSERT_EQ(symlink(outside.c_str(), "coms.cfg.new"), 0);
+    fail_probe({});
+    init_ports();
+    write_config();
+    EXPECT_EQ(read_file(outside), "someone else's file");
+    EXPECT_EQ(read_file("coms.cfg"), config_bytes(expected_defaults({})));
+    EXPECT_FALSE(file_exists("coms.cfg.new"));
+    std::remove(outside.c_str());
+}
+
+class HostileConfig : public PortTable, public ::testing::WithParamInterface<testing_support::Hostile> {};
+
+TEST_P(HostileConfig, IsTakenAsUnreadableAndTheDefaultsAreSavedInItsPlace)
+{
+    fail_probe({3});
+    testing_support::make_hostile("coms.cfg", GetParam());
+    ::testing::internal::CaptureStderr();
+    init_bauds();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(config_bytes(records_of_table()), config_bytes(expected_defaults({3})));
+    // First: why it was not read (a directory cannot be replaced either: a second line).
+    EXPECT_EQ(err.rfind("vornacq4: coms.cfg: not a regular file; not read\n", 0), 0u) << err;
+    if (GetParam() == testing_support::Hostile::Directory) {
+        EXPECT_TRUE(testing_support::is_directory("coms.cfg")) << "a file cannot take a directory's place";
+    } else {
+        struct stat st;
+        ASSERT_EQ(lstat("coms.cfg", &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(read_file("coms.cfg"), config_bytes(expected_defaults({3})));
+    }
+    EXPECT_FALSE(file_exists("coms.cfg.new"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileConfig,
+                         ::testing::Values(testing_support::Hostile::Fifo, testing_support::Hostile::Directory,
+                                           testing_support::Hostile::DeviceLink),
+                         [](const auto &info) { return std::string(testing_support::hostile_name(info.param)); });
 
 TEST_F(PortTable, SavedTableLoadsBackUnchanged)
 {
