@@ -161,6 +161,24 @@ int apply(int fd, const Settings &s)
     return 0;
 }
 
+// Takes a terminal just opened for this program alone with the settings.
+// When they are refused, it is left as it was found (settings, shared use):
+// other programs may hold it open.
+int take(int fd, const Settings &settings)
+{
+    termios found{};
+    if (tcgetattr(fd, &found) != 0)
+        return COM_ERR_NOT_SERIAL;
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return COM_ERR_SYSTEM;
+    const int result = apply(fd, settings);
+    if (result != 0) {
+        tcsetattr(fd, TCSANOW, &found);
+        ioctl(fd, TIOCNXCL);
+    }
+    return result;
+}
+
 int open(const char *path, const Settings &settings)
 {
     if (!valid(settings))
@@ -178,12 +196,10 @@ int open(const char *path, const Settings &settings)
         result = COM_ERR_BUSY;
     else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         result = errno == EWOULDBLOCK ? COM_ERR_BUSY : COM_ERR_SYSTEM;
-    else if (ioctl(fd, TIOCEXCL) != 0)
-        result = COM_ERR_SYSTEM;
     else
-        result = apply(fd, settings);
+        result = take(fd, settings);
     if (result != 0) {
-        ::close(fd);
+        ::close(fd); // and with it the flock, which only this descriptor holds
         return result;
     }
     return fd;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -551,6 +552,28 @@ TEST(SerialGone, ReplugOfTheSameDeviceNameResumesTheStream)
     after.write("second");
     EXPECT_EQ(read_port(6, 6), "second");
     CloseCom(6);
+}
+
+TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
+{
+    // A pseudo-terminal takes neither parity nor 7 data bits. Another program
+    // holds the device open (the fixture's own descriptor) and must find it
+    // shared and unchanged.
+    TempDir dir;
+    PortRig rig({4});
+    const int other = rig.pty(4).slave();
+    termios before{};
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+    EXPECT_EQ(OpenComConfig(4, "", 9600, 2, 7, 1, 512, 512), COM_ERR_BAD_SETTING);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(other, &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
 }
 
 TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)
