@@ -159,6 +159,7 @@ enum ComError {
     COM_ERR_NOT_SERIAL = -7,  // the path names something that is no terminal
     COM_ERR_BAD_SETTING = -8, // rate, parity, data or stop bits not supported
     COM_ERR_DEVICE_GONE = -9, // the device went away; the queue is drained
+    COM_ERR_OTHER_DEVICE = -10, // another device took the name of one that went away
 };
 const char *ComErrorText(int code);
 

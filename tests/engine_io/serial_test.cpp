@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using io_test::pattern;
@@ -551,6 +552,49 @@ TEST(SerialGone, ReplugOfTheSameDeviceNameResumesTheStream)
     ASSERT_TRUE(eventually([] { return GetInQLen(6) == 0; }, 5000));
     after.write("second");
     EXPECT_EQ(read_port(6, 6), "second");
+    CloseCom(6);
+}
+
+TEST(SerialGone, AnotherDeviceUnderTheNameIsLeftAloneUntilItsOwnReturns)
+{
+    // COM6 is mapped to a name like /dev/ttyUSB0, which the system gives to
+    // whichever adapter comes first. Each adapter tells who it is, as a USB
+    // serial number does.
+    TempDir dir;
+    auto own = std::make_unique<testing_support::Pty>();
+    const std::string name = dir.file("ttyUSB0");
+    auto plug = [&](const testing_support::Pty &device) {
+        unlink(name.c_str());
+        ASSERT_EQ(symlink(device.path().c_str(), name.c_str()), 0);
+    };
+    plug(*own);
+    SeamSetDeviceIdentity(own->path(), "usb 0403:6001 serial OWN");
+    testing_support::write_file("comports.map", testing_support::port_map_text({{6, name}}));
+    SeamReloadPortMap();
+    ASSERT_EQ(OpenCom(6, ""), 0);
+
+    own->close(); // pulled out
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == COM_ERR_DEVICE_GONE; }));
+    testing_support::Pty other; // another adapter takes the name
+    SeamSetDeviceIdentity(other.path(), "usb 0403:6001 serial OTHER");
+    ::testing::internal::CaptureStderr();
+    plug(other);
+    // A few reopen rounds: the stranger is left alone, and said so once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(GetInQLen(6), COM_ERR_DEVICE_GONE);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(other.slave(), &tio), 0);
+    EXPECT_NE(tio.c_lflag & ICANON, 0u) << "the other adapter was opened";
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("serial OTHER"), std::string::npos) << err;
+
+    testing_support::Pty back; // its own adapter, plugged in again
+    SeamSetDeviceIdentity(back.path(), "usb 0403:6001 serial OWN");
+    plug(back);
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == 0; }, 5000));
+    back.write("resumed");
+    EXPECT_EQ(read_port(6, 7), "resumed");
     CloseCom(6);
 }
 
