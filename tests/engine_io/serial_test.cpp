@@ -495,7 +495,8 @@ TEST(SerialErrors, ErrorTextsAreDistinct)
 {
     const int codes[] = {COM_ERR_SYSTEM,     COM_ERR_BAD_PORT, COM_ERR_NOT_OPEN,
                          COM_ERR_NO_DEVICE,  COM_ERR_PERMISSION, COM_ERR_BUSY,
-                         COM_ERR_NOT_SERIAL, COM_ERR_BAD_SETTING, COM_ERR_DEVICE_GONE};
+                         COM_ERR_NOT_SERIAL, COM_ERR_BAD_SETTING, COM_ERR_DEVICE_GONE,
+                         COM_ERR_OTHER_DEVICE};
     std::set<std::string> texts;
     for (int code : codes)
         texts.insert(ComErrorText(code));

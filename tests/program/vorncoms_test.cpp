@@ -235,12 +235,16 @@ TEST_F(PortTable, SaveThatCannotBeWrittenLeavesTheOldFileWhole)
         {"disk full", [] {
              // Room for 100 bytes only, as on a disk that is nearly full.
              std::signal(SIGXFSZ, SIG_IGN);
-             const rlimit room{100, RLIM_INFINITY};
+             rlimit room{};
+             getrlimit(RLIMIT_FSIZE, &room);
+             room.rlim_cur = 100;
              return setrlimit(RLIMIT_FSIZE, &room);
          }, false},
         {"cannot create", [] { return mkdir("coms.cfg.new", 0755); }, true},
     };
     const std::string old = config_bytes(uniform({19200, 1, 0, 0}));
+    rlimit usual{};
+    getrlimit(RLIMIT_FSIZE, &usual);
     for (const Case &c : cases) {
         write_file("coms.cfg", old);
         ASSERT_EQ(c.obstruct(), 0) << c.what;
@@ -249,8 +253,7 @@ TEST_F(PortTable, SaveThatCannotBeWrittenLeavesTheOldFileWhole)
         EXPECT_EQ(read_file("coms.cfg"), old) << c.what;
         EXPECT_EQ(file_exists("coms.cfg.new"), c.asideRemains) << c.what;
         rmdir("coms.cfg.new");
-        const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-        setrlimit(RLIMIT_FSIZE, &unlimited);
+        setrlimit(RLIMIT_FSIZE, &usual);
     }
 }
 
