@@ -50,3 +50,15 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Randomized hostile inputs to the readers of coms.cfg, comports.map and the
+# panel resource, under AddressSanitizer and UndefinedBehaviorSanitizer, in a
+# build directory of their own (see the README).
+ASAN_BUILD ?= build-asan
+SANITIZE = -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer
+.PHONY: hostile
+hostile: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_BUILD_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE)"
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target hostile_inputs
+	QT_QPA_PLATFORM=offscreen $(ASAN_BUILD)/hostile_inputs --count 10000

@@ -159,6 +159,7 @@ enum ComError {
     COM_ERR_NOT_SERIAL = -7,  // the path names something that is no terminal
     COM_ERR_BAD_SETTING = -8, // rate, parity, data or stop bits not supported
     COM_ERR_DEVICE_GONE = -9, // the device went away; the queue is drained
+    COM_ERR_OTHER_DEVICE = -10, // another device took the name of one that went away
 };
 const char *ComErrorText(int code);
 
@@ -245,6 +246,18 @@ int RT_WriteFile(int handle, const char *buffer, int count);
 int RT_CloseFile(int handle);
 // The length of an open file in bytes, or -1.
 long long RT_FileLength(int handle);
+
+// For files read at start-up (the port table): opens name for reading only
+// when it is a regular file, without ever waiting on it. A named pipe, a
+// device, a directory or a socket is not opened at all, and one line on
+// stderr says so, reported or not: it is never what an operator meant.
+// Returns a stream, or nullptr.
+std::FILE *RT_OpenRegularFile(const char *name);
+// Creates name afresh, to be written and then put in the place of `replaces`
+// (RT_ReplaceFile): never through a link and never into an existing file (a
+// leftover of an earlier attempt is removed, a link without what it points
+// to), with the permission bits of `replaces`. Returns a stream, or nullptr.
+std::FILE *RT_CreateReplacement(const char *name, const char *replaces);
 
 // For files replaced whole (the port table): RT_SyncFile pushes a stream's
 // buffered bytes to the operating system and waits until they are on the

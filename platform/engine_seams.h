@@ -81,3 +81,8 @@ void SeamRunLater(int delayMs, const std::function<void()> &fn);
 void SeamReloadPortMap();
 // The device path COMn resolves to now ("" for a port marked none).
 std::string SeamPortPath(int port);
+// From now on the engine reads `identity` as the identity of the device at
+// `device` (pseudo-terminals have none of their own), as it reads a USB
+// adapter's serial number; "" takes it away again. Links are followed, so a
+// name that points to another device has that device's identity.
+void SeamSetDeviceIdentity(const std::string &device, const std::string &identity);

@@ -15,6 +15,24 @@ enum Existing { Truncate, Append, Keep };
 
 // Returns a descriptor (>= 0) or -errno.
 int open(const char *name, Access access, Existing existing);
+
+// Refusals of the readers below, beside the -errno codes.
+enum { NOT_REGULAR = -100000, TOO_LARGE = -100001 };
+
+// Opens an existing regular file for reading without ever waiting on it: a
+// named pipe, a device, a directory or a socket of that name (or a link to
+// one) is not opened at all. Returns a descriptor, -errno or NOT_REGULAR.
+int open_regular(const char *name);
+// Reads the whole of a regular file of at most limit bytes into text.
+// Returns 0, -errno, NOT_REGULAR or TOO_LARGE.
+int read_regular(const char *name, std::size_t limit, std::string &text);
+// Creates name afresh for writing, never through a link of that name and
+// never into a file that exists: a leftover that is no directory is removed
+// first (a link goes, what it points to stays). mode: the permission bits, or
+// -1 for 0666 less the umask. Returns a descriptor or -errno.
+int create_new(const char *name, int mode);
+// The permission bits of name when it is a regular file, else -1.
+int permissions(const char *name);
 // Writes all count bytes, resuming after partial writes and interruptions.
 // Returns the number written; error is 0, or -errno when it stopped short.
 std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error);
@@ -32,6 +50,7 @@ int change_dir(const char *path);
 // 0 created, 1 a directory of that name exists, -errno otherwise.
 int make_dir(const char *path);
 
-const char *error_text(int negErrno);
+// The text of a -errno code, NOT_REGULAR or TOO_LARGE.
+const char *error_text(int code);
 
 } // namespace filesys

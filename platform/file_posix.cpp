@@ -4,11 +4,25 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace filesys {
+
+namespace {
+
+int open_retrying(const char *name, int flags, mode_t mode)
+{
+    int fd;
+    do {
+        fd = ::open(name, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd >= 0 ? fd : -errno;
+}
+
+} // namespace
 
 int open(const char *name, Access access, Existing existing)
 {
@@ -25,11 +39,85 @@ int open(const char *name, Access access, Existing existing)
         case Keep: break;
         }
     }
-    int fd;
-    do {
-        fd = ::open(name, flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd >= 0 ? fd : -errno;
+    return open_retrying(name, flags, 0666);
+}
+
+int open_regular(const char *name)
+{
+    // Looked at before it is opened: opening a named pipe waits for a writer,
+    // and opening a terminal can reset the instrument behind it.
+    struct stat st;
+    if (::stat(name, &st) != 0)
+        return -errno;
+    if (!S_ISREG(st.st_mode))
+        return NOT_REGULAR;
+    const int fd = open_retrying(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return fd;
+    // The name may have been given to something else meanwhile.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return NOT_REGULAR;
+    }
+    return fd;
+}
+
+int read_regular(const char *name, std::size_t limit, std::string &text)
+{
+    text.clear();
+    const int fd = open_regular(name);
+    if (fd < 0)
+        return fd;
+    // One byte beyond the limit tells a file that is too large, whatever
+    // its recorded size (files of /proc record none).
+    char buffer[4096];
+    int result = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            result = -errno;
+        else if (text.size() + static_cast<std::size_t>(n) > limit)
+            result = TOO_LARGE;
+        if (n <= 0 || result != 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (result != 0)
+        text.clear();
+    return result;
+}
+
+int create_new(const char *name, int mode)
+{
+    // O_EXCL makes the open fail on any existing name, a link included, so
+    // nothing is ever written through a link someone put in the way.
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    const mode_t bits = mode >= 0 ? static_cast<mode_t>(mode) : 0666;
+    int fd = open_retrying(name, flags, bits);
+    if (fd == -EEXIST) {
+        if (::unlink(name) != 0)
+            return -errno;
+        fd = open_retrying(name, flags, bits);
+    }
+    // The umask narrowed the bits asked for; the old file's are wanted.
+    if (fd >= 0 && mode >= 0 && ::fchmod(fd, bits) != 0) {
+        const int err = -errno;
+        ::close(fd);
+        ::unlink(name);
+        return err;
+    }
+    return fd;
+}
+
+int permissions(const char *name)
+{
+    struct stat st;
+    if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return static_cast<int>(st.st_mode & 0777);
 }
 
 std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error)
@@ -107,9 +195,13 @@ int make_dir(const char *path)
     return -err;
 }
 
-const char *error_text(int negErrno)
+const char *error_text(int code)
 {
-    return std::strerror(-negErrno);
+    switch (code) {
+    case NOT_REGULAR: return "not a regular file";
+    case TOO_LARGE: return "too large";
+    default: return std::strerror(-code);
+    }
 }
 
 } // namespace filesys

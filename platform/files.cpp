@@ -56,6 +56,17 @@ std::string subject_of(int handle)
     return "handle " + std::to_string(handle);
 }
 
+// A stream over fd, which it takes over; nullptr when none can be made.
+std::FILE *stream_of(int fd, const char *mode, const char *name)
+{
+    std::FILE *file = fdopen(fd, mode);
+    if (file == nullptr) {
+        lib_fail("OpenFile", name, -1, std::strerror(errno));
+        filesys::close(fd);
+    }
+    return file;
+}
+
 } // namespace
 
 int RT_OpenFile(const char *name, int mode, int action, int type)
@@ -126,6 +137,34 @@ long long RT_FileLength(int handle)
     if (length < 0)
         return lib_fail("FileLength", subject_of(handle).c_str(), -1, filesys::error_text(static_cast<int>(length)));
     return length;
+}
+
+std::FILE *RT_OpenRegularFile(const char *name)
+{
+    if (name == nullptr)
+        return nullptr;
+    const int fd = filesys::open_regular(name);
+    if (fd == filesys::NOT_REGULAR) {
+        std::fprintf(stderr, "vornacq4: %s: not a regular file; not read\n", name);
+        return nullptr;
+    }
+    if (fd < 0) {
+        lib_fail("OpenFile", name, -1, filesys::error_text(fd));
+        return nullptr;
+    }
+    return stream_of(fd, "rb", name);
+}
+
+std::FILE *RT_CreateReplacement(const char *name, const char *replaces)
+{
+    if (name == nullptr || replaces == nullptr)
+        return nullptr;
+    const int fd = filesys::create_new(name, filesys::permissions(replaces));
+    if (fd < 0) {
+        lib_fail("OpenFile", name, -1, filesys::error_text(fd));
+        return nullptr;
+    }
+    return stream_of(fd, "wb", name);
 }
 
 int RT_SyncFile(std::FILE *file)

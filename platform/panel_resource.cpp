@@ -7,9 +7,20 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <cctype>
+#include <cmath>
+
 namespace ui {
 
 namespace {
+
+// Bounds of the numbers a resource may hold, so that no value overflows where
+// it is converted or added: positions and sizes within the largest screens
+// made, a font size a screen can show, timers from a millisecond to a day.
+constexpr int kMaxPixels = 8192;
+constexpr int kMaxFontSize = 200;
+constexpr double kMinInterval = 0.001;
+constexpr double kMaxInterval = 86400.0;
 
 struct KindName {
     const char *name;
@@ -59,13 +70,25 @@ public:
                 fail(QString("'%1' is missing").arg(key));
             return fallback;
         }
+        // In range before it is converted: converting a double beyond the
+        // range of the integer is undefined.
         const double d = v.toDouble(0.5);
-        if (!v.isDouble() || d != static_cast<double>(static_cast<long long>(d)) || d < -2147483648.0 ||
-            d > 2147483647.0) {
+        if (!v.isDouble() || !(d >= -2147483648.0 && d <= 2147483647.0) || d != std::trunc(d)) {
             fail(QString("'%1' must be a whole number").arg(key));
             return fallback;
         }
         return static_cast<int>(d);
+    }
+
+    // A whole number from low to high.
+    int bounded(const char *key, int fallback, int low, int high, bool required = false)
+    {
+        const int value = integer(key, fallback, required);
+        if (value < low || value > high) {
+            fail(QString("'%1' must be from %2 to %3").arg(key).arg(low).arg(high));
+            return fallback;
+        }
+        return value;
     }
 
     double number(const char *key, double fallback)
@@ -116,8 +139,10 @@ public:
         const QString s = string(key, QString());
         if (s.isEmpty())
             return fallback;
-        bool ok = false;
-        const int value = s.startsWith('#') && s.size() == 7 ? s.mid(1).toInt(&ok, 16) : 0;
+        bool ok = s.size() == 7 && s.startsWith('#');
+        for (int i = 1; i < s.size() && ok; ++i)
+            ok = std::isxdigit(static_cast<unsigned char>(s[i].toLatin1())) != 0;
+        const int value = ok ? s.mid(1).toInt(&ok, 16) : 0;
         if (!ok) {
             fail(QString("'%1' must be a colour written #RRGGBB").arg(key));
             return fallback;
@@ -199,10 +224,10 @@ bool read_control(const QJsonObject &object, const QString &context, ControlLayo
         r.fail(QString("unknown kind '%1' (button, check, switch, numeric, ring, textbox, led, caption or timer)").arg(kind));
     c.callback = r.string("callback", QString());
     const bool visual = c.kind != Kind::Timer;
-    c.x = r.integer("x", 0, visual);
-    c.y = r.integer("y", 0, visual);
-    c.width = r.integer("width", 0, visual);
-    c.height = r.integer("height", 0, visual);
+    c.x = r.bounded("x", 0, 0, kMaxPixels, visual);
+    c.y = r.bounded("y", 0, 0, kMaxPixels, visual);
+    c.width = r.bounded("width", 0, 0, kMaxPixels, visual);
+    c.height = r.bounded("height", 0, 0, kMaxPixels, visual);
     c.label = r.string("label", QString());
     c.tooltip = r.string("tooltip", QString());
     c.value = r.integer("value", 0);
@@ -222,7 +247,7 @@ bool read_control(const QJsonObject &object, const QString &context, ControlLayo
     if (font != "normal" && font != "mono")
         r.fail("'font' must be \"normal\" or \"mono\"");
     c.monospace = font == "mono";
-    c.fontSize = r.integer("font_size", 0);
+    c.fontSize = r.bounded("font_size", 0, 0, kMaxFontSize);
     c.color = r.colour("color", -1);
     c.onColor = r.colour("on_color", 0x00FF00);
     c.onText = r.string("on_text", "On");
@@ -231,8 +256,8 @@ bool read_control(const QJsonObject &object, const QString &context, ControlLayo
     if (!r.failed() && c.id <= 0)
         r.fail("'id' must be a positive number");
     // A timer of less than a millisecond would tick without pause.
-    if (!r.failed() && c.kind == Kind::Timer && !(c.interval >= 0.001))
-        r.fail("a timer's 'interval' must be at least 0.001 seconds");
+    if (!r.failed() && !(c.interval >= kMinInterval && c.interval <= kMaxInterval))
+        r.fail(QString("'interval' must be from %1 to %2 seconds").arg(kMinInterval).arg(kMaxInterval));
     if (!r.failed() && c.kind == Kind::Numeric && c.minimum > c.maximum)
         r.fail("'min' is above 'max'");
     if (!r.failed() && c.kind == Kind::Ring && c.items.isEmpty())
@@ -283,8 +308,8 @@ int parse_panel(const QByteArray &text, int resource, const QString &where, Pane
         Reader p(panels[i].toObject(), here);
         panel.resource = p.integer("resource", 0, true);
         panel.title = p.string("title", QString());
-        panel.width = p.integer("width", 0, true);
-        panel.height = p.integer("height", 0, true);
+        panel.width = p.bounded("width", 0, 0, kMaxPixels, true);
+        panel.height = p.bounded("height", 0, 0, kMaxPixels, true);
         panel.closeControl = p.integer("close_control", 0);
         const QJsonArray controls = p.array("controls", true);
         p.finish();

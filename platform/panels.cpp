@@ -3,10 +3,10 @@
 // controls.cpp.
 #include "engine.h"
 
+#include "file_backend.h"
 #include "ui_internal.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -138,12 +138,17 @@ int LoadPanel(int parent, const char *fileName, int resource)
     // Looked up beside the executable, so the logger runs from any directory.
     if (QFileInfo(path).isRelative())
         path = QCoreApplication::applicationDirPath() + "/" + path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        report(path + ": cannot read the panel resource file (" + file.errorString() + ")");
+    // The logger's own file is a few kilobytes; a limit keeps anything else
+    // put in its place (a disk image, a device) from being taken in whole.
+    constexpr std::size_t kMaxResourceBytes = 1024 * 1024;
+    std::string text;
+    const int read = filesys::read_regular(path.toLocal8Bit().constData(), kMaxResourceBytes, text);
+    if (read != 0) {
+        report(path + ": cannot read the panel resource file (" + filesys::error_text(read) +
+               (read == filesys::TOO_LARGE ? ", over 1 MiB)" : ")"));
         return UI_ERR_FILE;
     }
-    return load_panel(parent, file.readAll(), resource, path);
+    return load_panel(parent, QByteArray::fromStdString(text), resource, path);
 }
 
 int DisplayPanel(int panel)

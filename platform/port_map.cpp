@@ -4,12 +4,19 @@
 #include "file_backend.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
+#include <sstream>
 
 namespace {
+
+// A map names 18 ports: a few hundred bytes. The limits only keep a file that
+// is no map (a log, a disk image) from being taken in whole.
+constexpr std::size_t kMaxMapBytes = 64 * 1024; // its stderr line says "64 KiB"
+// The longest path the system opens (PATH_MAX), with its port name.
+constexpr std::size_t kMaxLineBytes = 4096;
 
 std::mutex g_mutex;
 std::string g_startupDir;
@@ -49,38 +56,57 @@ void warn(const std::string &file, int line, const char *what)
     std::fprintf(stderr, "vornacq4: %s:%d: %s; line ignored\n", file.c_str(), line, what);
 }
 
+// Takes one line of the map into the table, or reports why not.
+void read_line(const std::string &file, int line, const std::string &raw)
+{
+    if (raw.size() > kMaxLineBytes || raw.find('\0') != std::string::npos) {
+        warn(file, line, "longer than any device path, or holds a zero byte");
+        return;
+    }
+    const std::string text = trim(raw.substr(0, raw.find('#')));
+    if (text.empty())
+        return;
+    std::size_t gap = 0;
+    while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap])))
+        ++gap;
+    const int port = com_number(text.substr(0, gap));
+    const std::string path = trim(text.substr(gap));
+    if (port == 0 || path.empty()) {
+        warn(file, line, "expected 'COMn <device path>' or 'COMn none', n from 1 to 18");
+        return;
+    }
+    if (g_named[port]) {
+        warn(file, line, "this port is named on an earlier line");
+        return;
+    }
+    g_named[port] = true;
+    g_path[port] = path == "none" ? std::string() : path;
+}
+
 void load_locked()
 {
     g_loaded = true;
-    for (int p = 1; p <= COM_PORTS; ++p) {
-        g_named[p] = false;
-        g_path[p].clear();
-    }
     if (g_startupDir.empty())
         filesys::current_dir(g_startupDir);
     const std::string file = g_startupDir + "/comports.map";
-    std::ifstream in(file);
-    std::string raw;
-    for (int line = 1; std::getline(in, raw); ++line) {
-        const std::string text = trim(raw.substr(0, raw.find('#')));
-        if (text.empty())
-            continue;
-        std::size_t gap = 0;
-        while (gap < text.size() && !std::isspace(static_cast<unsigned char>(text[gap])))
-            ++gap;
-        const int port = com_number(text.substr(0, gap));
-        const std::string path = trim(text.substr(gap));
-        if (port == 0 || path.empty()) {
-            warn(file, line, "expected 'COMn <device path>' or 'COMn none', n from 1 to 18");
-            continue;
-        }
-        if (g_named[port]) {
-            warn(file, line, "this port is named on an earlier line");
-            continue;
-        }
-        g_named[port] = true;
-        g_path[port] = path == "none" ? std::string() : path;
+    std::string contents;
+    const int read = filesys::read_regular(file.c_str(), kMaxMapBytes, contents);
+    // A map that is there but cannot be read may have named any device for
+    // any port: none is used rather than a standard name it may have changed.
+    const bool unreadable = read != 0 && read != -ENOENT;
+    for (int p = 1; p <= COM_PORTS; ++p) {
+        g_named[p] = unreadable;
+        g_path[p].clear();
     }
+    if (unreadable) {
+        std::fprintf(stderr, "vornacq4: %s: %s%s; not read, no port is used\n", file.c_str(),
+                     filesys::error_text(read), read == filesys::TOO_LARGE ? " (over 64 KiB)" : "");
+        return;
+    }
+    std::istringstream in(contents);
+    std::string raw;
+    for (int line = 1; std::getline(in, raw); ++line)
+        read_line(file, line, raw);
 }
 
 std::string standard_path(int port)

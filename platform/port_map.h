@@ -6,6 +6,9 @@
 //     COM4 none
 // A port the file does not name is /dev/ttyS(n-1). "none" marks the port
 // absent. A malformed line is reported on stderr with its number and ignored.
+// Only a regular file of up to 64 KiB is read, never waiting on it; when
+// anything else is under that name, or it cannot be read, one line on stderr
+// says so and every port is absent.
 #pragma once
 
 #include <string>

@@ -24,6 +24,8 @@
 // adapter being replugged; what the device sends from its return on is kept,
 // none of it flushed. Opens of one port, the program's and that thread's,
 // take turns, so neither ever finds the device busy because of the other.
+// Where the system tells one device from another, only the same device is
+// taken back: another adapter plugged in meanwhile may have been given the name.
 #include "engine.h"
 #include "engine_seams.h"
 
@@ -142,6 +144,8 @@ struct Port {
     int takenCount = 0;
     std::string path;
     std::mutex opening;      // held across a device open; taken before g_mutex
+    std::string identity;    // of the device opened, "" when the system tells none
+    std::string refused;     // the reopen thread's own: the device it last left alone
 };
 
 std::mutex g_mutex;
@@ -294,6 +298,27 @@ void reader_loop()
     }
 }
 
+// Whether the device now at path may be taken in the place of the one that
+// went away: the same device, where the system tells (identity), or any where
+// it does not. Another device is reported once, when it turns up.
+bool same_device(const std::string &path, const std::string &identity, std::string &refused)
+{
+    if (identity.empty())
+        return true;
+    const std::string found = serialdev::identity(path.c_str());
+    if (found == identity) {
+        refused.clear();
+        return true;
+    }
+    if (!found.empty() && found != refused) {
+        refused = found;
+        const std::string text = "not the device that went away (" + identity + ") but " + found + "; left alone";
+        lib_ok(path.c_str()); // a line for each device that turns up
+        lib_fail("OpenCom", path.c_str(), COM_ERR_OTHER_DEVICE, text.c_str());
+    }
+    return false;
+}
+
 // Tries once to open a departed device again; called, and returns, with lock
 // held. The port's turn to open is taken first, so an OpenComConfig of the
 // same port never runs meanwhile.
@@ -305,10 +330,11 @@ void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
     if (!p.open || !p.gone) // the program closed or opened it while we waited our turn
         return;
     const std::string path = p.path;
+    const std::string identity = p.identity;
     const serialdev::Settings settings = p.settings;
     const unsigned generation = p.generation;
     lock.unlock();
-    const int fd = serialdev::open(path.c_str(), settings);
+    const int fd = same_device(path, identity, p.refused) ? serialdev::open(path.c_str(), settings) : -1;
     lock.lock();
     if (fd < 0)
         return;
@@ -431,6 +457,7 @@ const char *ComErrorText(int code)
     case COM_ERR_NOT_SERIAL: return "not a serial device";
     case COM_ERR_BAD_SETTING: return "setting not supported";
     case COM_ERR_DEVICE_GONE: return "device gone";
+    case COM_ERR_OTHER_DEVICE: return "another device under the port's name";
     }
     return "unknown error";
 }
@@ -465,6 +492,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
         return lib_fail(operation, port_name(port), fd, text.c_str());
     }
     serialdev::flush_input(fd); // what the device sent before the program asked for it
+    const std::string identity = serialdev::identity(path.c_str());
     lock.lock();
     p.fd = fd;
     p.open = true;
@@ -473,6 +501,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     p.settings = s;
     start_counting(p);
     p.path = path;
+    p.identity = identity;
     p.timeout = 10.0;
     clear_queue(p);
     p.queue.data = p.storage;

@@ -5,7 +5,9 @@
 // back end would provide these functions over its own calls.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <string>
 
 namespace serialdev {
 
@@ -33,6 +35,17 @@ void flush_input(int fd);
 // nothing is waiting, or COM_ERR_DEVICE_GONE when the device hung up.
 long read_some(int fd, unsigned char *buffer, std::size_t max);
 void close(int fd);
+
+// What tells one device from another across unplugging and plugging in: the
+// USB serial number the system reports (with vendor, product and interface),
+// else the /dev/serial/by-id name that points to the device. "" when the
+// system tells nothing, or no device is at path.
+std::string identity(const char *path);
+// Where identity() reads it: the system (system_identity), unless a test
+// gives its pseudo-terminals identities of their own (engine_seams).
+std::string system_identity(const char *path);
+using IdentitySource = std::string (*)(const char *path);
+extern std::atomic<IdentitySource> identity_source;
 
 // What a wait found for one descriptor.
 enum Readiness { Idle, Readable, HungUp };

@@ -95,7 +95,7 @@ static void validate_port(int port)
 void init_bauds(void)
 {
     DisableBreakOnLibraryErrors();
-    FILE *file = std::fopen(CONFIG_FILE, "rb");
+    FILE *file = RT_OpenRegularFile(CONFIG_FILE);
     if (file == nullptr) {
         EnableBreakOnLibraryErrors();
         save_defaults();
@@ -156,7 +156,7 @@ int read_config(FILE *file)
 
 void write_config(void)
 {
-    FILE *file = std::fopen(CONFIG_TEMP, "wb");
+    FILE *file = RT_CreateReplacement(CONFIG_TEMP, CONFIG_FILE);
     if (file == nullptr)
         return;
     int written = 1;

@@ -38,8 +38,8 @@ void check_ports(void);
 // first five of them in slots 1..5; the others are unselected without a slot.
 void init_ports(void);
 // Loads coms.cfg from the current directory and repairs out-of-range values
-// in memory only; a missing, unreadable or short file is replaced by the
-// defaults, saved at once.
+// in memory only; a missing, unreadable or short file, or anything that is
+// not a regular file, is replaced by the defaults, saved at once.
 void init_bauds(void);
 // Reads the four settings of ports 1..18 from file, which it always closes.
 // Returns 1 when all 72 fields were read, 0 otherwise (the fields read so far
@@ -47,8 +47,10 @@ void init_bauds(void);
 int read_config(FILE *file);
 // Saves the four settings of ports 1..18 to coms.cfg. The file is replaced in
 // one step (written aside and synced to the disk, then renamed over it), so a
-// full disk, a crash or a power cut leaves the old file whole; when it cannot
-// be written nothing changes and nothing is shown.
+// full disk, a crash or a power cut leaves the old file whole; the file
+// written aside is made new, never written through a link, and keeps the old
+// file's permissions. When it cannot be written nothing changes and nothing
+// is shown.
 void write_config(void);
 
 // --- The configuration popup (panel resource 1), one row a port.

@@ -237,3 +237,38 @@ TEST_F(LoggerRun, RecordsEveryByteAcrossMidnightAndAKill9LosesNothingThatArrived
     EXPECT_EQ(logged.size(), sent.size());
     EXPECT_TRUE(logged == sent) << "bytes lost, doubled or altered";
 }
+
+class HostileStartup : public LoggerRun, public ::testing::WithParamInterface<testing_support::Hostile> {};
+
+TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)
+{
+    // What others may leave under both names in a shared start-up directory.
+    const testing_support::Hostile kind = GetParam();
+    testing_support::make_hostile(in_start("comports.map"), kind);
+    testing_support::make_hostile(in_start("coms.cfg"), kind);
+    LoggerProcess logger(options());
+    // The map is read at the probe; SIGTERM then ends the program only if
+    // the rest of the start-up does not hang.
+    ASSERT_TRUE(eventually([&] { return logger.stderr_text().find("comports.map: ") != std::string::npos; },
+                           kStartupMs))
+        << logger.stderr_text();
+    logger.signal(SIGTERM);
+    EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+
+    struct stat st;
+    ASSERT_EQ(lstat(in_start("coms.cfg").c_str(), &st), 0);
+    switch (kind) {
+    case testing_support::Hostile::Fifo:
+    case testing_support::Hostile::DeviceLink:
+        // Replaced by the defaults (no port used), the link itself, not through it.
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(read_file(in_start("coms.cfg")), config_bytes(std::vector<PortRecord>(18, {9600, 0, 0, 0})));
+        break;
+    case testing_support::Hostile::Directory: EXPECT_TRUE(S_ISDIR(st.st_mode)); break;
+    case testing_support::Hostile::Huge: EXPECT_EQ(st.st_size, 100L * 1024 * 1024) << "read, not rewritten"; break;
+    }
+    EXPECT_FALSE(file_exists(in_start("coms.cfg.new")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileStartup, ::testing::ValuesIn(testing_support::all_hostile()),
+                         [](const auto &info) { return std::string(testing_support::hostile_name(info.param)); });

@@ -353,3 +353,54 @@ TEST(Directories, GetDirFailsCleanlyWhenTheBufferIsTooSmall)
     EXPECT_EQ(GetDirInto(buffer.data(), need - 1), -1);
     EXPECT_EQ(buffer[0], '\0');
 }
+
+// --- Files read at start-up and files written aside
+
+class StartupFile : public ::testing::TestWithParam<testing_support::Hostile> {};
+
+TEST_P(StartupFile, OnlyARegularFileIsOpenedAndNothingWaits)
+{
+    const testing_support::Hostile kind = GetParam();
+    TempDir dir;
+    testing_support::make_hostile("table", kind);
+    ::testing::internal::CaptureStderr();
+    std::FILE *file = RT_OpenRegularFile("table");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    if (kind == testing_support::Hostile::Huge) {
+        // A large regular file is the reader's to read as far as it wants.
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(std::fgetc(file), 0);
+        std::fclose(file);
+        EXPECT_EQ(err, "");
+        return;
+    }
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(err, "vornacq4: table: not a regular file; not read\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, StartupFile, ::testing::ValuesIn(testing_support::all_hostile()),
+                         [](const auto &info) { return std::string(testing_support::hostile_name(info.param)); });
+
+TEST(FileReplace, ReplacementIsMadeAfreshWithTheOldPermissionsNeverThroughALink)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir("elsewhere", 0755), 0);
+    write_file("elsewhere/victim", "not yours");
+    write_file("table", "old table");
+    ASSERT_EQ(chmod("table", 0640), 0);
+    ASSERT_EQ(symlink(dir.file("elsewhere/victim").c_str(), "table.new"), 0);
+    const mode_t before = umask(077); // would narrow the bits of a file made as usual
+
+    std::FILE *f = RT_CreateReplacement("table.new", "table");
+    umask(before);
+    ASSERT_NE(f, nullptr);
+    std::fputs("new table", f);
+    std::fclose(f);
+    EXPECT_EQ(read_file("elsewhere/victim"), "not yours");
+    EXPECT_EQ(RT_ReplaceFile("table.new", "table"), 0);
+    EXPECT_EQ(read_file("table"), "new table");
+    struct stat st;
+    ASSERT_EQ(lstat("table", &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}

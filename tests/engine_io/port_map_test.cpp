@@ -109,3 +109,37 @@ TEST(PortMap, PortsOutsideTheRangeResolveToNothing)
     EXPECT_EQ(SeamPortPath(0), "");
     EXPECT_EQ(SeamPortPath(19), "");
 }
+
+class HostileMap : public ::testing::TestWithParam<testing_support::Hostile> {};
+
+TEST_P(HostileMap, IsNotReadAndNoPortIsUsed)
+{
+    TempDir dir;
+    testing_support::make_hostile("comports.map", GetParam());
+    SeamReloadPortMap();
+    ::testing::internal::CaptureStderr();
+    for (int port = 1; port <= 18; ++port)
+        EXPECT_EQ(SeamPortPath(port), "") << "COM" << port;
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find(dir.file("comports.map") + ": "), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileMap, ::testing::ValuesIn(testing_support::all_hostile()),
+                         [](const auto &info) { return std::string(testing_support::hostile_name(info.param)); });
+
+TEST(PortMap, LineLongerThanAnyPathOrWithAZeroByteIsIgnored)
+{
+    TempDir dir;
+    const std::string text = "COM1 /dev/" + std::string(5000, 'a') + "\nCOM2 /dev/b" + std::string(1, '\0') +
+                             "x\nCOM3 /dev/c\n";
+    testing_support::write_file("comports.map", text);
+    SeamReloadPortMap();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(SeamPortPath(3), "/dev/c");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(SeamPortPath(1), standard(1));
+    EXPECT_EQ(SeamPortPath(2), standard(2));
+    EXPECT_NE(err.find("comports.map:1:"), std::string::npos) << err;
+    EXPECT_NE(err.find("comports.map:2:"), std::string::npos) << err;
+}

@@ -15,9 +15,11 @@
 #include <memory>
 #include <set>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using io_test::pattern;
@@ -493,7 +495,8 @@ TEST(SerialErrors, ErrorTextsAreDistinct)
 {
     const int codes[] = {COM_ERR_SYSTEM,     COM_ERR_BAD_PORT, COM_ERR_NOT_OPEN,
                          COM_ERR_NO_DEVICE,  COM_ERR_PERMISSION, COM_ERR_BUSY,
-                         COM_ERR_NOT_SERIAL, COM_ERR_BAD_SETTING, COM_ERR_DEVICE_GONE};
+                         COM_ERR_NOT_SERIAL, COM_ERR_BAD_SETTING, COM_ERR_DEVICE_GONE,
+                         COM_ERR_OTHER_DEVICE};
     std::set<std::string> texts;
     for (int code : codes)
         texts.insert(ComErrorText(code));
@@ -551,6 +554,71 @@ TEST(SerialGone, ReplugOfTheSameDeviceNameResumesTheStream)
     after.write("second");
     EXPECT_EQ(read_port(6, 6), "second");
     CloseCom(6);
+}
+
+TEST(SerialGone, AnotherDeviceUnderTheNameIsLeftAloneUntilItsOwnReturns)
+{
+    // COM6 is mapped to a name like /dev/ttyUSB0, which the system gives to
+    // whichever adapter comes first. Each adapter tells who it is, as a USB
+    // serial number does.
+    TempDir dir;
+    auto own = std::make_unique<testing_support::Pty>();
+    const std::string name = dir.file("ttyUSB0");
+    auto plug = [&](const testing_support::Pty &device) {
+        unlink(name.c_str());
+        ASSERT_EQ(symlink(device.path().c_str(), name.c_str()), 0);
+    };
+    plug(*own);
+    SeamSetDeviceIdentity(own->path(), "usb 0403:6001 serial OWN");
+    testing_support::write_file("comports.map", testing_support::port_map_text({{6, name}}));
+    SeamReloadPortMap();
+    ASSERT_EQ(OpenCom(6, ""), 0);
+
+    own->close(); // pulled out
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == COM_ERR_DEVICE_GONE; }));
+    testing_support::Pty other; // another adapter takes the name
+    SeamSetDeviceIdentity(other.path(), "usb 0403:6001 serial OTHER");
+    ::testing::internal::CaptureStderr();
+    plug(other);
+    // A few reopen rounds: the stranger is left alone, and said so once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(GetInQLen(6), COM_ERR_DEVICE_GONE);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(other.slave(), &tio), 0);
+    EXPECT_NE(tio.c_lflag & ICANON, 0u) << "the other adapter was opened";
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("serial OTHER"), std::string::npos) << err;
+
+    testing_support::Pty back; // its own adapter, plugged in again
+    SeamSetDeviceIdentity(back.path(), "usb 0403:6001 serial OWN");
+    plug(back);
+    ASSERT_TRUE(eventually([] { return GetInQLen(6) == 0; }, 5000));
+    back.write("resumed");
+    EXPECT_EQ(read_port(6, 7), "resumed");
+    CloseCom(6);
+}
+
+TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
+{
+    // A pseudo-terminal takes neither parity nor 7 data bits. Another program
+    // holds the device open (the fixture's own descriptor) and must find it
+    // shared and unchanged.
+    TempDir dir;
+    PortRig rig({4});
+    const int other = rig.pty(4).slave();
+    termios before{};
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+    EXPECT_EQ(OpenComConfig(4, "", 9600, 2, 7, 1, 512, 512), COM_ERR_BAD_SETTING);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(other, &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
 }
 
 TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)

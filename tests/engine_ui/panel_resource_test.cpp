@@ -47,6 +47,23 @@ std::vector<BadResource> bad_resources()
         {"missing resource", panel_text(7, kButton3), 9, UI_ERR_NO_RESOURCE, {"9"}},
         {"timer without pause", panel_text(7, R"({"id": 4, "kind": "timer", "interval": 0.0001, "enabled": true})"), 7,
          UI_ERR_FORMAT, {"panel 7", "control 4", "'interval'"}},
+        {"interval beyond a day", panel_text(7, R"({"id": 4, "kind": "timer", "interval": 1e300, "enabled": true})"), 7,
+         UI_ERR_FORMAT, {"panel 7", "control 4", "'interval'"}},
+        {"size beyond any screen",
+         panel_text(7, R"({"id": 3, "kind": "button", "x": 1, "y": 10, "width": 2147483647, "height": 26})"), 7,
+         UI_ERR_FORMAT, {"panel 7", "control 3", "'width' must be from 0 to 8192"}},
+        {"negative position",
+         panel_text(7, R"({"id": 3, "kind": "button", "x": -5, "y": 10, "width": 80, "height": 26})"), 7,
+         UI_ERR_FORMAT, {"panel 7", "control 3", "'x'"}},
+        {"huge font",
+         panel_text(7, R"({"id": 3, "kind": "button", "x": 1, "y": 10, "width": 80, "height": 26, "font_size": 100000})"),
+         7, UI_ERR_FORMAT, {"panel 7", "control 3", "'font_size'"}},
+        {"number too large for any integer",
+         panel_text(7, R"({"id": 3, "kind": "button", "x": 1e300, "y": 10, "width": 80, "height": 26})"), 7,
+         UI_ERR_FORMAT, {"panel 7", "control 3", "'x'"}},
+        {"colour with a sign",
+         panel_text(7, R"({"id": 3, "kind": "textbox", "x": 1, "y": 10, "width": 80, "height": 26, "color": "#-00001"})"),
+         7, UI_ERR_FORMAT, {"panel 7", "control 3", "'color'"}},
         {"unknown callback",
          panel_text(7, R"({"id": 3, "kind": "button", "x": 1, "y": 10, "width": 80, "height": 26, "callback": "no_such_function"})"),
          7, UI_ERR_CALLBACK, {"panel 7", "control 3", "'no_such_function'"}},
@@ -117,6 +134,21 @@ TEST(PanelResource, MissingFileIsRefusedWithOneLineNamingIt)
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find(path), std::string::npos) << err;
+}
+
+TEST(PanelResource, AnythingButARegularFileOfSaneSizeIsRefusedAtOnce)
+{
+    testing_support::start_engine();
+    TempDir dir;
+    for (const testing_support::Hostile kind : testing_support::all_hostile()) {
+        const std::string path = dir.file(std::string(testing_support::hostile_name(kind)) + ".uir");
+        testing_support::make_hostile(path, kind);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadPanel(0, path.c_str(), 1), UI_ERR_FILE) << path;
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(line_count(err), 1) << err;
+        EXPECT_NE(err.find(path), std::string::npos) << err;
+    }
 }
 
 TEST(PanelResource, RelativeNameIsLookedUpBesideTheExecutableNotInTheCurrentDirectory)

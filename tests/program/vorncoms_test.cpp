@@ -2,6 +2,8 @@
 #include "logger_fixture.h"
 
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,16 +136,14 @@ TEST_F(PortTable, ZeroFilledFileLeavesEveryPortUnselectedAt9600WithoutSlot)
     }
 }
 
-TEST_F(PortTable, FieldsAreReadLittleEndianAndExactlyAsStored)
+TEST_F(PortTable, FieldsAreReadExactlyAsTheFileHoldsThem)
 {
     fail_probe({});
-    // Bytes that a text-mode read would translate (CR, LF, ^Z) must come
-    // through as they are.
-    std::vector<PortRecord> records = uniform({9600, 0, 0, 0});
-    records[0] = {57600, 1, 0, 0x0D0A1A0D};
-    write_file("coms.cfg", config_bytes(records));
-    const std::string head = read_file("coms.cfg").substr(0, 16);
-    EXPECT_EQ(head, std::string("\x00\xE1\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x0D\x1A\x0A\x0D", 16));
+    // Port 1's record as literal bytes, so the reader is checked against the
+    // file's layout rather than against the tests' own encoder: 57600, 1, 0
+    // and bytes that a text-mode read would translate (CR, LF, ^Z).
+    const std::string first("\x00\xE1\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x0D\x1A\x0A\x0D", 16);
+    write_file("coms.cfg", first + config_bytes(uniform({9600, 0, 0, 0})).substr(16));
     init_bauds();
     EXPECT_EQ(baudrate[1], 57600);
     EXPECT_EQ(RS232Sel[1], 1);
@@ -232,10 +232,19 @@ TEST_F(PortTable, SaveThatCannotBeWrittenLeavesTheOldFileWhole)
         bool asideRemains;  // what stood in its place is not the save's to remove
     };
     const Case cases[] = {
-        {"disk full", [] { return symlink("/dev/full", "coms.cfg.new"); }, false},
+        {"disk full", [] {
+             // Room for 100 bytes only, as on a disk that is nearly full.
+             std::signal(SIGXFSZ, SIG_IGN);
+             rlimit room{};
+             getrlimit(RLIMIT_FSIZE, &room);
+             room.rlim_cur = 100;
+             return setrlimit(RLIMIT_FSIZE, &room);
+         }, false},
         {"cannot create", [] { return mkdir("coms.cfg.new", 0755); }, true},
     };
     const std::string old = config_bytes(uniform({19200, 1, 0, 0}));
+    rlimit usual{};
+    getrlimit(RLIMIT_FSIZE, &usual);
     for (const Case &c : cases) {
         write_file("coms.cfg", old);
         ASSERT_EQ(c.obstruct(), 0) << c.what;
@@ -244,8 +253,51 @@ TEST_F(PortTable, SaveThatCannotBeWrittenLeavesTheOldFileWhole)
         EXPECT_EQ(read_file("coms.cfg"), old) << c.what;
         EXPECT_EQ(file_exists("coms.cfg.new"), c.asideRemains) << c.what;
         rmdir("coms.cfg.new");
+        setrlimit(RLIMIT_FSIZE, &usual);
     }
 }
+
+TEST_F(PortTable, SaveNeverWritesThroughALinkInTheWay)
+{
+    const std::string outside = start_dir() + "-outside";
+    write_file(outside, "someone else's file");
+    ASSERT_EQ(symlink(outside.c_str(), "coms.cfg.new"), 0);
+    fail_probe({});
+    init_ports();
+    write_config();
+    EXPECT_EQ(read_file(outside), "someone else's file");
+    EXPECT_EQ(read_file("coms.cfg"), config_bytes(expected_defaults({})));
+    EXPECT_FALSE(file_exists("coms.cfg.new"));
+    std::remove(outside.c_str());
+}
+
+class HostileConfig : public PortTable, public ::testing::WithParamInterface<testing_support::Hostile> {};
+
+TEST_P(HostileConfig, IsTakenAsUnreadableAndTheDefaultsAreSavedInItsPlace)
+{
+    fail_probe({3});
+    testing_support::make_hostile("coms.cfg", GetParam());
+    ::testing::internal::CaptureStderr();
+    init_bauds();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(config_bytes(records_of_table()), config_bytes(expected_defaults({3})));
+    // First: why it was not read (a directory cannot be replaced either: a second line).
+    EXPECT_EQ(err.rfind("vornacq4: coms.cfg: not a regular file; not read\n", 0), 0u) << err;
+    if (GetParam() == testing_support::Hostile::Directory) {
+        EXPECT_TRUE(testing_support::is_directory("coms.cfg")) << "a file cannot take a directory's place";
+    } else {
+        struct stat st;
+        ASSERT_EQ(lstat("coms.cfg", &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(read_file("coms.cfg"), config_bytes(expected_defaults({3})));
+    }
+    EXPECT_FALSE(file_exists("coms.cfg.new"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileConfig,
+                         ::testing::Values(testing_support::Hostile::Fifo, testing_support::Hostile::Directory,
+                                           testing_support::Hostile::DeviceLink),
+                         [](const auto &info) { return std::string(testing_support::hostile_name(info.param)); });
 
 TEST_F(PortTable, SavedTableLoadsBackUnchanged)
 {

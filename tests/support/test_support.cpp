@@ -175,6 +175,39 @@ std::vector<std::string> list_dir(const std::string &path)
     return names;
 }
 
+const std::vector<Hostile> &all_hostile()
+{
+    static const std::vector<Hostile> kinds = {Hostile::Fifo, Hostile::Directory, Hostile::DeviceLink, Hostile::Huge};
+    return kinds;
+}
+
+const char *hostile_name(Hostile kind)
+{
+    switch (kind) {
+    case Hostile::Fifo: return "Fifo";
+    case Hostile::Directory: return "Directory";
+    case Hostile::DeviceLink: return "DeviceLink";
+    case Hostile::Huge: return "Huge";
+    }
+    return "?";
+}
+
+void make_hostile(const std::string &path, Hostile kind)
+{
+    int result = -1;
+    switch (kind) {
+    case Hostile::Fifo: result = mkfifo(path.c_str(), 0666); break;
+    case Hostile::Directory: result = mkdir(path.c_str(), 0777); break;
+    case Hostile::DeviceLink: result = symlink("/dev/zero", path.c_str()); break;
+    case Hostile::Huge:
+        write_file(path, "");
+        result = truncate(path.c_str(), 100L * 1024 * 1024);
+        break;
+    }
+    if (result != 0)
+        throw std::runtime_error("cannot make " + path + " " + hostile_name(kind));
+}
+
 PortRig::PortRig(const std::vector<int> &ptyPorts)
 {
     std::map<int, std::string> paths;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +64,20 @@ bool file_exists(const std::string &path);
 bool is_directory(const std::string &path);
 // Names in a directory, sorted, without "." and "..".
 std::vector<std::string> list_dir(const std::string &path);
+
+// What may lie under a name the logger reads at start-up, in a directory
+// others can write to: a named pipe (an open waits for a writer), a
+// directory, a link to an endless device (/dev/zero), a 100 MB file (sparse,
+// so it takes no disk).
+enum class Hostile { Fifo, Directory, DeviceLink, Huge };
+const std::vector<Hostile> &all_hostile();
+const char *hostile_name(Hostile kind);
+void make_hostile(const std::string &path, Hostile kind);
+// Names the kind in test listings.
+inline void PrintTo(Hostile kind, std::ostream *out)
+{
+    *out << hostile_name(kind);
+}
 
 // All 18 ports mapped: those listed to fresh pseudo-terminals, the rest none.
 // Writes comports.map into the current directory and makes the engine read it.
