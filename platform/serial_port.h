@@ -1,0 +1,57 @@
+// serial_port.h - the state the serial ports share between the engine's
+// serial operations (serial.cpp) and its reader and reopen threads
+// (serial_threads.cpp). Everything here is guarded by g_mutex, except what a
+// comment gives to one thread alone.
+#pragma once
+
+#include "engine.h"
+#include "serial_backend.h"
+#include "serial_queue.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+namespace serial {
+
+struct Port {
+    bool open = false;
+    bool gone = false;     // device hung up; fd closed, reopen pending
+    // What GetComStatus tells; times on monotonic_seconds().
+    long long received = 0;  // bytes since the open
+    double lastByteAt = 0;   // the open's time until a byte comes
+    double goneAt = 0;
+    int openResult = 0;      // of the last OpenComConfig
+    int fd = -1;
+    unsigned generation = 0; // changes at every open and close
+    serialdev::Settings settings;
+    double timeout = 10.0;   // seconds a ComRd waits for missing bytes
+    Ring queue;              // what GetInQLen reports; data is `storage`
+    Ring backlog;            // behind a full queue; data allocated when first needed
+    unsigned char storage[COM_QUEUE_MAX];
+    Marks marks;             // when the queued bytes arrived
+    ComArrival taken[COM_ARRIVALS_MAX]; // the marks of the latest ComRd
+    int takenCount = 0;
+    std::string path;
+    std::mutex opening;      // held across a device open; taken before g_mutex
+    std::string identity;    // of the device opened, "" when the system tells none
+    std::string refused;     // the reopen thread's own: the device it last left alone
+};
+
+extern std::mutex g_mutex;
+extern std::condition_variable g_arrived; // bytes arrived, or a port changed state
+extern Port g_ports[COM_PORTS + 1];
+
+bool valid_port(int port);
+const char *port_name(int port);
+int queued(const Port &p);
+// Both the queue and the backlog are full: the reader leaves the device alone.
+bool full(const Port &p);
+// Empties the queue, the backlog and the marks of the port.
+void clear_queue(Port &p);
+// Hands backlog bytes forward into the room a read made in the queue.
+void advance_backlog(Port &p);
+// Starts the reader and reopen threads if they do not run yet.
+void start_threads_locked();
+
+} // namespace serial
