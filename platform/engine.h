@@ -135,9 +135,13 @@ int GetCtrlVal(int panel, int control, int *value);
 int ResetTextBox(int panel, int control, const char *text);
 
 // Modal popups: they block the calling callback until the operator answers.
+// Each also writes "vornacq4: title: message" on stderr. Where no one can see
+// a dialog (the offscreen platform: a service, a machine without a display)
+// none is shown: the line on stderr is all, and the answer is given at once.
 // MessagePopup returns 0.
 int MessagePopup(const char *title, const char *message);
-// Returns 1 for yes, 0 for no (closing it counts as no).
+// Returns 1 for yes, 0 for no (closing it counts as no); 1 where no one can
+// see it, so that an unattended logger goes on rather than waits for ever.
 int ConfirmPopup(const char *title, const char *message);
 
 // ---------------------------------------------------------------------------
@@ -173,6 +177,15 @@ int OpenCom(int port, const char *deviceName);
 // is closed first. Returns 0 or a ComError; on error the port is closed.
 int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
+// As OpenComConfig, for a device that may come later: when it cannot be
+// opened now (missing, busy, no permission), the port is left waiting and
+// the engine tries again once a second, on a thread of its own, with these
+// settings (no flow control, a 10 s time-out); when it opens, GetInQLen
+// stops saying COM_ERR_NOT_OPEN and what the device sends from then on is
+// kept. CloseCom or another open of the port ends the waiting. Returns 0, or
+// the ComError of the first try.
+int OpenComConfigRetry(int port, const char *deviceName, long baud, int parity, int dataBits,
+                       int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);
 int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
 int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake

@@ -24,7 +24,10 @@ struct SeamPopup {
     std::string message;
 };
 void SeamAnswerPopups(int confirmAnswer);
-void SeamShowPopups(); // real modal dialogs again (the default)
+void SeamShowPopups(); // real modal dialogs, also on the offscreen platform
+// What the program does on its own: real dialogs, but on the offscreen
+// platform a line on stderr and the answer yes.
+void SeamDefaultPopups();
 const std::vector<SeamPopup> &SeamPopupsShown();
 void SeamClearPopups();
 // Answers the real modal popup that is open now (1 yes/OK, 0 no); returns

@@ -54,16 +54,9 @@ void close_locked(Port &p)
     p.fd = -1;
     p.open = false;
     p.gone = false;
+    p.pending = false;
     ++p.generation;
     clear_queue(p);
-}
-
-// A successful open: the operator's figures start afresh.
-void start_counting(Port &p)
-{
-    p.openResult = 0;
-    p.received = 0;
-    p.lastByteAt = monotonic_seconds();
 }
 
 // Whole seconds from `since` to `now`; a moment later than now (the reader
@@ -120,8 +113,10 @@ const char *ComErrorText(int code)
     return "unknown error";
 }
 
-int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
-                  int stopBits, int inputQueueSize, int /*outputQueueSize: no writes are queued*/)
+// OpenComConfig and OpenComConfigRetry: the port opened, or, when its device
+// cannot be opened now and `retry` is set, left pending for the reopen thread.
+static int open_port(int port, const char *deviceName, long baud, int parity, int dataBits, int stopBits,
+                     int inputQueueSize, bool retry)
 {
     const char *operation = "OpenCom";
     if (!valid_port(port))
@@ -132,6 +127,7 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     s.dataBits = dataBits;
     s.stopBits = stopBits;
     const std::string path = port_map_resolve(port, deviceName);
+    const int queueSize = inputQueueSize <= 0 || inputQueueSize > COM_QUEUE_MAX ? COM_QUEUE_MAX : inputQueueSize;
 
     Port &p = g_ports[port];
     // The reopen thread's open of this port, if one is under way, ends first.
@@ -142,33 +138,42 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
     serialdev::wake(); // the reader lets go of the device it was waiting on
     // Opening a device can take a moment; the reader goes on meanwhile.
     const int fd = path.empty() ? COM_ERR_NO_DEVICE : serialdev::open(path.c_str(), s);
+    lock.lock();
     if (fd < 0) {
-        lock.lock();
         p.openResult = fd;
+        // A device that may yet come: the reopen thread keeps trying (a
+        // wrong setting will not come right by itself).
+        if (retry && !path.empty() && fd != COM_ERR_BAD_SETTING) {
+            p.pending = true;
+            p.path = path;
+            p.settings = s;
+            p.queue.size = queueSize;
+            start_threads_locked();
+        }
         lock.unlock();
         const std::string text = std::string(ComErrorText(fd)) + ": " + (path.empty() ? "none" : path);
         return lib_fail(operation, port_name(port), fd, text.c_str());
     }
+    lock.unlock();
     serialdev::flush_input(fd); // what the device sent before the program asked for it
     const std::string identity = serialdev::identity(path.c_str());
     lock.lock();
-    p.fd = fd;
-    p.open = true;
-    p.gone = false;
-    ++p.generation;
-    p.settings = s;
-    start_counting(p);
-    p.path = path;
-    p.identity = identity;
-    p.timeout = 10.0;
-    clear_queue(p);
-    p.queue.data = p.storage;
-    p.queue.size = inputQueueSize <= 0 || inputQueueSize > COM_QUEUE_MAX ? COM_QUEUE_MAX : inputQueueSize;
-    start_threads_locked();
+    install_locked(p, fd, path, s, queueSize, identity);
     lock.unlock();
-    serialdev::wake();
     lib_ok(port_name(port));
     return 0;
+}
+
+int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits, int stopBits,
+                  int inputQueueSize, int /*outputQueueSize: no writes are queued*/)
+{
+    return open_port(port, deviceName, baud, parity, dataBits, stopBits, inputQueueSize, false);
+}
+
+int OpenComConfigRetry(int port, const char *deviceName, long baud, int parity, int dataBits, int stopBits,
+                       int inputQueueSize, int /*outputQueueSize: no writes are queued*/)
+{
+    return open_port(port, deviceName, baud, parity, dataBits, stopBits, inputQueueSize, true);
 }
 
 int OpenCom(int port, const char *deviceName)
@@ -179,6 +184,8 @@ int OpenCom(int port, const char *deviceName)
 int CloseCom(int port)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
+    if (valid_port(port))
+        g_ports[port].pending = false; // a port still waiting for its device waits no more
     const int check = check_open(port, "CloseCom");
     if (check != 0)
         return check;

@@ -17,6 +17,7 @@ namespace serial {
 struct Port {
     bool open = false;
     bool gone = false;     // device hung up; fd closed, reopen pending
+    bool pending = false;  // not open: its device could not be opened yet; the reopen thread tries
     // What GetComStatus tells; times on monotonic_seconds().
     long long received = 0;  // bytes since the open
     double lastByteAt = 0;   // the open's time until a byte comes
@@ -53,5 +54,9 @@ void clear_queue(Port &p);
 void advance_backlog(Port &p);
 // Starts the reader and reopen threads if they do not run yet.
 void start_threads_locked();
+// Makes fd, just opened at path with the settings, the port's device, with
+// an empty queue of queueSize bytes and its figures started afresh.
+void install_locked(Port &p, int fd, const std::string &path, const serialdev::Settings &settings,
+                    int queueSize, const std::string &identity);
 
 } // namespace serial

@@ -141,28 +141,42 @@ bool same_device(const std::string &path, const std::string &identity, std::stri
     return false;
 }
 
-// Tries once to open a departed device again; called, and returns, with lock
-// held. The port's turn to open is taken first, so an OpenComConfig of the
-// same port never runs meanwhile.
+// The port waits for its device: it went away (open, gone), or it could not
+// be opened yet (pending).
+bool waiting_for_device(const Port &p)
+{
+    return p.open ? p.gone : p.pending;
+}
+
+// Tries once to open the device of a port that waits for it; called, and
+// returns, with lock held. The port's turn to open is taken first, so an
+// OpenComConfig of the same port never runs meanwhile.
 void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
 {
     lock.unlock();
     std::lock_guard<std::mutex> opening(p.opening);
     lock.lock();
-    if (!p.open || !p.gone) // the program closed or opened it while we waited our turn
+    if (!waiting_for_device(p)) // the program closed or opened it while we waited our turn
         return;
+    const bool first = p.pending;
     const std::string path = p.path;
-    const std::string identity = p.identity;
+    const std::string identity = first ? std::string() : p.identity; // a first open takes any device
     const serialdev::Settings settings = p.settings;
     const unsigned generation = p.generation;
     lock.unlock();
     const int fd = same_device(path, identity, p.refused) ? serialdev::open(path.c_str(), settings) : -1;
+    const std::string found = fd >= 0 && first ? serialdev::identity(path.c_str()) : std::string();
     lock.lock();
     if (fd < 0)
         return;
-    // Closed by the program meanwhile: this descriptor is not wanted.
-    if (!p.open || !p.gone || p.generation != generation) {
+    // Closed or opened by the program meanwhile: this descriptor is not wanted.
+    if (!waiting_for_device(p) || p.generation != generation) {
         serialdev::close(fd);
+        return;
+    }
+    if (first) {
+        install_locked(p, fd, path, settings, p.queue.size, found);
+        lib_ok(port_name(static_cast<int>(&p - g_ports)));
         return;
     }
     p.fd = fd;
@@ -171,16 +185,17 @@ void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
     serialdev::wake();
 }
 
-// Opens again, once a second, the devices that went away. Opening a device
-// can take seconds (a USB adapter that half answers), so it happens here,
-// never on the reader thread and never under the queues' lock.
+// Opens, once a second, the devices that went away and those that could not
+// be opened yet. Opening a device can take seconds (a USB adapter that half
+// answers), so it happens here, never on the reader thread, never on the
+// user-interface thread and never under the queues' lock.
 void reopen_loop()
 {
     std::unique_lock<std::mutex> lock(g_mutex);
     while (!g_stop) {
         g_stopping.wait_for(lock, std::chrono::milliseconds(kReopenIntervalMs), [] { return g_stop; });
         for (int i = 1; i <= COM_PORTS && !g_stop; ++i) {
-            if (g_ports[i].open && g_ports[i].gone)
+            if (waiting_for_device(g_ports[i]))
                 try_reopen(g_ports[i], lock);
         }
     }
@@ -255,6 +270,29 @@ void advance_backlog(Port &p)
     }
     if (p.backlog.count == 0)
         release_backlog(p);
+}
+
+void install_locked(Port &p, int fd, const std::string &path, const serialdev::Settings &settings,
+                    int queueSize, const std::string &identity)
+{
+    clear_queue(p);
+    p.fd = fd;
+    p.open = true;
+    p.gone = false;
+    p.pending = false;
+    ++p.generation;
+    p.settings = settings;
+    p.path = path;
+    p.identity = identity;
+    p.timeout = 10.0;
+    p.queue.data = p.storage;
+    p.queue.size = queueSize;
+    // The operator's figures start afresh.
+    p.openResult = 0;
+    p.received = 0;
+    p.lastByteAt = monotonic_seconds();
+    start_threads_locked();
+    serialdev::wake();
 }
 
 void start_threads_locked()

@@ -197,8 +197,18 @@ private:
     bool m_was;
 };
 
+// Whether anyone can see a dialog. On the offscreen platform (a service, a
+// machine without a display) a popup would wait for ever, the ticks with it.
+bool dialogs_seen()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 // Shows a modal popup and waits for the answer: a confirmation gives 1 for
 // yes, 0 for no; a message gives 0, as it does when answered by the seam.
+// Every popup also goes to stderr, which an unattended logger's service
+// keeps; where no one can see it, the engine answers it there at once (yes).
 int run_popup(const char *kind, const char *title, const char *message, bool confirm)
 {
     if (g_answers.enabled) {
@@ -207,6 +217,11 @@ int run_popup(const char *kind, const char *title, const char *message, bool con
     }
     if (QApplication::instance() == nullptr || g_loop.quitting || g_loop.quitPending)
         return 0;
+    const bool headless = !g_answers.forceShow && !dialogs_seen();
+    std::fprintf(stderr, "vornacq4: %s: %s%s\n", title != nullptr ? title : "", message != nullptr ? message : "",
+                 headless && confirm ? " (no display to ask on: answered yes)" : "");
+    if (headless)
+        return confirm ? 1 : 0;
     BusyScope busy;
     QMessageBox box(confirm ? QMessageBox::Question : QMessageBox::Warning, QString::fromLatin1(title),
                     QString::fromLatin1(message), QMessageBox::NoButton, QApplication::activeWindow());
@@ -360,6 +375,13 @@ void SeamAnswerPopups(int confirmAnswer)
 void SeamShowPopups()
 {
     g_answers.enabled = false;
+    g_answers.forceShow = true;
+}
+
+void SeamDefaultPopups()
+{
+    g_answers.enabled = false;
+    g_answers.forceShow = false;
 }
 
 const std::vector<SeamPopup> &SeamPopupsShown()

@@ -88,9 +88,13 @@ void set_visible(Control &c, bool visible);
 
 // Popups: the real modal popup open now (or null), and the test seam's answers.
 QMessageBox *open_popup();
+// Who answers MessagePopup and ConfirmPopup: the operator through a real
+// dialog, a test (the seam), or, where no one can see a dialog (the
+// offscreen platform), the engine itself after a line on stderr.
 struct PopupAnswers {
-    bool enabled = false;
-    int answer = 0;
+    bool enabled = false;   // a test answers
+    int answer = 0;         // the test's answer to a confirmation
+    bool forceShow = false; // real dialogs even offscreen (tests that answer them)
 };
 PopupAnswers &popup_answers();
 

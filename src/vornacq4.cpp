@@ -52,8 +52,6 @@ const unsigned short to_hex[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
 const CallbackBinding callback_table[] = {VORN_CALLBACKS(BIND){nullptr, nullptr}};
 #undef BIND
 
-// Ticks until the ports the run could not open are tried again.
-static int reopen_countdown;
 // When the bytes of the port in hand arrived, for its index.
 static ComArrival arrival_buf[COM_ARRIVALS_MAX];
 
@@ -188,10 +186,12 @@ static int port_in_run(int port)
 }
 
 // Opens the port with the run's settings: its rate, 8 data bits, no parity,
-// 1 stop bit, no flow control.
+// 1 stop bit, no flow control. A device that is missing or busy now is
+// opened by the engine as soon as it can be (about once a second), so one
+// plugged in late joins the run.
 static void open_port(int port)
 {
-    if (OpenComConfig(port, "", baudrate[port], 0, 8, 1, COM_QUEUE_MAX, OUTPUT_QUEUE_LEN) != 0)
+    if (OpenComConfigRetry(port, "", baudrate[port], 0, 8, 1, COM_QUEUE_MAX, OUTPUT_QUEUE_LEN) != 0)
         return;
     SetXMode(port, 0);
     SetCTSMode(port, 0);
@@ -230,7 +230,6 @@ static void start_sequence(void)
         return;
     }
     open_ports();
-    reopen_countdown = REOPEN_TICKS;
     SetCtrlAttribute(panelHandle, start_button, ATTR_DIMMED, 1);
     SetCtrlAttribute(panelHandle, start_button, ATTR_CTRL_MODE, MODE_INDICATOR);
     SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 0);
@@ -308,7 +307,8 @@ static void show_bytes(int port, int n)
 
 // The bytes go to the data file unaltered, zero bytes included, and then
 // when they arrived to its index. A file that could not be opened (at a
-// rollover, on a full or failing disk) is tried again first, so bytes are
+// rollover, on a full or failing disk) is tried again first, and one that
+// failed a write is closed to be opened again at the next tick, so bytes are
 // lost only while the disk keeps refusing.
 static void store_bytes(int port, int n)
 {
@@ -317,23 +317,21 @@ static void store_bytes(int port, int n)
     if (file_handle[port] == -1 && open_data_file(port) == -1)
         return;
     const int written = RT_WriteFile(file_handle[port], reinterpret_cast<const char *>(rx_buf[port]), n);
-    if (written <= 0)
-        return;
-    const int marks = index_handle[port] > 0 ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
-    index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
+    if (written > 0) {
+        const int marks = index_handle[port] > 0 ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
+        index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
+    }
+    if (written < n)
+        close_data_file(port);
 }
 
 // One port's share of a tick: what waits in its queue, read in one go.
-static void take_port(int port, int retry_open)
+static void take_port(int port)
 {
     if (RS232Sel[port] == 0)
         return;
     in_q_len[port] = GetInQLen(port);
-    // Not open: its device was missing or busy when the run started, or it
-    // was plugged in since. A departed device is the engine's to reopen.
-    if (in_q_len[port] == COM_ERR_NOT_OPEN && retry_open && port_in_run(port))
-        open_port(port);
-    // Nothing waiting, or no count at all (not open, device gone).
+    // Nothing waiting, or no count at all (not open yet, device gone).
     if (in_q_len[port] <= 0)
         return;
     const int n = ComRd(port, reinterpret_cast<char *>(rx_buf[port]), in_q_len[port]);
@@ -432,11 +430,8 @@ int get_data(int, int, int event, void *, int, int)
 {
     if (event != EVENT_TIMER_TICK)
         return 0;
-    const int retry_open = --reopen_countdown <= 0;
-    if (retry_open)
-        reopen_countdown = REOPEN_TICKS;
     for (int port = 1; port <= MAX_PORT; ++port)
-        take_port(port, retry_open);
+        take_port(port);
     // Paused, or no port logged: the ports are read and shown, nothing more.
     if (logging_active == 0)
         return 0;

@@ -64,9 +64,7 @@ enum { HEX_LINE_BYTES = 16, HEX_BUF_LEN = 100001 };
 // The displays are cut back every REFRESH_COUNT ticks (files every N minutes)
 // or minute changes (hourly files).
 enum { REFRESH_COUNT = 15 };
-// A port the run could not open is tried again every REOPEN_TICKS ticks of
-// acq_timer (0.25 s): about once a second.
-enum { REOPEN_TICKS = 4 };
+
 // The countdown shows 10..0, then the next tick starts the run.
 enum { COUNTDOWN_START = 11 };
 
@@ -127,11 +125,10 @@ int acquire_data(int panel, int control, int event, void *callbackData, int even
 int auto_start(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 // The acquisition tick (acq_timer): every logged port's new bytes to its
 // display slot and its data file; then, while logging, the display refresh
-// and the rollover. A port whose queue length is an error is left alone for
-// the tick; one that the run could not open is opened again about once a
-// second; a logging port whose file could not be opened is tried again
-// before each write. Ends the program when a new day's directory cannot be
-// made or entered.
+// and the rollover. A port whose queue length is an error (not open yet,
+// device gone) is left alone for the tick; a logging port whose file could
+// not be opened, or failed a write, is opened again before the next write.
+// Ends the program when a new day's directory cannot be made or entered.
 int get_data(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 // pause_button: stops the writing to the data files (LEDs red, button
 // "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files

@@ -176,3 +176,17 @@ TEST_F(Popups, SerialBytesKeepArrivingWhileAModalPopupIsOpen)
     EXPECT_EQ(got, sent);
     CloseCom(4);
 }
+
+TEST_F(Popups, WithNoDisplayToShowThemOnAreWrittenToStderrAndAnsweredAtOnce)
+{
+    SeamDefaultPopups(); // as the program runs, here on the offscreen platform
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ConfirmPopup("FILE 3 ERROR", "CONTINUE"), 1);
+    EXPECT_EQ(MessagePopup("Disk ERROR!", "A Data Subdirectory Error has occured, Quiting!"), 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(SeamPopupOpen());
+    EXPECT_NE(err.find("vornacq4: FILE 3 ERROR: CONTINUE (no display to ask on: answered yes)\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("vornacq4: Disk ERROR!: A Data Subdirectory Error has occured, Quiting!\n"), std::string::npos)
+        << err;
+}
