@@ -78,9 +78,16 @@ void close_data_file(int port);
 extern int index_enabled;                  // 1 unless the program was started with --no-index
 extern int index_handle[PORT_SLOTS];       // the open index of the port's data file; 0 or -1: none
 extern long long data_length[PORT_SLOTS];  // the data file's length: the offset of its next byte
+// Opens the index of the port's data file, just opened (file_handle) in the
+// day directory, and starts a segment at the data file's end. Without it
+// (the index directory or file cannot be made) index_handle[port] is -1.
+void open_index_file(int port);
+void close_index_file(int port);
 // After `written` bytes went to the port's data file: appends their records
 // to its index, from the arrival marks of the bytes (which may cover more
-// than were written) merged into bursts. Does nothing without an index.
+// than were written) merged into bursts. Marks that cover less start a new
+// segment after the bytes, so that no record is ever placed wrong; an index
+// that refuses a write is closed (the next opening starts a new segment).
 void index_bytes(int port, const ComArrival *arrivals, int count, int written);
 
 // At the start of a run: opens the port's data file (open_data_file) and

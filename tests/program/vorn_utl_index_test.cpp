@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <ctime>
+#include <sys/resource.h>
 
 using testing_support::is_directory;
 
@@ -113,6 +115,31 @@ TEST_F(ArrivalIndex, FollowsRolloverAndPauseAndNeverClaimsMoreThanTheData)
                   std::string::npos)
             << summary;
     }
+}
+
+TEST_F(ArrivalIndex, DiskThatRefusesPartOfAWriteLosesOnlyThatAndTheIndexStaysTrue)
+{
+    start_run(at(10, 40, 5));
+    // The disk takes 100 bytes, then none, then takes again.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{100, RLIM_INFINITY};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const std::string first = testing_support::stream_bytes(0, 150);
+    send(2, first);
+    tick();
+    send(2, "refused;");
+    tick();
+    limit.rlim_cur = RLIM_INFINITY;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    send(2, "tail;");
+    tick();
+    EXPECT_EQ(read_file(path(at(10, 40, 5))), first.substr(0, 100) + "tail;");
+    int status = -1;
+    const std::string summary = tool("check " + path(at(10, 40, 5)), &status);
+    EXPECT_EQ(status, 0) << summary;
+    EXPECT_NE(summary.find("105 bytes, 2 records covering 105 bytes"), std::string::npos) << summary;
+    EXPECT_NEAR(static_cast<double>(parse_iso(tool("when " + path(at(10, 40, 5)) + " 100"))),
+                static_cast<double>(wall_us()), 1000000.0);
 }
 
 TEST_F(ArrivalIndex, CanBeTurnedOffWithoutChangingTheData)

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -30,11 +31,6 @@ bool get_varint(const std::string &bytes, std::size_t &at, unsigned long long &v
 long long unzigzag(unsigned long long v)
 {
     return (v & 1) != 0 ? static_cast<long long>(~(v >> 1)) : static_cast<long long>(v >> 1);
-}
-
-bool is_segment_start(const std::string &bytes, std::size_t at)
-{
-    return bytes.compare(at, 1 + INDEX_MAGIC_LEN, std::string(1, '\0') + INDEX_MAGIC) == 0;
 }
 
 } // namespace
@@ -62,27 +58,28 @@ bool read_index(const std::string &dataPath, std::vector<Burst> &bursts, std::st
         return false;
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t at = 0;
-    long long offset = 0, time = 0;
-    while (at < bytes.size()) {
-        unsigned long long count = 0, delta = 0, span = 0;
-        if (is_segment_start(bytes, at)) {
-            at += 1 + INDEX_MAGIC_LEN;
-            if (!get_varint(bytes, at, count))
-                break;
-            offset = static_cast<long long>(count);
-            time = 0;
-            continue;
-        }
-        if (at == 0) {
-            error = path + " is not an arrival-time index";
-            return false;
-        }
-        if (!get_varint(bytes, at, count) || !get_varint(bytes, at, delta) || !get_varint(bytes, at, span))
-            break;
-        time += unzigzag(delta);
-        bursts.push_back(Burst{offset, static_cast<long long>(count), time, time + static_cast<long long>(span)});
-        offset += static_cast<long long>(count);
+    const std::string mark = std::string(1, static_cast<char>(INDEX_SEGMENT_MARK)) + INDEX_MAGIC;
+    if (bytes.compare(0, mark.size(), mark) != 0) {
+        error = path + " is not an arrival-time index";
+        return false;
+    }
+    // Segment by segment, from one mark to the next: a record cut short where
+    // the logger stopped, or where the disk refused the rest, ends its segment.
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t next = std::min(bytes.find(mark, at + mark.size()), bytes.size());
+        const std::string segment = bytes.substr(at, next - at);
+        std::size_t pos = mark.size();
+        unsigned long long offset = 0, count = 0, delta = 0, span = 0;
+        long long time = 0;
+        if (get_varint(segment, pos, offset))
+            while (get_varint(segment, pos, count) && get_varint(segment, pos, delta) &&
+                   get_varint(segment, pos, span)) {
+                time += unzigzag(delta);
+                bursts.push_back(Burst{static_cast<long long>(offset), static_cast<long long>(count), time,
+                                       time + static_cast<long long>(span)});
+                offset += count;
+            }
+        at = next;
     }
     return true;
 }
