@@ -53,5 +53,7 @@ void clear_queue(Port &p);
 void advance_backlog(Port &p);
 // Starts the reader and reopen threads if they do not run yet.
 void start_threads_locked();
+// Ends the reader and reopen threads for good; the queues keep what they hold.
+void stop_threads();
 
 } // namespace serial

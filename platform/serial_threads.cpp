@@ -188,19 +188,7 @@ void reopen_loop()
 
 // Stops the threads when the process ends, so none outlives the queues.
 struct ThreadShutdown {
-    ~ThreadShutdown()
-    {
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            g_stop = true;
-        }
-        g_stopping.notify_all();
-        serialdev::wake();
-        if (g_reader.joinable())
-            g_reader.join();
-        if (g_reopener.joinable())
-            g_reopener.join();
-    }
+    ~ThreadShutdown() { stop_threads(); }
 } g_threadShutdown;
 
 
@@ -255,6 +243,20 @@ void advance_backlog(Port &p)
     }
     if (p.backlog.count == 0)
         release_backlog(p);
+}
+
+void stop_threads()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_stop = true;
+    }
+    g_stopping.notify_all();
+    serialdev::wake();
+    if (g_reader.joinable())
+        g_reader.join();
+    if (g_reopener.joinable())
+        g_reopener.join();
 }
 
 void start_threads_locked()
