@@ -187,6 +187,11 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
 int OpenComConfigRetry(int port, const char *deviceName, long baud, int parity, int dataBits,
                        int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);
+// Takes no more bytes from any device, for good, as the program ends: the
+// reader thread stops, and what the queues and backlogs hold stays there for
+// GetInQLen and ComRd to hand over. Ports stay open; a departed device is no
+// longer looked for. Returns 0.
+int StopComInput(void);
 int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
 int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
 int SetComTime(int port, double seconds);

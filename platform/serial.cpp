@@ -195,6 +195,12 @@ int CloseCom(int port)
     return 0;
 }
 
+int StopComInput(void)
+{
+    stop_threads();
+    return 0;
+}
+
 int SetXMode(int port, int mode)
 {
     return reconfigure(port, "SetXMode", [](serialdev::Settings &s, int v) { s.xonxoff = v != 0; }, mode);

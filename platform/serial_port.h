@@ -58,5 +58,7 @@ void start_threads_locked();
 // an empty queue of queueSize bytes and its figures started afresh.
 void install_locked(Port &p, int fd, const std::string &path, const serialdev::Settings &settings,
                     int queueSize, const std::string &identity);
+// Ends the reader and reopen threads for good; the queues keep what they hold.
+void stop_threads();
 
 } // namespace serial

@@ -203,19 +203,7 @@ void reopen_loop()
 
 // Stops the threads when the process ends, so none outlives the queues.
 struct ThreadShutdown {
-    ~ThreadShutdown()
-    {
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            g_stop = true;
-        }
-        g_stopping.notify_all();
-        serialdev::wake();
-        if (g_reader.joinable())
-            g_reader.join();
-        if (g_reopener.joinable())
-            g_reopener.join();
-    }
+    ~ThreadShutdown() { stop_threads(); }
 } g_threadShutdown;
 
 
@@ -293,6 +281,20 @@ void install_locked(Port &p, int fd, const std::string &path, const serialdev::S
     p.lastByteAt = monotonic_seconds();
     start_threads_locked();
     serialdev::wake();
+}
+
+void stop_threads()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_stop = true;
+    }
+    g_stopping.notify_all();
+    serialdev::wake();
+    if (g_reader.joinable())
+        g_reader.join();
+    if (g_reopener.joinable())
+        g_reopener.join();
 }
 
 void start_threads_locked()

@@ -49,6 +49,8 @@ int main(int argc, char *argv[])
     // From here on everything happens in callbacks, until the operator quits.
     RunUserInterface();
 
+    // What the ports delivered since the last tick is kept too.
+    take_last_bytes();
     DiscardPanel(panelHandle);
     return 0;
 }

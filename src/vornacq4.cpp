@@ -54,10 +54,15 @@ const CallbackBinding callback_table[] = {VORN_CALLBACKS(BIND){nullptr, nullptr}
 
 // When the bytes of the port in hand arrived, for its index.
 static ComArrival arrival_buf[COM_ARRIVALS_MAX];
+// 1 from the start of a run, unless a failure ended the program (its data
+// files may be closed then): what arrives after the last tick is then kept.
+static int run_going;
 
-// Ends the program as the quit button does: the event loop returns to main.
+// Ends the program after a failure, as the quit button does: the event loop
+// returns to main.
 static void end_program(void)
 {
+    run_going = 0;
     QuitUserInterface(0);
 }
 
@@ -235,6 +240,7 @@ static void start_sequence(void)
     SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, acq_timer, ATTR_TIMER_ENABLED, 1);
     SetCtrlAttribute(panelHandle, status_timer, ATTR_TIMER_ENABLED, 1);
+    run_going = 1;
 }
 
 int acquire_data(int, int, int event, void *, int, int)
@@ -335,9 +341,9 @@ static void take_port(int port)
     if (in_q_len[port] <= 0)
         return;
     const int n = ComRd(port, reinterpret_cast<char *>(rx_buf[port]), in_q_len[port]);
+    in_q_len[port] = n;
     if (n <= 0)
         return;
-    in_q_len[port] = n;
     rx_buf[port][n] = 0;
     show_bytes(port, n);
     store_bytes(port, n);
@@ -442,6 +448,18 @@ int get_data(int, int, int event, void *, int, int)
     else
         minutes_step();
     return 0;
+}
+
+void take_last_bytes(void)
+{
+    if (run_going == 0)
+        return;
+    StopComInput();
+    // A late tick may have left more than one queue's worth behind.
+    for (int port = 1; port <= MAX_PORT; ++port)
+        do
+            take_port(port);
+        while (in_q_len[port] > 0);
 }
 
 // --- Pause and resume

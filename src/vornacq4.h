@@ -130,6 +130,12 @@ int auto_start(int panel, int control, int event, void *callbackData, int eventD
 // not be opened, or failed a write, is opened again before the next write.
 // Ends the program when a new day's directory cannot be made or entered.
 int get_data(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// As the program ends after a run: the engine takes no more bytes from the
+// devices, and what they delivered since the last tick goes to the displays
+// and data files as a tick takes it, so a quit or a SIGTERM loses nothing the
+// logger has received. Does nothing when no run started, or when a failure
+// ended the program.
+void take_last_bytes(void);
 // pause_button: stops the writing to the data files (LEDs red, button
 // "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files
 // and ports stay open.

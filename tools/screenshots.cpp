@@ -1,12 +1,15 @@
-// Draws the pictures of the README offscreen: the configuration window, and
-// the main window during a run with its status line.
+// Draws the pictures of the README offscreen: the main window during make
+// run's demonstration, the configuration window, and the main window during a
+// run with its status line.
 //
 //     build/vorn_screenshots docs
 //
-// writes docs/config-popup.png and docs/main-panel.png. The logger is brought
-// up in-process, as main brings it up, in a temporary start-up directory whose
-// ports are pseudo-terminals that this tool feeds as instruments would; the
-// clock is fixed, so the run's figures come out the same every time.
+// writes docs/make-run.png, docs/config-popup.png and docs/main-panel.png. The
+// logger is brought up in-process, as main brings it up, in a temporary
+// start-up directory. For the demonstration its ports are make run's
+// simulated instruments; for the others they are pseudo-terminals that this
+// tool feeds as instruments would, and the clock is fixed, so the run's
+// figures come out the same every time.
 #include "engine.h"
 #include "engine_seams.h"
 #include "logger_start.h"
@@ -15,13 +18,17 @@
 #include "vorncoms.h"
 
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <set>
+#include <spawn.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using testing_support::Pty;
@@ -130,24 +137,88 @@ std::string absolute(const char *dir)
     return realpath(dir, path) != nullptr ? path : dir;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+bool start_engine_offscreen()
 {
-    const std::string out = absolute(argc > 1 ? argv[1] : ".");
     static char arg0[] = "vorn_screenshots", platform[] = "-platform", offscreen[] = "offscreen";
     static char *engineArgs[] = {arg0, platform, offscreen, nullptr};
-    if (InitEngine(0, engineArgs, 0) == 0)
-        return 1;
+    return InitEngine(0, engineArgs, 0) != 0;
+}
+
+// make run's six instruments (tools/make-run.sh) in the current directory,
+// with its comports.map and coms.cfg; their reports go nowhere. 0 when they
+// could not be started.
+pid_t start_instruments()
+{
+    const char *args[] = {INSTRUMENT_SIM_BINARY, "-c", "COM1=nmea", "COM2=weather", "COM3=binary",
+                          "COM4=chatty", "COM5=pattern", "COM6=nmea:9600", nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&quiet, 1, 2);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, args[0], &quiet, nullptr, const_cast<char **>(args), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (failed != 0)
+        return 0;
+    if (!testing_support::eventually([] { return testing_support::file_exists("comports.map"); }, 10000)) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        return 0;
+    }
+    return pid;
+}
+
+// make run a few seconds after the countdown has started the run by itself.
+bool grab_demo(const std::string &out)
+{
+    const testing_support::TempDir dir;
+    const pid_t instruments = start_instruments();
+    if (instruments == 0)
+        return false;
+    bool ok = start_engine_offscreen() && start_logger_in_process();
+    for (int tick = 0; ok && tick <= COUNTDOWN_START; ++tick)
+        ok = SeamTick(panelHandle, countdown_timer);
+    if (ok)
+        SeamProcessEventsUntil([] { return false; }, 4000);
+    ok = ok && SeamTick(panelHandle, status_timer) && grab(panelHandle, out + "/make-run.png");
+    kill(instruments, SIGTERM);
+    waitpid(instruments, nullptr, 0);
+    return ok;
+}
+
+// The configuration window, and a run with a port in each state the status line tells.
+bool grab_popup_and_run(const std::string &out)
+{
+    if (!start_engine_offscreen())
+        return false;
     SeamSetClock(2024, 2, 14, 10, 40, 5);
     SeamAnswerPopups(1);
     Rig rig;
     if (!start_logger_in_process())
-        return 1;
+        return false;
     const bool ok = grab_popup(out) && grab_run(rig, out);
     DiscardPanel(panelHandle);
     DisableBreakOnLibraryErrors();
     for (int port = 1; port <= MAX_PORT; ++port)
         CloseCom(port);
-    return ok ? 0 : 1;
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const std::string out = absolute(argc > 1 ? argv[1] : ".");
+    // A run happens once in the life of a logger, and the logger's state is
+    // the process's: the demonstration runs in a child process of its own.
+    const pid_t demo = fork();
+    if (demo == 0) {
+        const bool drawn = grab_demo(out);
+        std::fflush(stdout);
+        _exit(drawn ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(demo, &status, 0);
+    const bool ok = grab_popup_and_run(out);
+    return ok && status == 0 ? 0 : 1;
 }

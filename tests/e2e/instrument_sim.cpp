@@ -2,8 +2,10 @@
 
 #include "test_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sstream>
@@ -95,6 +97,24 @@ std::string Simulator::device(int port) const
 std::map<int, SimReport> Simulator::report() const
 {
     return parse_sim_report(read_file(m_dir + ".sim-report"));
+}
+
+std::map<int, SimReport> Simulator::snapshot()
+{
+    // A snapshot is one line per instrument, and the map names each of them.
+    std::size_t instruments = 0;
+    for (int port = 1; port <= 18; ++port) {
+        const std::string name = device(port);
+        instruments += !name.empty() && name != "none" ? 1 : 0;
+    }
+    const auto lines = [&] {
+        const std::string text = read_file(m_dir + ".sim-report");
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    const std::size_t before = lines();
+    m_process->signal(SIGUSR1);
+    eventually([&] { return lines() >= before + instruments; }, kReadyMs);
+    return report();
 }
 
 int open_device(const std::string &path)

@@ -17,6 +17,11 @@ struct SimReport {
     int rate = 0;
     std::uint64_t seed = 0, sent = 0, refused = 0, undelivered = 0, intactFrom = 0;
     std::vector<std::uint64_t> unpluggedAt;
+
+    // The offset the line has reached: every byte before it was sent or refused.
+    std::uint64_t reached() const { return sent + refused; }
+    // Where what the readers got ends, when no byte was refused after it.
+    std::uint64_t delivered_to() const { return sent + refused - undelivered; }
 };
 
 // The latest line of each port in a report; a line that does not parse is left out.
@@ -34,6 +39,8 @@ public:
     std::string device(int port) const;
     std::string map_text() const;
     std::map<int, SimReport> report() const;
+    // The report the simulator gives on SIGUSR1, while it runs on.
+    std::map<int, SimReport> snapshot();
     std::string stderr_text() const { return m_process->stderr_text(); }
 
 private:

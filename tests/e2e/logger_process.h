@@ -27,6 +27,7 @@ public:
     LoggerProcess(const LoggerProcess &) = delete;
     LoggerProcess &operator=(const LoggerProcess &) = delete;
 
+    int pid() const { return m_pid; }
     void signal(int sig) const;
     // The exit status (0..255), or -1 when it did not end within timeoutMs or
     // ended by a signal.

@@ -228,6 +228,45 @@ TEST_F(Acquisition, PortFedAt921600BaudLosesNothingWhileAPopupHoldsTheTicksForFi
     EXPECT_EQ(writer.refused(), 0u) << "a real line would have lost bytes";
 }
 
+// As the program ends (quit, SIGTERM), what came since the last tick goes to
+// the files: a backlog behind a full queue too.
+TEST_F(Acquisition, WhatCameSinceTheLastTickIsWrittenAsTheProgramEnds)
+{
+    start_run(at(10, 40, 5));
+    send(2, "ticked;");
+    tick();
+    send(2, "since;");
+    const std::string more = testing_support::stream_bytes(0, COM_QUEUE_MAX + 5000);
+    pty(5).write(more);
+    ComStatus status{};
+    ASSERT_TRUE(testing_support::eventually(
+        [&] { return GetComStatus(5, &status) == 0 && status.bytes == static_cast<long long>(more.size()); }));
+    take_last_bytes();
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 2)), "ticked;since;");
+    EXPECT_TRUE(file(data_file(at(10, 40, 5), 5)) == more) << "a queue and more to write";
+}
+
+// After a failure that ended the program its files are closed: nothing more
+// is written, and no file is made where it should not be.
+TEST_F(Acquisition, NothingIsWrittenAsTheProgramEndsAfterADayDirectoryFailure)
+{
+    start_run(at(23, 59, 30));
+    testing_support::write_file(start_dir() + "/D046", ""); // a file where the new day's directory goes
+    set_clock(at(24, 0, 0));
+    send(2, "before;");
+    tick(); // writes, rolls over, fails to make D046: ends the program
+    ASSERT_EQ(SeamPopupsShown().size(), 1u);
+    send(2, "after;");
+    const std::vector<std::string> files = data_files();
+    take_last_bytes();
+    EXPECT_EQ(data_files(), files);
+    EXPECT_EQ(file(data_file(at(23, 59, 30), 2)), "before;");
+    for (const std::string &name : list_dir(start_dir()))
+        EXPECT_TRUE(name == "comports.map" || name == "coms.cfg" || name == "D046" ||
+                    testing_support::is_directory(start_dir() + "/" + name))
+            << name << " was written after the program was to end";
+}
+
 // Started from a directory deeper than 260 characters, a run still finds its
 // way back there to make the next day's directory.
 class DeepStart : public Acquisition {

@@ -37,14 +37,36 @@ inline void pattern_fill(std::uint64_t seed, std::uint64_t offset, unsigned char
         out[i] = pattern_byte(seed, offset + i);
 }
 
+// The index of the first byte of data[0..count) that differs from the
+// stretch of the stream that begins at offset; count when none does.
+inline std::size_t pattern_mismatch(std::uint64_t seed, std::uint64_t offset, const unsigned char *data,
+                                    std::size_t count)
+{
+    std::size_t i = 0;
+    while (i < count && data[i] == pattern_byte(seed, offset + i))
+        ++i;
+    return i;
+}
+
 // Whether data[0..count) is the stretch of the stream that begins at offset.
 inline bool pattern_matches(std::uint64_t seed, std::uint64_t offset, const unsigned char *data,
                             std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        if (data[i] != pattern_byte(seed, offset + i))
-            return false;
-    return true;
+    return pattern_mismatch(seed, offset, data, count) == count;
+}
+
+// Where in the stream data[0..count) may begin: the first offset from `from`
+// to `to` at which the stream agrees with the first 64 bytes of data (all of
+// it when shorter; 64 bytes of the stream never recur by chance), or to + 1
+// when there is none. Check the rest with pattern_mismatch.
+inline std::uint64_t pattern_locate(std::uint64_t seed, const unsigned char *data, std::size_t count,
+                                    std::uint64_t from, std::uint64_t to)
+{
+    const std::size_t head = count < 64 ? count : 64;
+    std::uint64_t offset = from;
+    while (offset <= to && !pattern_matches(seed, offset, data, head))
+        ++offset;
+    return offset;
 }
 
 } // namespace sim
