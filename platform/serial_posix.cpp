@@ -233,6 +233,11 @@ int take(int fd, const Settings &settings)
     termios found{};
     if (tcgetattr(fd, &found) != 0)
         return COM_ERR_NOT_SERIAL;
+    // Held exclusively by another program: only root gets this far, and would
+    // share the bytes with it, then end its exclusive mode when closing.
+    int exclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        return COM_ERR_BUSY;
     if (ioctl(fd, TIOCEXCL) != 0)
         return COM_ERR_SYSTEM;
     const int result = apply(fd, settings);

@@ -318,6 +318,21 @@ TEST(SerialOpen, OpenPortIsExclusive)
     }
 }
 
+TEST(SerialOpen, TerminalAnotherProgramHoldsExclusivelyIsBusyAndStaysItsOwn)
+{
+    TempDir dir;
+    PortRig rig({11});
+    // The other program: exclusive mode, no lock (root's open would pass it).
+    ASSERT_EQ(ioctl(rig.pty(11).slave(), TIOCEXCL), 0);
+    DisableBreakOnLibraryErrors();
+    EXPECT_EQ(OpenCom(11, ""), COM_ERR_BUSY);
+    EnableBreakOnLibraryErrors();
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(rig.pty(11).slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "its exclusive mode was ended";
+    ioctl(rig.pty(11).slave(), TIOCNXCL);
+}
+
 TEST(SerialOpen, ReopeningAnOpenPortStartsAFreshQueue)
 {
     TempDir dir;

@@ -81,6 +81,9 @@ TEST_F(ConfigPopup, AnAbsentPortsRowIsDimmedSaysWhyAndShowsItsRate)
 
 TEST_F(ConfigPopup, ASlotHeldByAnotherPortIsRefusedUntilItsHolderGivesItUp)
 {
+    // The operator can set it: what refuses the value is the program.
+    ASSERT_EQ(SeamCtrlAttribute(config_handle, cd_idx[7], ATTR_CTRL_MODE), MODE_OPERABLE);
+    ASSERT_EQ(SeamCtrlAttribute(config_handle, cd_idx[7], ATTR_DIMMED), 0);
     SeamEnterValue(config_handle, cd_idx[7], 3);
     EXPECT_EQ(shown(cd_idx, 7), 0) << "refused: back to its value";
     EXPECT_EQ(RS232Disp[7], 0);
@@ -111,6 +114,8 @@ TEST_F(ConfigPopup, LoggingOffClearsSlotAndHexAndLocksThemUntilOnAgain)
     EXPECT_EQ(RS232Disp[4], 0) << "the old slot is not restored";
     EXPECT_TRUE(SeamEnterValue(config_handle, cd_idx[4], 1));
     // Hexadecimal display flips back off for a port without a slot.
+    ASSERT_EQ(SeamCtrlAttribute(config_handle, ph_idx[7], ATTR_CTRL_MODE), MODE_OPERABLE);
+    ASSERT_EQ(SeamCtrlAttribute(config_handle, ph_idx[7], ATTR_DIMMED), 0);
     SeamEnterValue(config_handle, ph_idx[7], 1);
     EXPECT_EQ(shown(ph_idx, 7), 0);
     EXPECT_EQ(HEXDisp[7], 0);

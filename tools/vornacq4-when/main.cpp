@@ -33,6 +33,7 @@
 #include <iterator>
 #include <pty.h>
 #include <string>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -67,20 +68,23 @@ bool read_data(const std::string &path, std::string &bytes)
     return true;
 }
 
-// A data file with its index, both read whole.
+// A data file's index, and the file's bytes when they are wanted.
 struct Recording {
     std::string path;
+    long long size = 0;
     std::string data;
     std::vector<Burst> bursts;
 };
 
-bool load(const std::string &path, Recording &r, std::string &error)
+bool load(const std::string &path, Recording &r, std::string &error, bool withData)
 {
     r.path = path;
-    if (!read_data(path, r.data)) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || (withData && !read_data(path, r.data))) {
         error = path + " cannot be read";
         return false;
     }
+    r.size = static_cast<long long>(st.st_size);
     return read_index(path, r.bursts, error);
 }
 
@@ -101,13 +105,13 @@ int cmd_when(const std::vector<std::string> &args)
         return usage();
     Recording r;
     std::string error;
-    if (!load(args[0], r, error))
+    if (!load(args[0], r, error, false))
         return fail(error);
     char *end = nullptr;
     const long long offset = std::strtoll(args[1].c_str(), &end, 10);
     if (*end != '\0' || offset < 0)
         return usage();
-    if (offset >= static_cast<long long>(r.data.size()))
+    if (offset >= r.size)
         return fail("offset " + args[1] + " is past the end of " + r.path);
     const Burst *b = burst_of(r, offset);
     if (b == nullptr)
@@ -131,7 +135,7 @@ int cmd_slice(const std::vector<std::string> &args)
         return usage();
     Recording r;
     std::string error;
-    if (!load(rest[0], r, error))
+    if (!load(rest[0], r, error, true))
         return fail(error);
     std::string bytes;
     for (const Burst &b : r.bursts) {
@@ -159,15 +163,15 @@ int cmd_check(const std::vector<std::string> &args)
         return usage();
     Recording r;
     std::string error;
-    if (!load(args[0], r, error))
+    if (!load(args[0], r, error, false))
         return fail(error);
     long long covered = 0, beyond = 0;
     for (const Burst &b : r.bursts) {
         covered += b.count;
-        if (b.offset + b.count > static_cast<long long>(r.data.size()))
+        if (b.offset + b.count > r.size)
             ++beyond;
     }
-    std::printf("%s: %zu bytes, %zu records covering %lld bytes", r.path.c_str(), r.data.size(), r.bursts.size(),
+    std::printf("%s: %lld bytes, %zu records covering %lld bytes", r.path.c_str(), r.size, r.bursts.size(),
                 covered);
     if (!r.bursts.empty())
         std::printf(", from %s to %s", format_time(r.bursts.front().first).c_str(),
@@ -203,15 +207,44 @@ int open_target(const std::string &device)
     return master;
 }
 
-void write_all(int fd, const char *bytes, std::size_t count)
+bool write_all(int fd, const char *bytes, std::size_t count)
 {
     while (count > 0) {
         const ssize_t n = ::write(fd, bytes, count);
         if (n <= 0)
-            return;
+            return false;
         bytes += n;
         count -= static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Sends one recording's bytes, each burst spread over its span, a slice
+// every 10 ms, at `start` + (arrival - origin) / speed. False when the
+// device refuses them.
+bool replay_one(int fd, const Recording &r, Clock::time_point start, long long &origin, double speed)
+{
+    long long sent = 0;
+    const long long size = static_cast<long long>(r.data.size());
+    for (const Burst &b : r.bursts) {
+        if (origin < 0)
+            origin = b.first;
+        const long long end = std::min<long long>(b.offset + b.count, size);
+        for (long long at = std::max(sent, b.offset); at < end;) {
+            const long long t = byte_time(b, at);
+            std::this_thread::sleep_until(start + std::chrono::microseconds(static_cast<long long>((t - origin) / speed)));
+            long long upto = at + 1;
+            while (upto < end && byte_time(b, upto) - t < 10000)
+                ++upto;
+            // Bytes before the burst that no record covers go with it.
+            if (!write_all(fd, r.data.data() + sent, static_cast<std::size_t>(upto - sent)))
+                return false;
+            sent = at = upto;
+        }
+    }
+    return write_all(fd, r.data.data() + sent, static_cast<std::size_t>(size - sent));
 }
 
 int cmd_replay(const std::vector<std::string> &args)
@@ -231,37 +264,25 @@ int cmd_replay(const std::vector<std::string> &args)
     }
     if (files.empty() || speed <= 0 || delay < 0)
         return usage();
-    std::vector<Recording> recordings(files.size());
+    // Every index first, so that a missing one stops the replay before it begins.
     std::string error;
-    for (std::size_t i = 0; i < files.size(); ++i)
-        if (!load(files[i], recordings[i], error))
+    for (const std::string &file : files) {
+        Recording r;
+        if (!load(file, r, error, false))
             return fail(error);
+    }
     const int fd = open_target(device);
     if (fd < 0)
         return fail("cannot open " + (device.empty() ? std::string("a pseudo-terminal") : device));
-
-    using clock = std::chrono::steady_clock;
-    const clock::time_point start = clock::now() + std::chrono::microseconds(static_cast<long long>(delay * 1e6));
+    const Clock::time_point start = Clock::now() + std::chrono::microseconds(static_cast<long long>(delay * 1e6));
     long long origin = -1;
-    // Each burst's bytes go out spread over its span, a slice every 10 ms.
-    for (const Recording &r : recordings) {
-        long long sent = 0;
-        for (const Burst &b : r.bursts) {
-            if (origin < 0)
-                origin = b.first;
-            const long long end = std::min<long long>(b.offset + b.count, static_cast<long long>(r.data.size()));
-            for (long long at = std::max(sent, b.offset); at < end;) {
-                const long long t = byte_time(b, at);
-                std::this_thread::sleep_until(start + std::chrono::microseconds(static_cast<long long>((t - origin) / speed)));
-                long long upto = at + 1;
-                while (upto < end && byte_time(b, upto) - t < 10000)
-                    ++upto;
-                // Bytes before the burst that no record covers go with it.
-                write_all(fd, r.data.data() + sent, static_cast<std::size_t>(upto - sent));
-                sent = at = upto;
-            }
-        }
-        write_all(fd, r.data.data() + sent, r.data.size() - static_cast<std::size_t>(sent));
+    // One recording in memory at a time: a day of them may not fit.
+    for (const std::string &file : files) {
+        Recording r;
+        if (!load(file, r, error, true))
+            return fail(error);
+        if (!replay_one(fd, r, start, origin, speed))
+            return fail("the device refused the bytes of " + file);
     }
     // Let the last bytes leave before the device goes.
     tcdrain(fd);
