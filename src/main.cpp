@@ -2,7 +2,6 @@
 #include "engine.h"
 #include "vorn_utl.h"
 #include "vornacq4.h"
-#include "vorncoms.h"
 
 #include <cstring>
 
@@ -21,30 +20,14 @@ int main(int argc, char *argv[])
     // Beside each data file, when its bytes arrived, unless asked not to.
     index_enabled = has_option(argc, argv, "--no-index") ? 0 : 1;
 
-    // Start the engine and load the main panel; without them there is nothing to run.
+    // Start the engine; without it there is nothing to run.
     if (InitEngine(0, argv, 0) == 0)
         return -1;
-    panelHandle = LoadPanel(0, PANEL_FILE, main_panel);
-    if (panelHandle < 0)
+
+    // Load the main panel, find the ports, show the panel with the port
+    // table and the countdown; without the panel there is nothing to run.
+    if (!set_up_main_panel())
         return -1;
-
-    // Hexadecimal text of every port starts on a fresh 16-byte line.
-    for (int port = 0; port < PORT_SLOTS; ++port)
-        have_cvted[port] = HEX_LINE_BYTES;
-
-    // The start-up directory holds coms.cfg and the day directories.
-    GetDir(base_dir);
-
-    // Find out which ports exist before anyone can choose them.
-    check_ports();
-    DisplayPanel(panelHandle);
-
-    // The port table from coms.cfg, or the defaults.
-    init_bauds();
-
-    // The countdown to the automatic start runs from the panel resource.
-    SetCtrlAttribute(panelHandle, countdown_box, ATTR_TEXT_BGCOLOR, COLOR_CYAN);
-    SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 1);
 
     // From here on everything happens in callbacks, until the operator quits.
     RunUserInterface();

@@ -66,6 +66,32 @@ static void end_program(void)
     QuitUserInterface(0);
 }
 
+int set_up_main_panel(void)
+{
+    panelHandle = LoadPanel(0, PANEL_FILE, main_panel);
+    if (panelHandle < 0)
+        return 0;
+
+    // Hexadecimal text of every port starts on a fresh 16-byte line.
+    for (int port = 0; port < PORT_SLOTS; ++port)
+        have_cvted[port] = HEX_LINE_BYTES;
+
+    // The start-up directory holds coms.cfg and the day directories.
+    GetDir(base_dir);
+
+    // Find out which ports exist before anyone can choose them.
+    check_ports();
+    DisplayPanel(panelHandle);
+
+    // The port table from coms.cfg, or the defaults.
+    init_bauds();
+
+    // The countdown to the automatic start runs from the panel resource.
+    SetCtrlAttribute(panelHandle, countdown_box, ATTR_TEXT_BGCOLOR, COLOR_CYAN);
+    SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 1);
+    return 1;
+}
+
 void stop_auto(void)
 {
     SetCtrlAttribute(panelHandle, countdown_timer, ATTR_TIMER_ENABLED, 0);

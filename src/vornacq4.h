@@ -96,6 +96,13 @@ extern unsigned char hi_nibble, lo_nibble;
 extern int countdown_value;
 extern const unsigned short to_hex[16];
 
+// main's steps before the event loop: loads the main panel into panelHandle,
+// starts every port's hexadecimal text on a fresh line, records the start-up
+// directory, probes the ports, shows the panel, loads the port table, colours
+// the countdown and dims the pause button. Returns 0, having done nothing
+// else, when the main panel cannot be loaded; 1 otherwise.
+int set_up_main_panel(void);
+
 // Cancels a pending automatic start for good: stops the countdown timer and
 // hides the countdown.
 void stop_auto(void);

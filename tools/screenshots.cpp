@@ -12,7 +12,6 @@
 // figures come out the same every time.
 #include "engine.h"
 #include "engine_seams.h"
-#include "logger_start.h"
 #include "test_support.h"
 #include "vornacq4.h"
 #include "vorncoms.h"
@@ -175,7 +174,7 @@ bool grab_demo(const std::string &out)
     const pid_t instruments = start_instruments();
     if (instruments == 0)
         return false;
-    bool ok = start_engine_offscreen() && start_logger_in_process();
+    bool ok = start_engine_offscreen() && set_up_main_panel();
     for (int tick = 0; ok && tick <= COUNTDOWN_START; ++tick)
         ok = SeamTick(panelHandle, countdown_timer);
     if (ok)
@@ -194,7 +193,7 @@ bool grab_popup_and_run(const std::string &out)
     SeamSetClock(2024, 2, 14, 10, 40, 5);
     SeamAnswerPopups(1);
     Rig rig;
-    if (!start_logger_in_process())
+    if (!set_up_main_panel())
         return false;
     const bool ok = grab_popup(out) && grab_run(rig, out);
     DiscardPanel(panelHandle);

@@ -9,7 +9,6 @@
 
 #include "engine.h"
 #include "engine_seams.h"
-#include "logger_start.h"
 #include "test_support.h"
 #include "vorn_utl.h"
 #include "vornacq4.h"
@@ -51,7 +50,7 @@ protected:
     }
 
     // main's steps up to the event loop.
-    void start_logger() { ASSERT_TRUE(start_logger_in_process()); }
+    void start_logger() { ASSERT_EQ(set_up_main_panel(), 1); }
 
     void write_config_file(const std::vector<PortRecord> &records)
     {
