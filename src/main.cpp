@@ -1,6 +1,6 @@
 // The logger's entry: set up, then hand the thread to the event loop.
 #include "engine.h"
-#include "vorn_utl.h"
+#include "run_state.h"
 #include "vornacq4.h"
 
 #include <cstring>

@@ -1,8 +1,7 @@
 #include "vorn_utl.h"
 
 #include "engine.h"
-#include "vornacq4.h"
-#include "vorncoms.h"
+#include "run_state.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,10 +13,6 @@ const int cal_day[2][13] = {
     {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
     {0, 0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335},
 };
-
-int jday;
-char data_dir[PATH_LEN];
-char file_nm_base[FILE_BASE_LEN + 1];
 
 // The module's latest reading of the clock, made by ck_julian and create_fn_base.
 static int clock_hours, clock_minutes, clock_seconds;
@@ -124,22 +119,22 @@ static void label_slot(int port, int slot)
 int open_data_file(int port)
 {
     file_handle[port] = RT_OpenFile(file_name[port], DATA_FILE_ACCESS, DATA_FILE_ACTION, DATA_FILE_TYPE);
-    if (file_handle[port] != -1 && index_enabled)
+    if (file_handle[port] != NO_HANDLE && index_enabled)
         open_index_file(port);
     return file_handle[port];
 }
 
 void close_data_file(int port)
 {
-    if (file_handle[port] != -1)
+    if (file_handle[port] != NO_HANDLE)
         RT_CloseFile(file_handle[port]);
-    file_handle[port] = -1;
+    file_handle[port] = NO_HANDLE;
     close_index_file(port);
 }
 
 int ck_file_stat(int port)
 {
-    if (open_data_file(port) == -1)
+    if (open_data_file(port) == NO_HANDLE)
         return ask_to_go_on(port);
     const int slot = RS232Disp[port];
     if (slot == 0)

@@ -25,9 +25,8 @@
 #pragma once
 
 #include "engine.h"
-#include "vorncoms.h"
+#include "run_state.h"
 
-enum { FILE_NAME_LEN = 12, FILE_BASE_LEN = 10, DAY_DIR_LEN = 4 };
 // Data files are opened write-only, binary, and appended to (made when
 // missing): never emptied, since a name recurs on the same day of a later
 // year, and at the hour repeated when the clocks go back.
@@ -42,9 +41,6 @@ enum { INDEX_MAGIC_LEN = 4 };
 enum { INDEX_BURST_GAP_US = 20000 };
 
 extern const int cal_day[2][13]; // days before each month (column 1..12), normal and leap year
-extern int jday;                 // day of year of the day directory in use; 0 before the first
-extern char data_dir[PATH_LEN];  // name of the current day directory, "Dddd"
-extern char file_nm_base[FILE_BASE_LEN + 1];
 
 // 1 for a Gregorian leap year, else 0.
 int isleap(int year);
@@ -69,18 +65,16 @@ void create_fn(char name[PATH_LEN], int port);
 // the data-file mode above, into file_handle[port]; returns the handle, -1
 // when the file cannot be opened. The one place where data files are opened.
 // While index_enabled, it also opens the file's index (Tddd/name beside the
-// day directory, made when missing) into index_handle[port], -1 when that
-// cannot be opened: the data go on without it.
+// day directory, made when missing) into index_handle[port], NO_HANDLE when
+// that cannot be opened: the data go on without it.
 int open_data_file(int port);
 // Closes the port's data file and its index, if open.
 void close_data_file(int port);
 
-extern int index_enabled;                  // 1 unless the program was started with --no-index
-extern int index_handle[PORT_SLOTS];       // the open index of the port's data file; 0 or -1: none
-extern long long data_length[PORT_SLOTS];  // the data file's length: the offset of its next byte
 // Opens the index of the port's data file, just opened (file_handle) in the
 // day directory, and starts a segment at the data file's end. Without it
-// (the index directory or file cannot be made) index_handle[port] is -1.
+// (the index directory or file cannot be made) index_handle[port] is
+// NO_HANDLE.
 void open_index_file(int port);
 void close_index_file(int port);
 // After `written` bytes went to the port's data file: appends their records

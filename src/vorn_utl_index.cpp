@@ -4,14 +4,10 @@
 #include "vorn_utl.h"
 
 #include "engine.h"
-#include "vornacq4.h"
+#include "run_state.h"
 
 #include <cstdio>
 #include <cstring>
-
-int index_enabled = 1;
-int index_handle[PORT_SLOTS];
-long long data_length[PORT_SLOTS];
 
 // Where the next record's first time is counted from, per port: the
 // previous record's first time, 0 at the start of a segment.
@@ -63,20 +59,20 @@ void open_index_file(int port)
     std::snprintf(dir, sizeof dir, "../T%.3s", data_dir + 1);
     const int made = MakeDir(dir);
     data_length[port] = RT_FileLength(file_handle[port]);
-    index_handle[port] = -1;
+    index_handle[port] = NO_HANDLE;
     if ((made != 0 && made != MAKEDIR_EXISTS) || data_length[port] < 0 ||
         std::snprintf(name, sizeof name, "%s/%s", dir, file_name[port]) >= static_cast<int>(sizeof name))
         return;
     index_handle[port] = RT_OpenFile(name, DATA_FILE_ACCESS, DATA_FILE_ACTION, DATA_FILE_TYPE);
-    if (index_handle[port] != -1)
+    if (index_handle[port] != NO_HANDLE)
         start_segment(port);
 }
 
 void close_index_file(int port)
 {
-    if (index_handle[port] > 0)
+    if (index_handle[port] != NO_HANDLE)
         RT_CloseFile(index_handle[port]);
-    index_handle[port] = -1;
+    index_handle[port] = NO_HANDLE;
 }
 
 static unsigned char *put_record(unsigned char *out, int port, const ComArrival &burst)
@@ -91,7 +87,7 @@ static unsigned char *put_record(unsigned char *out, int port, const ComArrival 
 void index_bytes(int port, const ComArrival *arrivals, int count, int written)
 {
     data_length[port] += written;
-    if (index_handle[port] <= 0)
+    if (index_handle[port] == NO_HANDLE)
         return;
     unsigned char *out = index_buf;
     ComArrival burst = {0, 0, 0};
@@ -113,6 +109,6 @@ void index_bytes(int port, const ComArrival *arrivals, int count, int written)
     if (burst.count > 0)
         out = put_record(out, port, burst);
     index_write(port, index_buf, out - index_buf);
-    if (uncovered > 0 && index_handle[port] > 0)
+    if (uncovered > 0 && index_handle[port] != NO_HANDLE)
         start_segment(port);
 }

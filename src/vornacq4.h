@@ -1,5 +1,5 @@
 // vornacq4 - the logging run: the main panel, starting a run, the
-// acquisition tick, pause and resume, and the state every run keeps.
+// acquisition tick, and pause and resume. The run's state is in run_state.h.
 //
 // The program's story (main.cpp): start the engine, load the main panel,
 // probe the ports, show the panel, load the port table, and hand the thread
@@ -22,7 +22,6 @@
 #pragma once
 
 #include "engine.h"
-#include "vorncoms.h"
 
 // The panel resource, looked up beside the executable.
 #define PANEL_FILE "vornacq4.uir"
@@ -48,53 +47,9 @@ enum MainPanelControl {
     status_timer = 31,        // show_status, once a second from the start of a run
 };
 
-// Display slot 1..5 -> its text box, LED and file-name box. Entry 0 repeats
-// entry 1 and is never read: slot 0 means "not displayed".
-extern const int pc_idx[MAX_SLOT + 1];
-extern const int pl_idx[MAX_SLOT + 1];
-extern const int pf_idx[MAX_SLOT + 1];
-
-// A port's input queue holds COM_QUEUE_MAX bytes; one read per tick drains it,
-// and the receive buffer keeps one byte more for the zero that ends the text.
-enum { RX_BUF_LEN = COM_QUEUE_MAX + 1 };
-// Hexadecimal text of a full queue read in one tick: 3 characters a byte, 2
-// for each line break (at most one per HEX_LINE_BYTES bytes, rounded up), 1
-// for the zero.
-enum { HEX_LINE_BYTES = 16, HEX_BUF_LEN = 100001 };
 // The displays are cut back every REFRESH_COUNT ticks (files every N minutes)
 // or minute changes (hourly files).
 enum { REFRESH_COUNT = 15 };
-
-// The countdown shows 10..0, then the next tick starts the run.
-enum { COUNTDOWN_START = 11 };
-
-// Set by main.
-extern int panelHandle;
-extern char base_dir[PATH_LEN];
-
-// The run state.
-extern int file_stat[PORT_SLOTS];       // 1 while the port's bytes go to its data file
-extern int file_handle[PORT_SLOTS];     // the data file's handle; -1 after a failed open
-extern char file_name[PORT_SLOTS][PATH_LEN];
-extern int logging_active;              // 1 while logging runs (not before a run, not paused)
-extern int paused_stat[PORT_SLOTS];     // file_stat kept while logging is paused
-extern short hourly_mode;               // 1: files roll over every hour; 0: every file_minutes
-extern int file_minutes;
-extern int minutes_left;
-extern int cur_hour, cur_min;
-extern int file_hour;
-extern int last_min;
-extern short refresh_count;
-extern unsigned char rx_buf[PORT_SLOTS][RX_BUF_LEN];
-extern int in_q_len[PORT_SLOTS];
-extern char hex_buf[PORT_SLOTS][HEX_BUF_LEN];
-extern int have_cvted[PORT_SLOTS];      // bytes to go before the next hexadecimal line break
-extern int to_cvt;
-extern int have_cvt;
-extern char *hex_cursor;
-extern unsigned char hi_nibble, lo_nibble;
-extern int countdown_value;
-extern const unsigned short to_hex[16];
 
 // main's steps before the event loop: loads the main panel into panelHandle,
 // starts every port's hexadecimal text on a fresh line, records the start-up
@@ -106,6 +61,19 @@ int set_up_main_panel(void);
 // Cancels a pending automatic start for good: stops the countdown timer and
 // hides the countdown.
 void stop_auto(void);
+
+// Ends the program after a failure the run cannot go past (its popup has
+// been shown), as the quit button does; what arrives afterwards is not kept,
+// since the data files may be closed.
+void end_program(void);
+
+// The hexadecimal text of count bytes into out, zero-terminated: "41 0D FF ",
+// with CR LF after every HEX_LINE_BYTES-th byte of the port's stream.
+// *line_left is the port's place in its line: the bytes still to come before
+// the next line break (HEX_LINE_BYTES..1), carried from one read to the next.
+// out holds 3 characters a byte, 2 a line break and the zero (HEX_BUF_LEN
+// for a full queue).
+void hex_text(const unsigned char *bytes, int count, int *line_left, char *out);
 
 // Every callback the panel resource may name, as X(name). The program's
 // callback_table is made from this list, and so is any other table that must

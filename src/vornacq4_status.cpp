@@ -5,6 +5,7 @@
 #include "vornacq4.h"
 
 #include "engine.h"
+#include "run_state.h"
 #include "vorncoms.h"
 
 #include <cstring>
@@ -77,7 +78,7 @@ static void add_port(int port)
     port_text(piece, port, s);
     // Its bytes are shown but not kept: the operator went on without its
     // file, or the disk refuses it (tried again before each write).
-    if (s.open != 0 && logging_active != 0 && (file_stat[port] == 0 || file_handle[port] == -1))
+    if (s.open != 0 && logging_active != 0 && (file_stat[port] == 0 || file_handle[port] == NO_HANDLE))
         Fmt(piece, "%s<%s, NOT RECORDED (no data file)", piece);
     const int length = static_cast<int>(std::strlen(piece));
     const int separator = static_cast<int>(sizeof PORT_SEPARATOR - 1);

@@ -1,6 +1,7 @@
 #include "vorncoms.h"
 
 #include "engine.h"
+#include "run_state.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,12 +13,6 @@ static_assert(static_cast<int>(MAX_PORT) <= static_cast<int>(COM_PORTS), "every 
 #define CONFIG_FILE "coms.cfg"
 // Written first and renamed over CONFIG_FILE, so the file is never half-written.
 #define CONFIG_TEMP "coms.cfg.new"
-
-int baudrate[PORT_SLOTS];
-int RS232Sel[PORT_SLOTS];
-int RS232Disp[PORT_SLOTS];
-int HEXDisp[PORT_SLOTS];
-int RS232Err[PORT_SLOTS];
 
 const int pbauds[BAUD_COUNT] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 

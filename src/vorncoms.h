@@ -1,34 +1,27 @@
 // vorncoms - the port table, its file coms.cfg, and the rows of the
 // configuration popup that edits it.
 //
-// For each serial port COM1..COM18 the table holds the four settings that
-// decide what a run does with it (rate, logging, display slot, hexadecimal
-// display) and the result of the start-up probe. check_ports probes the
-// ports, init_bauds loads coms.cfg (or makes and saves the defaults) and
-// repairs what it read; afterwards only the configuration popup changes the
-// table, until a run starts.
+// For each serial port COM1..COM18 the table (kept in run_state.h) holds the
+// four settings that decide what a run does with it (rate, logging, display
+// slot, hexadecimal display) and the result of the start-up probe.
+// check_ports probes the ports, init_bauds loads coms.cfg (or makes and saves
+// the defaults) and repairs what it read; afterwards only the configuration
+// popup changes the table, until a run starts.
 //
 // coms.cfg: 18 records of 16 bytes, one per port in order 1..18, each four
 // signed 32-bit little-endian fields: rate, logging (0/1), display slot
 // (0..5), hexadecimal display (0/1). 288 bytes, no header.
 #pragma once
 
+#include "run_state.h"
+
 #include <cstdio>
 
-// Ports are numbered 1..MAX_PORT; every per-port table is indexed by the port
-// number itself, so it has PORT_SLOTS entries and entry 0 is never used.
-enum { MAX_PORT = 18, PORT_SLOTS = MAX_PORT + 1 };
-// Display slots 1..MAX_SLOT on the main panel; 0 means not displayed.
-enum { MAX_SLOT = 5 };
 enum { BAUD_COUNT = 11, DEFAULT_BAUD = 9600 };
 enum { CONFIG_FIELDS = 4, CONFIG_FIELD_BYTES = 4,
        CONFIG_BYTES = MAX_PORT * CONFIG_FIELDS * CONFIG_FIELD_BYTES };
 
-extern int baudrate[PORT_SLOTS];  // one of pbauds
-extern int RS232Sel[PORT_SLOTS];  // 1: logged; readers take any nonzero as on
-extern int RS232Disp[PORT_SLOTS]; // display slot 0..MAX_SLOT, each slot held by one port at most
-extern int HEXDisp[PORT_SLOTS];   // 1: shown as hexadecimal pairs
-extern int RS232Err[PORT_SLOTS];  // probe result: 0, or the open's negative error code
+// The rates a port may have.
 extern const int pbauds[BAUD_COUNT];
 
 // Opens and closes ports 1..18 once, quietly, recording each result in
@@ -60,9 +53,6 @@ void write_config(void);
 // to one port at most, a port that is not logged has no slot and no
 // hexadecimal display, and a port without a slot no hexadecimal display. A
 // port whose probe failed cannot be chosen: its row is dimmed and says why.
-
-// The popup's handle while it is loaded (set by config_baud).
-extern int config_handle;
 
 // Control ids of each port's row, by port number; entry 0 repeats entry 1.
 extern const int bb_idx[PORT_SLOTS];  // baud_control: a ring of the pbauds rates

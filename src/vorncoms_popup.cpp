@@ -3,8 +3,7 @@
 #include "vorncoms.h"
 
 #include "engine.h"
-
-int config_handle;
+#include "run_state.h"
 
 const int bb_idx[PORT_SLOTS] = {57, 57, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74};
 const int bc_idx[PORT_SLOTS] = {20, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3};
