@@ -1,9 +1,11 @@
 #include "ptykit/stream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace ptykit {
@@ -69,28 +71,31 @@ PacedWriter::~PacedWriter()
 
 void PacedWriter::run()
 {
-    struct Line {
-        std::uint64_t written = 0, lateMark = 0;
-    };
     std::vector<Line> lines(m_masters.size());
     const auto start = std::chrono::steady_clock::now();
     bool done = false;
     while (!done && !m_stop) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (m_rate == kFlood)
+            wait_for_room(lines);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const std::uint64_t due = std::min<std::uint64_t>(m_total, static_cast<std::uint64_t>(elapsed * m_rate));
+        const std::uint64_t due =
+            m_rate == kFlood ? m_total : std::min<std::uint64_t>(m_total, static_cast<std::uint64_t>(elapsed * m_rate));
         done = true;
         for (std::size_t i = 0; i < m_masters.size(); ++i) {
             Line &l = lines[i];
-            while (l.written < due) {
+            while (l.written < due && !m_stop) {
                 const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, due - l.written));
                 const ssize_t n = ::write(m_masters[i], stream_at(m_offset + l.written), part);
+                if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    return; // the terminal failed, not merely filled
                 if (n <= 0)
                     break;
                 l.written += static_cast<std::uint64_t>(n);
             }
             // Count each byte that found the line full once, however long it waits.
-            if (l.written < due && due > l.lateMark) {
+            if (m_rate != kFlood && l.written < due && due > l.lateMark) {
                 m_refused += due - std::max(l.written, l.lateMark);
                 l.lateMark = due;
             }
@@ -98,6 +103,17 @@ void PacedWriter::run()
         }
     }
     m_finished = done;
+}
+
+// Until a terminal still being fed has room; never long, so that a stop is
+// seen soon.
+void PacedWriter::wait_for_room(const std::vector<Line> &lines) const
+{
+    std::vector<pollfd> feeding;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].written < m_total)
+            feeding.push_back({m_masters[i], POLLOUT, 0});
+    poll(feeding.data(), feeding.size(), 20);
 }
 
 } // namespace ptykit

@@ -1,11 +1,13 @@
 // The test stream that stands in for an instrument's bytes, and the thread
-// that feeds it to pseudo-terminal masters at the pace of a serial line.
-// Whoever reads it back can tell a byte lost, added or altered on the way.
+// that feeds it to pseudo-terminal masters, paced as a serial line or as
+// fast as the terminal takes it. Whoever reads it back can tell a byte lost,
+// added or altered on the way.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,14 +24,24 @@ const char *stream_at(std::uint64_t offset);
 // Whether data[0..n) is the test stream from position `offset` on.
 bool stream_intact(const char *data, std::size_t n, std::uint64_t offset);
 
-// Feeds the test stream into pty masters at a fixed rate from a thread of
-// its own, as instruments on serial lines do: every 10 ms it writes what is
+// Feeds the test stream into pty masters (made non-blocking, so the writer
+// can always be stopped) from a thread of its own. Each master gets `total`
+// bytes, the stream from position `offset` on.
+//
+// At a rate, as instruments on serial lines do: every 10 ms it writes what is
 // due to each, without blocking. Bytes that were due but found a terminal
 // full are counted as refused (a real line would have lost them; here they
-// are sent late, so each stream stays whole). Each master gets `total` bytes,
-// the stream from position `offset` on.
+// are sent late, so each stream stays whole).
+//
+// At kFlood, as fast as each terminal takes it, waiting for room when it is
+// full; nothing is refused. With kEndless bytes it runs until destroyed.
+//
+// A terminal that fails other than by being full ends the writing, unfinished.
 class PacedWriter {
 public:
+    static constexpr long kFlood = 0;                                                    // as bytesPerSecond
+    static constexpr std::uint64_t kEndless = std::numeric_limits<std::uint64_t>::max(); // as total
+
     PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset = 0);
     ~PacedWriter(); // stops at once
     PacedWriter(const PacedWriter &) = delete;
@@ -39,7 +51,11 @@ public:
     std::uint64_t refused() const { return m_refused; } // over all masters
 
 private:
+    struct Line {
+        std::uint64_t written = 0, lateMark = 0;
+    };
     void run();
+    void wait_for_room(const std::vector<Line> &lines) const;
 
     std::vector<int> m_masters;
     long m_rate;
