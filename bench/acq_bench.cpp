@@ -21,7 +21,9 @@
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
 #include "engine.h"
-#include "test_support.h"
+#include "ptykit/pty.h"
+#include "ptykit/station.h"
+#include "ptykit/stream.h"
 
 #include <chrono>
 #include <csignal>
@@ -41,7 +43,7 @@
 #include <unistd.h>
 #include <vector>
 
-using testing_support::Pty;
+using ptykit::Pty;
 
 // The shared fixtures link the engine; this program loads no panel of its own.
 const CallbackBinding callback_table[] = {{nullptr, nullptr}};
@@ -106,11 +108,11 @@ std::string recorded(const std::string &dir, int port)
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, ".C%02d", port);
     std::string all;
-    for (const std::string &day : testing_support::list_dir(dir))
+    for (const std::string &day : ptykit::list_dir(dir))
         if (day[0] == 'D')
-            for (const std::string &name : testing_support::list_dir(dir + "/" + day))
+            for (const std::string &name : ptykit::list_dir(dir + "/" + day))
                 if (name.size() == 12 && name.substr(8) == suffix)
-                    all += testing_support::read_file(dir + "/" + day + "/" + name);
+                    all += ptykit::read_file(dir + "/" + day + "/" + name);
     return all;
 }
 
@@ -120,9 +122,9 @@ std::string recorded(const std::string &dir, int port)
 std::uint64_t bytes_under(const std::string &dir, char letter)
 {
     std::uint64_t total = 0;
-    for (const std::string &day : testing_support::list_dir(dir))
+    for (const std::string &day : ptykit::list_dir(dir))
         if (day[0] == letter)
-            for (const std::string &name : testing_support::list_dir(dir + "/" + day)) {
+            for (const std::string &name : ptykit::list_dir(dir + "/" + day)) {
                 struct stat st {};
                 if (::stat((dir + "/" + day + "/" + name).c_str(), &st) == 0)
                     total += static_cast<std::uint64_t>(st.st_size);
@@ -134,8 +136,8 @@ std::uint64_t intact_prefix(const std::string &data)
 {
     std::uint64_t n = 0;
     while (n < data.size()) {
-        const std::size_t part = std::min<std::size_t>(testing_support::kStreamChunk, data.size() - n);
-        if (!testing_support::stream_intact(data.data() + n, part, n))
+        const std::size_t part = std::min<std::size_t>(ptykit::kStreamChunk, data.size() - n);
+        if (!ptykit::stream_intact(data.data() + n, part, n))
             break;
         n += part;
     }
@@ -145,7 +147,7 @@ std::uint64_t intact_prefix(const std::string &data)
 struct Rig {
     bool index = true;
     bool withCats = true;
-    testing_support::TempDir dir;
+    ptykit::TempDir dir;
     std::vector<std::unique_ptr<Pty>> logged, copied;
     pid_t logger = -1;
     std::vector<pid_t> cats;
@@ -153,7 +155,7 @@ struct Rig {
     Rig()
     {
         std::map<int, std::string> paths;
-        std::vector<testing_support::PortRecord> table(kPorts, testing_support::PortRecord{115200, 1, 0, 0});
+        std::vector<ptykit::PortRecord> table(kPorts, ptykit::PortRecord{115200, 1, 0, 0});
         for (int port = 1; port <= kPorts; ++port) {
             logged.push_back(std::make_unique<Pty>());
             copied.push_back(std::make_unique<Pty>());
@@ -165,8 +167,8 @@ struct Rig {
         }
         for (int slot = 1; slot <= 5; ++slot)
             table[static_cast<std::size_t>(slot - 1)] = {115200, 1, slot, slot == 2 || slot == 4 ? 1 : 0};
-        testing_support::write_file(dir.file("comports.map"), testing_support::port_map_text(paths));
-        testing_support::write_file(dir.file("coms.cfg"), testing_support::config_bytes(table));
+        ptykit::write_file(dir.file("comports.map"), ptykit::port_map_text(paths));
+        ptykit::write_file(dir.file("coms.cfg"), ptykit::config_bytes(table));
         mkdir(dir.file("cat").c_str(), 0755);
     }
 
@@ -203,9 +205,9 @@ struct Rig {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
         while (std::chrono::steady_clock::now() < deadline) {
             int files = 0;
-            for (const std::string &day : testing_support::list_dir(dir.path()))
+            for (const std::string &day : ptykit::list_dir(dir.path()))
                 if (day[0] == 'D')
-                    files += static_cast<int>(testing_support::list_dir(dir.file(day)).size());
+                    files += static_cast<int>(ptykit::list_dir(dir.file(day)).size());
             if (files == kPorts) {
                 std::this_thread::sleep_for(std::chrono::seconds(1));
                 return true;
@@ -257,7 +259,7 @@ bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
     const auto start = std::chrono::steady_clock::now();
     std::uint64_t refused = 0;
     {
-        testing_support::PacedWriter writer(rig.masters(), rate, total, offset);
+        ptykit::PacedWriter writer(rig.masters(), rate, total, offset);
         while (!writer.finished())
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         refused = writer.refused();
@@ -340,7 +342,7 @@ int main(int argc, char *argv[])
     rig.withCats = !lines;
     if (!rig.start()) {
         std::fprintf(stderr, "acq_bench: the logger did not start its run\n%s",
-                     testing_support::read_file(rig.dir.file("logger.txt")).c_str());
+                     ptykit::read_file(rig.dir.file("logger.txt")).c_str());
         return 1;
     }
     if (lines)

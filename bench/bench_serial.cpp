@@ -8,13 +8,15 @@
 #include "bench_support.h"
 
 #include "engine.h"
-#include "test_support.h"
+#include "ptykit/pty.h"
+#include "ptykit/stream.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -23,9 +25,9 @@ constexpr int kPort = 3;
 // One port opened on a fresh pty, flooded for as long as this lives. The
 // members are stopped in reverse order: the writer, then the port, then the pty.
 struct FloodedPort {
-    testing_support::Pty pty;
+    ptykit::Pty pty;
     bool open = false;
-    std::unique_ptr<bench::FloodWriter> writer;
+    std::unique_ptr<ptykit::PacedWriter> writer;
 
     FloodedPort()
     {
@@ -34,7 +36,8 @@ struct FloodedPort {
         if (!open)
             return;
         SetComTime(kPort, 5.0); // a stalled flood ends the benchmark, not the machine
-        writer = std::make_unique<bench::FloodWriter>(pty.master());
+        writer = std::make_unique<ptykit::PacedWriter>(std::vector<int>{pty.master()}, ptykit::PacedWriter::kFlood,
+                                                       ptykit::PacedWriter::kEndless);
     }
     ~FloodedPort()
     {
@@ -71,7 +74,7 @@ void BM_SerialDrain(benchmark::State &state)
             continue;
         }
         const int n = ComRd(kPort, g_buffer, queued);
-        intact = intact && n == queued && testing_support::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
+        intact = intact && n == queued && ptykit::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
         bytes += static_cast<std::uint64_t>(n > 0 ? n : 0);
         ++reads;
     }
@@ -93,7 +96,7 @@ void BM_SerialFullQueue(benchmark::State &state)
     for (auto _ : state) {
         const int n = ComRd(kPort, g_buffer, COM_QUEUE_MAX);
         intact = intact && n == COM_QUEUE_MAX &&
-                 testing_support::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
+                 ptykit::stream_intact(g_buffer, static_cast<std::size_t>(n), bytes);
         bytes += static_cast<std::uint64_t>(n > 0 ? n : 0);
         ++reads;
     }

@@ -12,7 +12,8 @@
 // figures come out the same every time.
 #include "engine.h"
 #include "engine_seams.h"
-#include "test_support.h"
+#include "ptykit/pty.h"
+#include "ptykit/station.h"
 #include "vornacq4.h"
 #include "vorncoms.h"
 
@@ -30,7 +31,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using testing_support::Pty;
+using ptykit::Pty;
 
 namespace {
 
@@ -43,7 +44,7 @@ const std::map<int, std::string> kLines = {
 };
 
 struct Rig {
-    testing_support::TempDir dir;
+    ptykit::TempDir dir;
     std::map<int, std::unique_ptr<Pty>> ptys;
 
     // COM1..4, 6 and 9 are instruments, COM7 is held by another program, COM5
@@ -62,9 +63,9 @@ struct Rig {
         flock(ptys[7]->slave(), LOCK_EX | LOCK_NB);
         paths[5] = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
         paths[8] = "/dev/null";
-        testing_support::write_file("comports.map", testing_support::port_map_text(paths));
+        ptykit::write_file("comports.map", ptykit::port_map_text(paths));
         SeamReloadPortMap();
-        std::vector<testing_support::PortRecord> table(MAX_PORT, {9600, 0, 0, 0});
+        std::vector<ptykit::PortRecord> table(MAX_PORT, {9600, 0, 0, 0});
         table[1 - 1] = {9600, 1, 1, 0};
         table[2 - 1] = {19200, 1, 2, 1};
         table[3 - 1] = {4800, 1, 3, 0};
@@ -72,7 +73,7 @@ struct Rig {
         table[5 - 1] = {38400, 1, 0, 0};
         table[6 - 1] = {9600, 1, 0, 0};
         table[9 - 1] = {57600, 1, 5, 0};
-        testing_support::write_file("coms.cfg", testing_support::config_bytes(table));
+        ptykit::write_file("coms.cfg", ptykit::config_bytes(table));
     }
 
     // The adapter's link goes first, so that nothing opens the terminal's
@@ -159,7 +160,7 @@ pid_t start_instruments()
     posix_spawn_file_actions_destroy(&quiet);
     if (failed != 0)
         return 0;
-    if (!testing_support::eventually([] { return testing_support::file_exists("comports.map"); }, 10000)) {
+    if (!ptykit::eventually([] { return ptykit::file_exists("comports.map"); }, 10000)) {
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
         return 0;
@@ -170,7 +171,7 @@ pid_t start_instruments()
 // make run a few seconds after the countdown has started the run by itself.
 bool grab_demo(const std::string &out)
 {
-    const testing_support::TempDir dir;
+    const ptykit::TempDir dir;
     const pid_t instruments = start_instruments();
     if (instruments == 0)
         return false;
