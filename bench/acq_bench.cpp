@@ -14,6 +14,9 @@
 //     acq_bench [--no-index] --lines [seconds, default 60]
 //               one 64-byte line a second on every port, as weather stations
 //               send; the cats are left out
+//     acq_bench --gone [seconds, default 60]
+//               the logger with its ports silent, then with every device
+//               unplugged (it looks for each once a second); no cats
 //
 // It also reports what the arrival-time index beside the data files costs
 // in bytes; --no-index runs the logger without it, to compare the CPU.
@@ -30,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -320,18 +324,79 @@ bool run_lines(Rig &rig, int seconds)
     return whole;
 }
 
+// How often the logger's threads have gone to sleep so far (each wakeup
+// that found something to do ends in one).
+long sleeps(pid_t pid)
+{
+    long total = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const std::string &task : ptykit::list_dir(tasks)) {
+        std::ifstream in(tasks + "/" + task + "/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+// CPU seconds the process has used so far, to the nanosecond (the figures
+// of /proc count in hundredths).
+double cpu_seconds_exact(pid_t pid)
+{
+    clockid_t clock;
+    timespec t{};
+    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
+        return 0;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// What the logger costs over `seconds` while nothing arrives.
+void measure_quiet(const Rig &rig, const char *what, int seconds)
+{
+    const double cpuBefore = cpu_seconds_exact(rig.logger);
+    const long sleepsBefore = sleeps(rig.logger);
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s, %d s\n", what, seconds);
+    std::printf("  logger CPU          %11.2f%% of one core\n", 100.0 * (cpu_seconds_exact(rig.logger) - cpuBefore) / wall);
+    std::printf("  logger wakeups      %11.1f a second\n", static_cast<double>(sleeps(rig.logger) - sleepsBefore) / wall);
+    std::fflush(stdout);
+}
+
+// The logger with its 18 ports silent, then with every device unplugged:
+// what a logger left alone costs while it waits for its instruments.
+bool run_gone(Rig &rig, int seconds)
+{
+    measure_quiet(rig, "18 ports silent, their devices present", seconds);
+    for (const auto &pty : rig.logged)
+        pty->close();
+    // The reader notices the hang-ups at once; the reopen thread starts looking.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    measure_quiet(rig, "18 devices gone", seconds);
+    // The logger says once of each port that its device went.
+    const std::string said = ptykit::read_file(rig.dir.file("logger.txt"));
+    int reported = 0;
+    for (std::size_t at = said.find("device gone"); at != std::string::npos; at = said.find("device gone", at + 1))
+        ++reported;
+    std::printf("  devices seen gone   %11d of %d\n", reported, kPorts);
+    return reported == kPorts && waitpid(rig.logger, nullptr, WNOHANG) == 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     Rig rig;
-    bool lines = false;
+    bool lines = false, gone = false;
     std::vector<long> numbers;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-index") == 0)
             rig.index = false;
         else if (std::strcmp(argv[i], "--lines") == 0)
             lines = true;
+        else if (std::strcmp(argv[i], "--gone") == 0)
+            gone = true;
         else
             numbers.push_back(std::atol(argv[i]));
     }
@@ -339,7 +404,7 @@ int main(int argc, char *argv[])
     std::vector<long> rates(numbers.size() > 1 ? numbers.begin() + 1 : numbers.end(), numbers.end());
     if (rates.empty())
         rates = {11520, 92160};
-    rig.withCats = !lines;
+    rig.withCats = !lines && !gone;
     if (!rig.start()) {
         std::fprintf(stderr, "acq_bench: the logger did not start its run\n%s",
                      ptykit::read_file(rig.dir.file("logger.txt")).c_str());
@@ -347,6 +412,8 @@ int main(int argc, char *argv[])
     }
     if (lines)
         return run_lines(rig, seconds) ? 0 : 1;
+    if (gone)
+        return run_gone(rig, seconds) ? 0 : 1;
     std::uint64_t offset = 0;
     bool whole = true;
     for (long rate : rates)

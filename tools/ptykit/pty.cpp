@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <pty.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -13,6 +14,10 @@ Pty::Pty()
     char name[256];
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
         throw std::runtime_error("openpty failed");
+    // A program started meanwhile (the logger, a simulator) must not hold the
+    // device open: closing both sides here would then not unplug it.
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     m_path = name;
 }
 
