@@ -5,8 +5,8 @@
 
 #include "engine.h"
 #include "engine_seams.h"
-#include "panel_resource.h"
-#include "port_map.h"
+#include "ui/panel_resource.h"
+#include "serial/port_map.h"
 #include "vorncoms.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // controls.cpp.
 #include "engine.h"
 
-#include "file_backend.h"
+#include "files/file_backend.h"
 #include "ui_internal.h"
 
 #include <QApplication>

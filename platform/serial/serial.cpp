@@ -30,10 +30,10 @@
 // Where the system tells one device from another, only the same device is
 // taken back: another adapter plugged in meanwhile may have been given the name.
 #include "engine.h"
-#include "engine_seams.h"
+#include "seams/engine_seams.h"
 
-#include "clock.h"
-#include "liberr.h"
+#include "base/clock.h"
+#include "base/liberr.h"
 #include "port_map.h"
 #include "serial_port.h"
 

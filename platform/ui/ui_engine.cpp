@@ -1,9 +1,9 @@
 // The engine's life: start-up, the event loop, quitting, popups, and the one
 // gate through which every event reaches the program.
 #include "engine.h"
-#include "engine_seams.h"
+#include "seams/engine_seams.h"
 
-#include "port_map.h"
+#include "serial/port_map.h"
 #include "ui_internal.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The clock: local time of day and date, through the C library.
 #include "engine.h"
-#include "engine_seams.h"
+#include "seams/engine_seams.h"
 
 #include "clock.h"
 

@@ -2,7 +2,7 @@
 // system gives none, so that a test can plug another device in under a name.
 #include "engine_seams.h"
 
-#include "serial_backend.h"
+#include "serial/serial_backend.h"
 
 #include <climits>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // events, and read-back of what the panels show.
 #include "engine_seams.h"
 
-#include "led.h"
-#include "text_box.h"
-#include "ui_internal.h"
+#include "ui/led.h"
+#include "ui/text_box.h"
+#include "ui/ui_internal.h"
 
 #include <QApplication>
 #include <QCheckBox>
