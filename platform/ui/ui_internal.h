@@ -66,7 +66,25 @@ Control *find_control(int panel, int control);
 
 // Hands an event to the control's callback, unless another callback (or a
 // popup it shows) is running or the event loop is ending: then it is dropped.
+// event_loop.cpp, with the two below.
 void deliver(int panel, int control, int event);
+// While one lives, a callback or a popup it shows is running: deliver()
+// drops every event.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
+
+private:
+    bool m_was = false;
+};
+// Whether a quit has been asked for (QuitUserInterface, a signal), whether or
+// not the event loop runs yet.
+bool loop_ending();
+
+// Makes SIGTERM, SIGINT and SIGHUP end the event loop as QuitUserInterface(0)
+// does; what watches for them belongs to owner (the application). signals.cpp.
+void install_signal_handlers(QObject *owner);
 
 // Builds panel `resource` from resource text; `where` names it in messages.
 int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
