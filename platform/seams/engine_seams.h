@@ -82,8 +82,10 @@ void SeamRunLater(int delayMs, const std::function<void()> &fn);
 // directory; this forgets it, so the next serial call reads it again from the
 // current directory.
 void SeamReloadPortMap();
-// The device path COMn resolves to now ("" for a port marked none).
-std::string SeamPortPath(int port);
+// The device path an open of port with deviceName resolves to now: "" means
+// COMn itself, COMk is looked up as well, any other name is taken as a path.
+// "" for a port marked none.
+std::string SeamPortPath(int port, const char *deviceName = "");
 // From now on the engine reads `identity` as the identity of the device at
 // `device` (pseudo-terminals have none of their own), as it reads a USB
 // adapter's serial number; "" takes it away again. Links are followed, so a

@@ -31,7 +31,6 @@
 // Where the system tells one device from another, only the same device is
 // taken back: another adapter plugged in meanwhile may have been given the name.
 #include "engine.h"
-#include "seams/engine_seams.h"
 
 #include "base/clock.h"
 #include "base/liberr.h"
@@ -301,14 +300,4 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max)
         arrivals[n - 1].last = p.taken[i].last;
     }
     return n;
-}
-
-void SeamReloadPortMap()
-{
-    port_map_forget();
-}
-
-std::string SeamPortPath(int port)
-{
-    return port_map_resolve(port, "");
 }

@@ -1,7 +1,6 @@
 // Modal popups: a message or a question for the operator, which the calling
 // callback waits for. Every popup also goes to stderr.
 #include "engine.h"
-#include "seams/engine_seams.h"
 
 #include "ui_internal.h"
 
@@ -10,15 +9,12 @@
 #include <QPushButton>
 
 #include <cstdio>
-#include <vector>
 
 namespace ui {
 
 namespace {
 
 QPointer<QMessageBox> g_popup;
-PopupAnswers g_answers;
-std::vector<SeamPopup> g_popupsShown;
 
 // Whether anyone can see a dialog. On the offscreen platform (a service, a
 // machine without a display) a popup would wait for ever, the ticks with it.
@@ -29,18 +25,14 @@ bool dialogs_seen()
 }
 
 // Shows a modal popup and waits for the answer: a confirmation gives 1 for
-// yes, 0 for no; a message gives 0, as it does when answered by the seam.
-// Every popup also goes to stderr, which an unattended logger's service
-// keeps; where no one can see it, the engine answers it there at once (yes).
-int run_popup(const char *kind, const char *title, const char *message, bool confirm)
+// yes, 0 for no; a message gives 0. Every popup also goes to stderr, which an
+// unattended logger's service keeps; where no one can see it (and it is not
+// to be shown all the same), the engine answers it there at once (yes).
+int run_popup(const char *title, const char *message, bool confirm, bool showUnseen)
 {
-    if (g_answers.enabled) {
-        g_popupsShown.push_back(SeamPopup{kind, title != nullptr ? title : "", message != nullptr ? message : ""});
-        return confirm ? g_answers.answer : 0;
-    }
     if (QApplication::instance() == nullptr || loop_ending())
         return 0;
-    const bool headless = !g_answers.forceShow && !dialogs_seen();
+    const bool headless = !showUnseen && !dialogs_seen();
     std::fprintf(stderr, "vornacq4: %s: %s%s\n", title != nullptr ? title : "", message != nullptr ? message : "",
                  headless && confirm ? " (no display to ask on: answered yes)" : "");
     if (headless)
@@ -62,14 +54,21 @@ int run_popup(const char *kind, const char *title, const char *message, bool con
 
 } // namespace
 
+std::atomic<PopupHandler> popup_handler{ask_operator};
+
+int ask_operator(const char *title, const char *message, bool confirm)
+{
+    return run_popup(title, message, confirm, false);
+}
+
+int ask_in_dialog(const char *title, const char *message, bool confirm)
+{
+    return run_popup(title, message, confirm, true);
+}
+
 QMessageBox *open_popup()
 {
     return g_popup.data();
-}
-
-PopupAnswers &popup_answers()
-{
-    return g_answers;
 }
 
 } // namespace ui
@@ -78,40 +77,10 @@ using namespace ui;
 
 int MessagePopup(const char *title, const char *message)
 {
-    return run_popup("message", title, message, false);
+    return popup_handler.load()(title, message, false);
 }
 
 int ConfirmPopup(const char *title, const char *message)
 {
-    return run_popup("confirm", title, message, true);
-}
-
-// --- test seams of this file
-
-void SeamAnswerPopups(int confirmAnswer)
-{
-    g_answers.enabled = true;
-    g_answers.answer = confirmAnswer;
-}
-
-void SeamShowPopups()
-{
-    g_answers.enabled = false;
-    g_answers.forceShow = true;
-}
-
-void SeamDefaultPopups()
-{
-    g_answers.enabled = false;
-    g_answers.forceShow = false;
-}
-
-const std::vector<SeamPopup> &SeamPopupsShown()
-{
-    return g_popupsShown;
-}
-
-void SeamClearPopups()
-{
-    g_popupsShown.clear();
+    return popup_handler.load()(title, message, true);
 }

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -104,16 +105,19 @@ void set_dimmed(Control &c, bool dimmed);
 // Shows or hides the control with its label. controls.cpp.
 void set_visible(Control &c, bool visible);
 
-// Popups: the real modal popup open now (or null), and the test seam's answers.
+// Popups. MessagePopup and ConfirmPopup always ask through popup_handler,
+// which is ask_operator unless a test answers them itself (engine_seams). A
+// handler returns what the popup returns: 1 yes or 0 no for a confirmation,
+// 0 for a message. popups.cpp.
+using PopupHandler = int (*)(const char *title, const char *message, bool confirm);
+extern std::atomic<PopupHandler> popup_handler;
+// The operator, through a real modal dialog after a line on stderr. Where no
+// one can see a dialog (the offscreen platform) the line is all, and the
+// answer is given at once: yes. 0 while a quit is on its way.
+int ask_operator(const char *title, const char *message, bool confirm);
+// As ask_operator, but a real dialog even where no one can see it.
+int ask_in_dialog(const char *title, const char *message, bool confirm);
+// The real modal popup open now, or null.
 QMessageBox *open_popup();
-// Who answers MessagePopup and ConfirmPopup: the operator through a real
-// dialog, a test (the seam), or, where no one can see a dialog (the
-// offscreen platform), the engine itself after a line on stderr.
-struct PopupAnswers {
-    bool enabled = false;   // a test answers
-    int answer = 0;         // the test's answer to a confirmation
-    bool forceShow = false; // real dialogs even offscreen (tests that answer them)
-};
-PopupAnswers &popup_answers();
 
 } // namespace ui
