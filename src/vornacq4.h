@@ -115,6 +115,7 @@ void stop_auto(void);
     X(show_status)                                                               \
     X(Shutdown) X(SelectHour) X(SelectMinute) X(stop_click) X(acquire_data)      \
     X(auto_start) X(get_data) X(pause_toggle)
+extern const CallbackBinding callback_table[];
 
 // Callbacks of main_panel.
 // config_baud opens the configuration popup (the automatic start is cancelled

@@ -7,6 +7,7 @@
 #include "engine_seams.h"
 #include "ui/panel_resource.h"
 #include "serial/port_map.h"
+#include "vornacq4.h"
 #include "vorncoms.h"
 
 #include <QCoreApplication>
@@ -212,6 +213,7 @@ void prepare(Target target)
     static char arg0[] = "hostile_inputs", arg1[] = "-platform", arg2[] = "offscreen";
     static char *argv[] = {arg0, arg1, arg2, nullptr};
     InitEngine(0, argv, 0);
+    RegisterCallbacks(callback_table);
 }
 
 std::string run_input(Target target, const Input &input)
