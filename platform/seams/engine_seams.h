@@ -72,6 +72,22 @@ bool SeamGrabPanel(int panel, const char *pngPath);
 // `where` names the text in diagnostics.
 int SeamLoadPanelFromText(int parent, const std::string &resourceText, int resource,
                           const char *where = "<text>");
+// Reads panel `resource` of the text as LoadPanel reads it, building nothing
+// and binding no callback, and hands back its numbers. Returns 0, or the
+// UiError LoadPanel gives for the text (UI_ERR_FORMAT, UI_ERR_NO_RESOURCE)
+// with, in error, what its line on stderr would say; writes nothing itself.
+struct SeamControlNumbers {
+    int id = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    int fontSize = 0;      // points; 0 for the default
+    double interval = 0.0; // seconds, as a timer ticks (1 where none is given)
+};
+struct SeamPanelNumbers {
+    int width = 0, height = 0;
+    std::vector<SeamControlNumbers> controls; // in the order of the resource
+};
+int SeamParsePanel(const std::string &text, int resource, const char *where, SeamPanelNumbers &numbers,
+                   std::string &error);
 
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().
 bool SeamProcessEventsUntil(const std::function<bool()> &pred, int timeoutMs);

@@ -1,5 +1,4 @@
-// Test seams that read back what the panels show, and build panels from
-// resource text.
+// Test seams that read back what the panels show.
 #include "engine_seams.h"
 
 #include "ui/led.h"
@@ -130,9 +129,4 @@ bool SeamGrabPanel(int panel, const char *pngPath)
 {
     const Panel *p = find_panel(panel);
     return p != nullptr && p->window != nullptr && p->window->grab().save(QString::fromLocal8Bit(pngPath), "PNG");
-}
-
-int SeamLoadPanelFromText(int parent, const std::string &resourceText, int resource, const char *where)
-{
-    return load_panel(parent, QByteArray::fromStdString(resourceText), resource, QString::fromUtf8(where));
 }
