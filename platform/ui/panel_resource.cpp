@@ -1,14 +1,10 @@
 #include "panel_resource.h"
 
 #include "engine.h"
+#include "resource_reader.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QSet>
-
-#include <cctype>
-#include <cmath>
 
 namespace ui {
 
@@ -47,141 +43,6 @@ QString position(const QByteArray &text, int offset)
     }
     return QString("line %1, column %2").arg(line).arg(column);
 }
-
-// Reads the keys of one JSON object, remembering the first problem met.
-class Reader {
-public:
-    Reader(const QJsonObject &object, QString context) : m_object(object), m_context(std::move(context)) {}
-
-    bool failed() const { return !m_error.isEmpty(); }
-    const QString &error() const { return m_error; }
-    void fail(const QString &what)
-    {
-        if (m_error.isEmpty())
-            m_error = m_context + ": " + what;
-    }
-
-    int integer(const char *key, int fallback, bool required = false)
-    {
-        m_known.insert(key);
-        const QJsonValue v = m_object.value(key);
-        if (v.isUndefined()) {
-            if (required)
-                fail(QString("'%1' is missing").arg(key));
-            return fallback;
-        }
-        // In range before it is converted: converting a double beyond the
-        // range of the integer is undefined.
-        const double d = v.toDouble(0.5);
-        if (!v.isDouble() || !(d >= -2147483648.0 && d <= 2147483647.0) || d != std::trunc(d)) {
-            fail(QString("'%1' must be a whole number").arg(key));
-            return fallback;
-        }
-        return static_cast<int>(d);
-    }
-
-    // A whole number from low to high.
-    int bounded(const char *key, int fallback, int low, int high, bool required = false)
-    {
-        const int value = integer(key, fallback, required);
-        if (value < low || value > high) {
-            fail(QString("'%1' must be from %2 to %3").arg(key).arg(low).arg(high));
-            return fallback;
-        }
-        return value;
-    }
-
-    double number(const char *key, double fallback)
-    {
-        m_known.insert(key);
-        const QJsonValue v = m_object.value(key);
-        if (v.isUndefined())
-            return fallback;
-        if (!v.isDouble()) {
-            fail(QString("'%1' must be a number").arg(key));
-            return fallback;
-        }
-        return v.toDouble();
-    }
-
-    bool boolean(const char *key, bool fallback)
-    {
-        m_known.insert(key);
-        const QJsonValue v = m_object.value(key);
-        if (v.isUndefined())
-            return fallback;
-        if (!v.isBool()) {
-            fail(QString("'%1' must be true or false").arg(key));
-            return fallback;
-        }
-        return v.toBool();
-    }
-
-    QString string(const char *key, const QString &fallback, bool required = false)
-    {
-        m_known.insert(key);
-        const QJsonValue v = m_object.value(key);
-        if (v.isUndefined()) {
-            if (required)
-                fail(QString("'%1' is missing").arg(key));
-            return fallback;
-        }
-        if (!v.isString()) {
-            fail(QString("'%1' must be a text in quotes").arg(key));
-            return fallback;
-        }
-        return v.toString();
-    }
-
-    // "#RRGGBB" as an RGB value.
-    int colour(const char *key, int fallback)
-    {
-        const QString s = string(key, QString());
-        if (s.isEmpty())
-            return fallback;
-        bool ok = s.size() == 7 && s.startsWith('#');
-        for (int i = 1; i < s.size() && ok; ++i)
-            ok = std::isxdigit(static_cast<unsigned char>(s[i].toLatin1())) != 0;
-        const int value = ok ? s.mid(1).toInt(&ok, 16) : 0;
-        if (!ok) {
-            fail(QString("'%1' must be a colour written #RRGGBB").arg(key));
-            return fallback;
-        }
-        return value;
-    }
-
-    QJsonArray array(const char *key, bool required)
-    {
-        m_known.insert(key);
-        const QJsonValue v = m_object.value(key);
-        if (v.isUndefined()) {
-            if (required)
-                fail(QString("'%1' is missing").arg(key));
-            return {};
-        }
-        if (!v.isArray())
-            fail(QString("'%1' must be a list in [ ]").arg(key));
-        return v.toArray();
-    }
-
-    // Every key must be one the reader asked for: a misspelt key is an error,
-    // not a silently ignored setting.
-    void finish()
-    {
-        for (auto it = m_object.begin(); it != m_object.end(); ++it) {
-            if (!m_known.contains(it.key())) {
-                fail(QString("unknown key '%1'").arg(it.key()));
-                return;
-            }
-        }
-    }
-
-private:
-    QJsonObject m_object;
-    QString m_context;
-    QSet<QString> m_known;
-    QString m_error;
-};
 
 bool kind_of(const QString &name, Kind &kind)
 {
@@ -266,87 +127,130 @@ bool read_control(const QJsonObject &object, const QString &context, ControlLayo
     return !r.failed();
 }
 
-} // namespace
-
-int parse_panel(const QByteArray &text, int resource, const QString &where, PanelLayout &panel,
-                QString &error)
+// The resource's list of panels: the text must be one JSON object holding
+// it, and nothing but it and a "format".
+bool read_panel_list(const QByteArray &text, const QString &where, QJsonArray &panels, QString &error)
 {
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
     if (doc.isNull()) {
         error = where + ": " + position(text, parseError.offset) + ": malformed JSON (" +
                 parseError.errorString() + ")";
-        return UI_ERR_FORMAT;
+        return false;
     }
     if (!doc.isObject()) {
         error = where + ": the file must hold one JSON object with a list \"panels\"";
-        return UI_ERR_FORMAT;
+        return false;
     }
     Reader top(doc.object(), where);
     top.string("format", QString());
-    const QJsonArray panels = top.array("panels", true);
+    panels = top.array("panels", true);
     top.finish();
-    if (top.failed()) {
-        error = top.error();
-        return UI_ERR_FORMAT;
-    }
+    error = top.error();
+    return !top.failed();
+}
+
+// The index of panel `resource` in the list (-1 when no panel has that
+// number). The panels before it must be objects with a resource number.
+bool find_panel_entry(const QJsonArray &panels, int resource, const QString &where, int &found, QString &error)
+{
+    found = -1;
     for (int i = 0; i < panels.size(); ++i) {
         const QString context = where + QString(": panel %1 in the list").arg(i + 1);
         if (!panels[i].isObject()) {
             error = context + ": must be an object";
-            return UI_ERR_FORMAT;
+            return false;
         }
         Reader r(panels[i].toObject(), context);
-        if (r.integer("resource", 0, true) != resource || r.failed()) {
-            if (r.failed()) {
-                error = r.error();
-                return UI_ERR_FORMAT;
-            }
-            continue;
+        const int number = r.integer("resource", 0, true);
+        if (r.failed()) {
+            error = r.error();
+            return false;
         }
-        const QString here = where + QString(": panel %1").arg(resource);
-        Reader p(panels[i].toObject(), here);
-        panel.resource = p.integer("resource", 0, true);
-        panel.title = p.string("title", QString());
-        panel.width = p.bounded("width", 0, 0, kMaxPixels, true);
-        panel.height = p.bounded("height", 0, 0, kMaxPixels, true);
-        panel.closeControl = p.integer("close_control", 0);
-        const QJsonArray controls = p.array("controls", true);
-        p.finish();
-        if (p.failed()) {
-            error = p.error();
-            return UI_ERR_FORMAT;
+        if (number == resource) {
+            found = i;
+            return true;
         }
-        QSet<int> ids;
-        for (int k = 0; k < controls.size(); ++k) {
-            QString context = here + QString(", control %1 in the list").arg(k + 1);
-            if (!controls[k].isObject()) {
-                error = context + ": must be an object";
-                return UI_ERR_FORMAT;
-            }
-            const QJsonObject object = controls[k].toObject();
-            if (object.value("id").isDouble())
-                context = here + QString(", control %1").arg(object.value("id").toInt());
-            if (object.value("name").isString())
-                context += " (" + object.value("name").toString() + ")";
-            ControlLayout c;
-            if (!read_control(object, context, c, error))
-                return UI_ERR_FORMAT;
-            if (ids.contains(c.id)) {
-                error = context + ": the id is used by another control of the panel";
-                return UI_ERR_FORMAT;
-            }
-            ids.insert(c.id);
-            panel.controls.append(c);
-        }
-        if (panel.closeControl != 0 && !ids.contains(panel.closeControl)) {
-            error = here + QString(": 'close_control' %1 is no control of the panel").arg(panel.closeControl);
-            return UI_ERR_FORMAT;
-        }
-        return 0;
     }
-    error = where + QString(": no panel with resource number %1").arg(resource);
-    return UI_ERR_NO_RESOURCE;
+    return true;
+}
+
+// The panel's own keys; its list of controls goes to `controls`.
+bool read_panel_keys(const QJsonObject &object, const QString &here, PanelLayout &panel, QJsonArray &controls,
+                     QString &error)
+{
+    Reader p(object, here);
+    panel.resource = p.integer("resource", 0, true);
+    panel.title = p.string("title", QString());
+    panel.width = p.bounded("width", 0, 0, kMaxPixels, true);
+    panel.height = p.bounded("height", 0, 0, kMaxPixels, true);
+    panel.closeControl = p.integer("close_control", 0);
+    controls = p.array("controls", true);
+    p.finish();
+    error = p.error();
+    return !p.failed();
+}
+
+// How messages name a control: by its id and name where it gives them, else
+// by its place in the list.
+QString control_context(const QString &here, int index, const QJsonObject &object)
+{
+    QString context = here + QString(", control %1 in the list").arg(index + 1);
+    if (object.value("id").isDouble())
+        context = here + QString(", control %1").arg(object.value("id").toInt());
+    if (object.value("name").isString())
+        context += " (" + object.value("name").toString() + ")";
+    return context;
+}
+
+// Every control of the panel, each with an id of its own; the close control
+// must be one of them.
+bool read_controls(const QJsonArray &controls, const QString &here, PanelLayout &panel, QString &error)
+{
+    QSet<int> ids;
+    for (int k = 0; k < controls.size(); ++k) {
+        const QJsonObject object = controls[k].toObject(); // empty for anything else
+        const QString context = control_context(here, k, object);
+        if (!controls[k].isObject()) {
+            error = context + ": must be an object";
+            return false;
+        }
+        ControlLayout c;
+        if (!read_control(object, context, c, error))
+            return false;
+        if (ids.contains(c.id)) {
+            error = context + ": the id is used by another control of the panel";
+            return false;
+        }
+        ids.insert(c.id);
+        panel.controls.append(c);
+    }
+    if (panel.closeControl != 0 && !ids.contains(panel.closeControl)) {
+        error = here + QString(": 'close_control' %1 is no control of the panel").arg(panel.closeControl);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int parse_panel(const QByteArray &text, int resource, const QString &where, PanelLayout &panel,
+                QString &error)
+{
+    QJsonArray panels;
+    int found = -1;
+    if (!read_panel_list(text, where, panels, error) || !find_panel_entry(panels, resource, where, found, error))
+        return UI_ERR_FORMAT;
+    if (found < 0) {
+        error = where + QString(": no panel with resource number %1").arg(resource);
+        return UI_ERR_NO_RESOURCE;
+    }
+    const QString here = where + QString(": panel %1").arg(resource);
+    QJsonArray controls;
+    if (!read_panel_keys(panels[found].toObject(), here, panel, controls, error) ||
+        !read_controls(controls, here, panel, error))
+        return UI_ERR_FORMAT;
+    return 0;
 }
 
 } // namespace ui
