@@ -1,8 +1,12 @@
 // engine_seams.h - what tests may replace or operate in the engine.
 //
-// Only tests include this header (link the engine_seams library). It lets a
-// test fix the clock, answer popups, act as the operator through real Qt input
-// events, read back what the panels show, and build panels from text.
+// Only tests and the tools beside them (vorn_screenshots, hostile_inputs)
+// include this header and link the engine_seams library; the program never
+// does. It lets a test fix the clock, answer popups, act as the operator
+// through real Qt input events, read back what the panels show, build panels
+// from text, and look into the port map. The seams set the hooks the engine
+// always calls through (its clock and popup handler, the device identities);
+// the rest works through the engine's internal headers.
 #pragma once
 
 #include <functional>

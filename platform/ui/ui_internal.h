@@ -1,9 +1,11 @@
-// ui_internal.h - the user-interface engine's own structures.
+// ui_internal.h - the user-interface room: its structures and what its files
+// share.
 //
-// Shared by the engine's files and its test seams; the program never sees
-// them. A panel is a window of controls built from a panel resource; every
-// operator action and timer tick reaches the program through deliver(), the
-// one gate that keeps callbacks one at a time.
+// The room builds the program's panels on Qt Widgets and runs the event loop.
+// Shared by the room's files and the test seams; the program never sees it.
+// A panel is a window of controls built from a panel resource; every operator
+// action and timer tick reaches the program through deliver(), the one gate
+// that keeps callbacks one at a time. Each function names the file it is in.
 #pragma once
 
 #include "engine.h"
@@ -62,8 +64,13 @@ struct Panel {
     std::map<int, Control> controls; // by control id; nodes never move
 };
 
+// The panel or control of that handle and id; null when there is none.
+// panels.cpp, with load_panel.
 Panel *find_panel(int handle);
 Control *find_control(int panel, int control);
+// Builds panel `resource` from resource text, hidden; `where` names it in
+// the one line on stderr a failure prints. Returns a handle or a UiError.
+int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
 
 // Hands an event to the control's callback, unless another callback (or a
 // popup it shows) is running or the event loop is ending: then it is dropped.
@@ -86,9 +93,6 @@ bool loop_ending();
 // Makes SIGTERM, SIGINT and SIGHUP end the event loop as QuitUserInterface(0)
 // does; what watches for them belongs to owner (the application). signals.cpp.
 void install_signal_handlers(QObject *owner);
-
-// Builds panel `resource` from resource text; `where` names it in messages.
-int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
 
 // Builds a control's widgets (or its timer) on the panel's window, as the
 // description says, with its callback. widgets.cpp.
