@@ -49,9 +49,6 @@
 
 using ptykit::Pty;
 
-// The shared fixtures link the engine; this program loads no panel of its own.
-const CallbackBinding callback_table[] = {{nullptr, nullptr}};
-
 namespace {
 
 constexpr int kPorts = 18;

@@ -15,9 +15,6 @@
 #include <filesystem>
 #include <unistd.h>
 
-// The benchmarks load panels that name no callbacks.
-const CallbackBinding callback_table[] = {{nullptr, nullptr}};
-
 namespace bench {
 
 namespace {

@@ -7,8 +7,8 @@
 //   that falls due meanwhile is dropped, not queued.
 // - Panels come from a panel resource file (a JSON text, see docs/) loaded at
 //   run time. Controls are addressed by (panel handle, control id); their
-//   callbacks are bound by name through `callback_table`, which the program
-//   defines.
+//   callbacks are bound by name through the table the program registers
+//   (RegisterCallbacks).
 // - A value or attribute set through this interface raises no event; only the
 //   operator and the timers call callbacks.
 // - Serial ports COM1..COM18 are named through `comports.map` in the start-up
@@ -71,9 +71,13 @@ struct CallbackBinding {
     CtrlCallbackPtr callback;
 };
 
-// Defined by the program: every callback a panel resource may name, ending
-// with {nullptr, nullptr}. LoadPanel refuses a resource that names any other.
-extern const CallbackBinding callback_table[];
+// Registers the program's callbacks: every function a panel resource may
+// name, by that name. The table ends with {nullptr, nullptr}; it is kept, not
+// copied, for the life of the process. LoadPanel binds callback names through
+// the table registered last and refuses a resource that names any other
+// (UI_ERR_CALLBACK); with no table registered, one that names any callback at
+// all. Returns 0.
+int RegisterCallbacks(const CallbackBinding *table);
 
 // ---------------------------------------------------------------------------
 // User interface

@@ -23,6 +23,8 @@ int main(int argc, char *argv[])
     // Start the engine; without it there is nothing to run.
     if (InitEngine(0, argv, 0) == 0)
         return -1;
+    // The program's callbacks, by the names the panel resource gives them.
+    RegisterCallbacks(callback_table);
 
     // Load the main panel, find the ports, show the panel with the port
     // table and the countdown; without the panel there is nothing to run.

@@ -83,6 +83,7 @@ void hex_text(const unsigned char *bytes, int count, int *line_left, char *out);
     X(show_status)                                                               \
     X(Shutdown) X(SelectHour) X(SelectMinute) X(stop_click) X(acquire_data)      \
     X(auto_start) X(get_data) X(pause_toggle)
+extern const CallbackBinding callback_table[];
 
 // Callbacks of main_panel.
 // config_baud opens the configuration popup (the automatic start is cancelled

@@ -141,7 +141,10 @@ bool start_engine_offscreen()
 {
     static char arg0[] = "vorn_screenshots", platform[] = "-platform", offscreen[] = "offscreen";
     static char *engineArgs[] = {arg0, platform, offscreen, nullptr};
-    return InitEngine(0, engineArgs, 0) != 0;
+    if (InitEngine(0, engineArgs, 0) == 0)
+        return false;
+    RegisterCallbacks(callback_table);
+    return true;
 }
 
 // make run's six instruments (tools/make-run.sh) in the current directory,

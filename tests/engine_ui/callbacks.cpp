@@ -56,9 +56,15 @@ std::string all_kinds_controls()
 {"id": 9, "kind": "timer", "interval": 0.05, "enabled": false, "callback": "record"})";
 }
 
-void UiTest::SetUp()
+void start_engine()
 {
     testing_support::start_engine();
+    register_callbacks();
+}
+
+void UiTest::SetUp()
+{
+    start_engine();
     events().clear();
     reaction() = nullptr;
     SeamShowPopups();
@@ -101,10 +107,15 @@ int record(int panel, int control, int event, void *, int, int)
     return 0;
 }
 
-} // namespace
-
 // "record" for the test panels, and for every name the logger's own panel
 // resource binds (the program's own list), so that file loads here too.
 #define RECORD(name) {#name, record},
-const CallbackBinding callback_table[] = {{"record", record}, VORN_CALLBACKS(RECORD){nullptr, nullptr}};
+const CallbackBinding kTestCallbacks[] = {{"record", record}, VORN_CALLBACKS(RECORD){nullptr, nullptr}};
 #undef RECORD
+
+} // namespace
+
+void ui_test::register_callbacks()
+{
+    RegisterCallbacks(kTestCallbacks);
+}

@@ -3,7 +3,7 @@
 // panel is closed from its frame, but not when a popup panel is.
 #include "ui_test.h"
 
-#include "ui_internal.h"
+#include "ui/ui_internal.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(PanelResource, BadResourceTest, ::testing::ValuesIn(bad
 
 TEST(PanelResource, MalformedJsonIsPlacedAtTheOffendingToken)
 {
-    testing_support::start_engine();
+    start_engine();
     // The missing comma: the parser stops at the key that follows it.
     const std::string text = "{\n  \"panels\": [\n    {\"resource\": 7 \"title\": \"x\"}\n  ]\n}\n";
     ::testing::internal::CaptureStderr();
@@ -126,7 +126,7 @@ TEST(PanelResource, MalformedJsonIsPlacedAtTheOffendingToken)
 
 TEST(PanelResource, MissingFileIsRefusedWithOneLineNamingIt)
 {
-    testing_support::start_engine();
+    start_engine();
     TempDir dir;
     const std::string path = dir.file("absent.uir");
     ::testing::internal::CaptureStderr();
@@ -138,7 +138,7 @@ TEST(PanelResource, MissingFileIsRefusedWithOneLineNamingIt)
 
 TEST(PanelResource, AnythingButARegularFileOfSaneSizeIsRefusedAtOnce)
 {
-    testing_support::start_engine();
+    start_engine();
     TempDir dir;
     for (const testing_support::Hostile kind : testing_support::all_hostile()) {
         const std::string path = dir.file(std::string(testing_support::hostile_name(kind)) + ".uir");
@@ -153,7 +153,7 @@ TEST(PanelResource, AnythingButARegularFileOfSaneSizeIsRefusedAtOnce)
 
 TEST(PanelResource, RelativeNameIsLookedUpBesideTheExecutableNotInTheCurrentDirectory)
 {
-    testing_support::start_engine();
+    start_engine();
     TempDir dir;
     // A decoy in the current directory that would fail to load.
     testing_support::write_file("vornacq4.uir", "not a panel resource");
@@ -174,7 +174,7 @@ TEST(PanelResource, RelativeNameIsLookedUpBesideTheExecutableNotInTheCurrentDire
 
 TEST(PanelResource, AbsolutePathIsReadAsGiven)
 {
-    testing_support::start_engine();
+    start_engine();
     TempDir dir;
     testing_support::write_file("mine.uir", panel_text(4, kButton3));
     const int panel = LoadPanel(0, dir.file("mine.uir").c_str(), 4);
@@ -186,7 +186,7 @@ TEST(PanelResource, AbsolutePathIsReadAsGiven)
 
 TEST(PanelResource, ControlsTakeTheirSettingsFromTheResource)
 {
-    testing_support::start_engine();
+    start_engine();
     const std::string controls =
         R"({"id": 2, "kind": "check", "x": 10, "y": 10, "width": 80, "height": 26, "label": "Hourly", "value": 1, "dimmed": true},
 {"id": 4, "kind": "numeric", "x": 10, "y": 60, "width": 80, "height": 26, "value": 42, "min": 0, "max": 60, "visible": false, "mode": "indicator"},
@@ -212,7 +212,7 @@ TEST(PanelResource, ControlsTakeTheirSettingsFromTheResource)
 
 TEST(PanelResource, PanelsBeyondTheLimitAreRefusedUntilOneIsDiscarded)
 {
-    testing_support::start_engine();
+    start_engine();
     const std::string text = panel_text(1, kButton3);
     std::vector<int> panels;
     int refused = 0;

@@ -2,7 +2,7 @@
 // that answers them unseen, and panels installed as modal popups.
 #include "ui_test.h"
 
-#include "ui_internal.h"
+#include "ui/ui_internal.h"
 
 #include <QMessageBox>
 

@@ -73,6 +73,7 @@ TEST_P(SignalEndsTheLoop, WithExitStatusZero)
             static char *argv[] = {arg0, nullptr};
             if (InitEngine(0, argv, 0) != 1)
                 return static_cast<int>(kNoEngine);
+            register_callbacks();
             const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
             if (panel <= 0)
                 return static_cast<int>(kNoPanel);
@@ -147,6 +148,7 @@ TEST(Process, PlatformOptionOnTheCommandLineStartsWithoutADisplay)
                 return static_cast<int>(kWrongPlatform);
             if (QCoreApplication::arguments().contains("-platform"))
                 return static_cast<int>(kOptionKept);
+            register_callbacks();
             const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
             if (panel <= 0)
                 return static_cast<int>(kNoPanel);

@@ -2,7 +2,7 @@
 // break, and a memory bound that drops the oldest text however the bytes come.
 #include "ui_test.h"
 
-#include "text_box.h"
+#include "ui/text_box.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

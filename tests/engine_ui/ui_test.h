@@ -28,6 +28,12 @@ std::vector<Event> &events();
 std::function<void(int panel, int control, int event)> &reaction();
 int count(int control, int event);
 
+// Registers the test callbacks: "record", and every name the logger's own
+// panel resource binds. Panels that name callbacks load only after this.
+void register_callbacks();
+// Starts the engine (once per process) with the test callbacks registered.
+void start_engine();
+
 // A panel resource holding one panel of the given controls (JSON objects
 // separated by commas).
 std::string panel_text(int resource, const std::string &controls, int width = 480, int height = 360);

@@ -31,6 +31,7 @@ protected:
     void SetUp() override
     {
         testing_support::start_engine();
+        RegisterCallbacks(callback_table);
         m_dir = std::make_unique<testing_support::TempDir>();
         m_ports = std::make_unique<testing_support::PortRig>(m_ptyPorts);
         SeamSetClock(2024, 2, 14, 10, 40, 5); // day 45

@@ -5,8 +5,7 @@
 
 #include "engine.h"
 #include "engine_seams.h"
-#include "panel_resource.h"
-#include "port_map.h"
+#include "vornacq4.h"
 #include "vorncoms.h"
 
 #include <QCoreApplication>
@@ -144,11 +143,10 @@ std::string run_map(const Input &in)
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr)
         return "no current directory";
-    port_map_forget();
-    port_map_set_startup_dir(cwd);
+    SeamReloadPortMap(); // read again from the current directory
     const std::string map = holds_bytes(in.kind) && in.bytes.size() <= 64 * 1024 ? in.bytes : std::string();
     for (int port = 0; port <= COM_PORTS + 1; ++port) {
-        const std::string path = port_map_resolve(port, "");
+        const std::string path = SeamPortPath(port);
         const bool ok = path.empty() || path == "/dev/ttyS" + std::to_string(port - 1) ||
                         (map.find(path) != std::string::npos && path.find('\0') == std::string::npos &&
                          path.size() < 4096);
@@ -156,19 +154,19 @@ std::string run_map(const Input &in)
             return "COM" + std::to_string(port) + " resolved to a path the map does not hold";
     }
     const std::string word = in.bytes.substr(0, in.bytes.find_first_of(" \t\r\n"));
-    const std::string named = port_map_resolve(1, word.c_str());
+    const std::string named = SeamPortPath(1, word.c_str());
     if (!word.empty() && word.find('\0') == std::string::npos && named != word && named.find("/dev/ttyS") != 0 &&
         map.find(named) == std::string::npos)
         return "a device name resolved to a path nobody gave";
     return std::string();
 }
 
-std::string layout_fault(const ui::PanelLayout &panel)
+std::string layout_fault(const SeamPanelNumbers &panel)
 {
     const auto outside = [](int v) { return v < 0 || v > 8192; };
     if (outside(panel.width) || outside(panel.height))
         return "panel size out of range";
-    for (const ui::ControlLayout &c : panel.controls) {
+    for (const SeamControlNumbers &c : panel.controls) {
         if (outside(c.x) || outside(c.y) || outside(c.width) || outside(c.height) || c.fontSize < 0 ||
             c.fontSize > 200 || !(c.interval >= 0.001 && c.interval <= 86400.0) || c.id <= 0)
             return "control " + std::to_string(c.id) + ": a number out of range";
@@ -185,13 +183,12 @@ std::string run_panel(const Input &in)
         const std::string path = std::string(getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".") + "/panel.uir";
         return LoadPanel(0, path.c_str(), resource) == UI_ERR_FILE ? std::string() : "a file that is no panel resource was read";
     }
-    ui::PanelLayout layout;
-    QString error;
-    const QByteArray text = QByteArray::fromStdString(in.bytes);
-    const int parsed = ui::parse_panel(text, resource, "fuzz.uir", layout, error);
+    SeamPanelNumbers numbers;
+    std::string error;
+    const int parsed = SeamParsePanel(in.bytes, resource, "fuzz.uir", numbers, error);
     if (parsed != 0)
-        return error.startsWith("fuzz.uir: ") ? std::string() : "a refusal that does not name the file";
-    const std::string fault = layout_fault(layout);
+        return error.rfind("fuzz.uir: ", 0) == 0 ? std::string() : "a refusal that does not name the file";
+    const std::string fault = layout_fault(numbers);
     if (!fault.empty())
         return fault;
     // Built as the engine builds it: widgets, timers, fonts.
@@ -212,6 +209,7 @@ void prepare(Target target)
     static char arg0[] = "hostile_inputs", arg1[] = "-platform", arg2[] = "offscreen";
     static char *argv[] = {arg0, arg1, arg2, nullptr};
     InitEngine(0, argv, 0);
+    RegisterCallbacks(callback_table);
 }
 
 std::string run_input(Target target, const Input &input)

@@ -1,6 +1,7 @@
 // serial_backend.h - the operating system's serial devices.
 //
-// The one place where the engine touches a serial device. The queues, the
+// The one place where the engine touches a serial device: serial_posix.cpp,
+// and serial_identity.cpp for what tells devices apart. The queues, the
 // reader thread and the port numbers live above it (serial.cpp); a Windows
 // back end would provide these functions over its own calls.
 #pragma once

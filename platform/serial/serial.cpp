@@ -1,7 +1,8 @@
 // Serial ports: one input queue per open port, filled by a reader thread.
 // This file holds the serial operations of engine.h; the threads and the
 // state they share are in serial_threads.cpp and serial_port.h, the queue's
-// buffers in serial_queue.h, the operating system's side in serial_posix.cpp.
+// buffers in serial_queue.h, the operating system's side in serial_posix.cpp
+// and serial_identity.cpp.
 //
 // The reader thread waits on every open port at once and moves what arrives
 // into the port's queue at once, so the kernel's small terminal buffer never
@@ -30,10 +31,9 @@
 // Where the system tells one device from another, only the same device is
 // taken back: another adapter plugged in meanwhile may have been given the name.
 #include "engine.h"
-#include "engine_seams.h"
 
-#include "clock.h"
-#include "liberr.h"
+#include "base/clock.h"
+#include "base/liberr.h"
 #include "port_map.h"
 #include "serial_port.h"
 
@@ -94,24 +94,6 @@ int reconfigure(int port, const char *operation, void (*change)(serialdev::Setti
 }
 
 } // namespace
-
-const char *ComErrorText(int code)
-{
-    switch (code) {
-    case 0: return "no error";
-    case COM_ERR_SYSTEM: return "unexpected system error";
-    case COM_ERR_BAD_PORT: return "port number out of range";
-    case COM_ERR_NOT_OPEN: return "port not open";
-    case COM_ERR_NO_DEVICE: return "no such device";
-    case COM_ERR_PERMISSION: return "permission denied";
-    case COM_ERR_BUSY: return "port in use by another program";
-    case COM_ERR_NOT_SERIAL: return "not a serial device";
-    case COM_ERR_BAD_SETTING: return "setting not supported";
-    case COM_ERR_DEVICE_GONE: return "device gone";
-    case COM_ERR_OTHER_DEVICE: return "another device under the port's name";
-    }
-    return "unknown error";
-}
 
 // OpenComConfig and OpenComConfigRetry: the port opened, or, when its device
 // cannot be opened now and `retry` is set, left pending for the reopen thread.
@@ -318,14 +300,4 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max)
         arrivals[n - 1].last = p.taken[i].last;
     }
     return n;
-}
-
-void SeamReloadPortMap()
-{
-    port_map_forget();
-}
-
-std::string SeamPortPath(int port)
-{
-    return port_map_resolve(port, "");
 }

@@ -8,8 +8,8 @@
 // device; what a device sends from its return on is kept, none of it flushed.
 #include "serial_port.h"
 
-#include "clock.h"
-#include "liberr.h"
+#include "base/clock.h"
+#include "base/liberr.h"
 
 #include <chrono>
 #include <ctime>

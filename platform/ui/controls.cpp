@@ -5,9 +5,8 @@
 #include "text_box.h"
 #include "ui_internal.h"
 
-#include <QCheckBox>
+#include <QAbstractButton>
 #include <QComboBox>
-#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 
@@ -22,6 +21,34 @@ int lookup(int panel, int control, Control *&c)
         return UI_ERR_BAD_PANEL;
     c = find_control(panel, control);
     return c != nullptr ? 0 : UI_ERR_BAD_CONTROL;
+}
+
+// Whether the control holds a number that the program sets and reads.
+bool holds_number(Kind kind)
+{
+    switch (kind) {
+    case Kind::Check:
+    case Kind::Switch:
+    case Kind::Numeric:
+    case Kind::Ring:
+    case Kind::Led:
+        return true;
+    case Kind::Button:
+    case Kind::TextBox:
+    case Kind::Caption:
+    case Kind::Timer:
+        return false;
+    }
+    return false;
+}
+
+// The control holding a number, or the UiError that explains why there is none.
+int lookup_number(int panel, int control, Control *&c)
+{
+    const int found = lookup(panel, control, c);
+    if (found != 0)
+        return found;
+    return holds_number(c->kind) ? 0 : UI_ERR_BAD_VALUE;
 }
 
 // The text box, or the UiError that explains why the control is none.
@@ -149,39 +176,26 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value)
 int SetCtrlVal(int panel, int control, int value)
 {
     Control *c = nullptr;
-    const int found = lookup(panel, control, c);
+    const int found = lookup_number(panel, control, c);
     if (found != 0)
         return found;
     // A value set by the program raises no event.
     const QSignalBlocker blocker(c->body.data());
-    switch (c->kind) {
-    case Kind::Check:
-        static_cast<QCheckBox *>(c->body.data())->setChecked(value != 0);
-        return 0;
-    case Kind::Switch:
-        static_cast<QPushButton *>(c->body.data())->setChecked(value != 0);
-        set_switch_text(*c);
-        return 0;
-    case Kind::Numeric:
+    if (c->kind == Kind::Numeric) {
         static_cast<QSpinBox *>(c->body.data())->setValue(value);
-        return 0;
-    case Kind::Ring: {
+    } else if (c->kind == Kind::Ring) {
         const int index = c->ringValues.indexOf(value);
         if (index < 0)
             return UI_ERR_BAD_VALUE;
         static_cast<QComboBox *>(c->body.data())->setCurrentIndex(index);
-        return 0;
-    }
-    case Kind::Led:
+    } else if (c->kind == Kind::Led) {
         static_cast<Led *>(c->body.data())->setLit(value != 0);
-        return 0;
-    case Kind::Button:
-    case Kind::TextBox:
-    case Kind::Caption:
-    case Kind::Timer:
-        return UI_ERR_BAD_VALUE;
+    } else { // a check box or a switch
+        static_cast<QAbstractButton *>(c->body.data())->setChecked(value != 0);
+        if (c->kind == Kind::Switch)
+            set_switch_text(*c);
     }
-    return UI_ERR_BAD_VALUE;
+    return 0;
 }
 
 int SetCtrlVal(int panel, int control, const char *text)
@@ -197,32 +211,20 @@ int SetCtrlVal(int panel, int control, const char *text)
 int GetCtrlVal(int panel, int control, int *value)
 {
     Control *c = nullptr;
-    const int found = lookup(panel, control, c);
+    const int found = lookup_number(panel, control, c);
     if (found != 0)
         return found;
-    switch (c->kind) {
-    case Kind::Check:
-    case Kind::Switch:
-        *value = static_cast<QAbstractButton *>(c->body.data())->isChecked() ? 1 : 0;
-        return 0;
-    case Kind::Numeric:
+    if (c->kind == Kind::Numeric) {
         *value = static_cast<QSpinBox *>(c->body.data())->value();
-        return 0;
-    case Kind::Ring: {
+    } else if (c->kind == Kind::Ring) {
         const int index = static_cast<QComboBox *>(c->body.data())->currentIndex();
         *value = index >= 0 && index < c->ringValues.size() ? c->ringValues[index] : 0;
-        return 0;
-    }
-    case Kind::Led:
+    } else if (c->kind == Kind::Led) {
         *value = static_cast<Led *>(c->body.data())->lit() ? 1 : 0;
-        return 0;
-    case Kind::Button:
-    case Kind::TextBox:
-    case Kind::Caption:
-    case Kind::Timer:
-        return UI_ERR_BAD_VALUE;
+    } else { // a check box or a switch
+        *value = static_cast<QAbstractButton *>(c->body.data())->isChecked() ? 1 : 0;
     }
-    return UI_ERR_BAD_VALUE;
+    return 0;
 }
 
 int ResetTextBox(int panel, int control, const char *text)

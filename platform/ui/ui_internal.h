@@ -1,9 +1,11 @@
-// ui_internal.h - the user-interface engine's own structures.
+// ui_internal.h - the user-interface room: its structures and what its files
+// share.
 //
-// Shared by the engine's files and its test seams; the program never sees
-// them. A panel is a window of controls built from a panel resource; every
-// operator action and timer tick reaches the program through deliver(), the
-// one gate that keeps callbacks one at a time.
+// The room builds the program's panels on Qt Widgets and runs the event loop.
+// Shared by the room's files and the test seams; the program never sees it.
+// A panel is a window of controls built from a panel resource; every operator
+// action and timer tick reaches the program through deliver(), the one gate
+// that keeps callbacks one at a time. Each function names the file it is in.
 #pragma once
 
 #include "engine.h"
@@ -16,6 +18,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -61,15 +64,35 @@ struct Panel {
     std::map<int, Control> controls; // by control id; nodes never move
 };
 
+// The panel or control of that handle and id; null when there is none.
+// panels.cpp, with load_panel.
 Panel *find_panel(int handle);
 Control *find_control(int panel, int control);
+// Builds panel `resource` from resource text, hidden; `where` names it in
+// the one line on stderr a failure prints. Returns a handle or a UiError.
+int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
 
 // Hands an event to the control's callback, unless another callback (or a
 // popup it shows) is running or the event loop is ending: then it is dropped.
+// event_loop.cpp, with the two below.
 void deliver(int panel, int control, int event);
+// While one lives, a callback or a popup it shows is running: deliver()
+// drops every event.
+class BusyScope {
+public:
+    BusyScope();
+    ~BusyScope();
 
-// Builds panel `resource` from resource text; `where` names it in messages.
-int load_panel(int parent, const QByteArray &text, int resource, const QString &where);
+private:
+    bool m_was = false;
+};
+// Whether a quit has been asked for (QuitUserInterface, a signal), whether or
+// not the event loop runs yet.
+bool loop_ending();
+
+// Makes SIGTERM, SIGINT and SIGHUP end the event loop as QuitUserInterface(0)
+// does; what watches for them belongs to owner (the application). signals.cpp.
+void install_signal_handlers(QObject *owner);
 
 // Builds a control's widgets (or its timer) on the panel's window, as the
 // description says, with its callback. widgets.cpp.
@@ -86,16 +109,19 @@ void set_dimmed(Control &c, bool dimmed);
 // Shows or hides the control with its label. controls.cpp.
 void set_visible(Control &c, bool visible);
 
-// Popups: the real modal popup open now (or null), and the test seam's answers.
+// Popups. MessagePopup and ConfirmPopup always ask through popup_handler,
+// which is ask_operator unless a test answers them itself (engine_seams). A
+// handler returns what the popup returns: 1 yes or 0 no for a confirmation,
+// 0 for a message. popups.cpp.
+using PopupHandler = int (*)(const char *title, const char *message, bool confirm);
+extern std::atomic<PopupHandler> popup_handler;
+// The operator, through a real modal dialog after a line on stderr. Where no
+// one can see a dialog (the offscreen platform) the line is all, and the
+// answer is given at once: yes. 0 while a quit is on its way.
+int ask_operator(const char *title, const char *message, bool confirm);
+// As ask_operator, but a real dialog even where no one can see it.
+int ask_in_dialog(const char *title, const char *message, bool confirm);
+// The real modal popup open now, or null.
 QMessageBox *open_popup();
-// Who answers MessagePopup and ConfirmPopup: the operator through a real
-// dialog, a test (the seam), or, where no one can see a dialog (the
-// offscreen platform), the engine itself after a line on stderr.
-struct PopupAnswers {
-    bool enabled = false;   // a test answers
-    int answer = 0;         // the test's answer to a confirmation
-    bool forceShow = false; // real dialogs even offscreen (tests that answer them)
-};
-PopupAnswers &popup_answers();
 
 } // namespace ui

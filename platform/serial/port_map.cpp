@@ -1,7 +1,7 @@
 #include "port_map.h"
 
 #include "engine.h"
-#include "file_backend.h"
+#include "files/file_backend.h"
 
 #include <cctype>
 #include <cerrno>

@@ -22,5 +22,6 @@ void port_map_set_startup_dir(const std::string &dir);
 // when it is COMk, and is taken as a path otherwise.
 std::string port_map_resolve(int port, const char *deviceName);
 
-// Forgets the map read so far; the next lookup reads it again.
+// Forgets the map read so far and the start-up directory: the next lookup
+// reads comports.map again, from the directory current then.
 void port_map_forget();

@@ -2,7 +2,7 @@
 #include "engine.h"
 
 #include "file_backend.h"
-#include "liberr.h"
+#include "base/liberr.h"
 
 #include <cerrno>
 #include <climits>

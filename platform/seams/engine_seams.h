@@ -1,8 +1,12 @@
 // engine_seams.h - what tests may replace or operate in the engine.
 //
-// Only tests include this header (link the engine_seams library). It lets a
-// test fix the clock, answer popups, act as the operator through real Qt input
-// events, read back what the panels show, and build panels from text.
+// Only tests and the tools beside them (vorn_screenshots, hostile_inputs)
+// include this header and link the engine_seams library; the program never
+// does. It lets a test fix the clock, answer popups, act as the operator
+// through real Qt input events, read back what the panels show, build panels
+// from text, and look into the port map. The seams set the hooks the engine
+// always calls through (its clock and popup handler, the device identities);
+// the rest works through the engine's internal headers.
 #pragma once
 
 #include <functional>
@@ -72,6 +76,22 @@ bool SeamGrabPanel(int panel, const char *pngPath);
 // `where` names the text in diagnostics.
 int SeamLoadPanelFromText(int parent, const std::string &resourceText, int resource,
                           const char *where = "<text>");
+// Reads panel `resource` of the text as LoadPanel reads it, building nothing
+// and binding no callback, and hands back its numbers. Returns 0, or the
+// UiError LoadPanel gives for the text (UI_ERR_FORMAT, UI_ERR_NO_RESOURCE)
+// with, in error, what its line on stderr would say; writes nothing itself.
+struct SeamControlNumbers {
+    int id = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    int fontSize = 0;      // points; 0 for the default
+    double interval = 0.0; // seconds, as a timer ticks (1 where none is given)
+};
+struct SeamPanelNumbers {
+    int width = 0, height = 0;
+    std::vector<SeamControlNumbers> controls; // in the order of the resource
+};
+int SeamParsePanel(const std::string &text, int resource, const char *where, SeamPanelNumbers &numbers,
+                   std::string &error);
 
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().
 bool SeamProcessEventsUntil(const std::function<bool()> &pred, int timeoutMs);
@@ -82,8 +102,10 @@ void SeamRunLater(int delayMs, const std::function<void()> &fn);
 // directory; this forgets it, so the next serial call reads it again from the
 // current directory.
 void SeamReloadPortMap();
-// The device path COMn resolves to now ("" for a port marked none).
-std::string SeamPortPath(int port);
+// The device path an open of port with deviceName resolves to now: "" means
+// COMn itself, COMk is looked up as well, any other name is taken as a path.
+// "" for a port marked none.
+std::string SeamPortPath(int port, const char *deviceName = "");
 // From now on the engine reads `identity` as the identity of the device at
 // `device` (pseudo-terminals have none of their own), as it reads a USB
 // adapter's serial number; "" takes it away again. Links are followed, so a

@@ -3,7 +3,7 @@
 // controls.cpp.
 #include "engine.h"
 
-#include "file_backend.h"
+#include "files/file_backend.h"
 #include "ui_internal.h"
 
 #include <QApplication>
@@ -19,10 +19,11 @@ namespace {
 constexpr int kMaxPanels = 32;
 
 std::map<int, std::unique_ptr<Panel>> g_panels;
+const CallbackBinding *g_callbacks = nullptr; // the program's, once registered
 
 CtrlCallbackPtr find_callback(const QString &name)
 {
-    for (const CallbackBinding *b = callback_table; b->name != nullptr; ++b)
+    for (const CallbackBinding *b = g_callbacks; b != nullptr && b->name != nullptr; ++b)
         if (name == QLatin1String(b->name))
             return b->callback;
     return nullptr;
@@ -127,6 +128,12 @@ int load_panel(int parent, const QByteArray &text, int resource, const QString &
 } // namespace ui
 
 using namespace ui;
+
+int RegisterCallbacks(const CallbackBinding *table)
+{
+    g_callbacks = table;
+    return 0;
+}
 
 int LoadPanel(int parent, const char *fileName, int resource)
 {

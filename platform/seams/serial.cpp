@@ -1,8 +1,10 @@
-// Test seam of the serial ports: identities for pseudo-terminals, which the
-// system gives none, so that a test can plug another device in under a name.
+// Test seams of the serial ports: the port map read again and looked up, and
+// identities for pseudo-terminals, which the system gives none, so that a
+// test can plug another device in under a name.
 #include "engine_seams.h"
 
-#include "serial_backend.h"
+#include "serial/port_map.h"
+#include "serial/serial_backend.h"
 
 #include <climits>
 #include <cstdlib>
@@ -29,6 +31,16 @@ std::string seam_identity(const char *path)
 }
 
 } // namespace
+
+void SeamReloadPortMap()
+{
+    port_map_forget();
+}
+
+std::string SeamPortPath(int port, const char *deviceName)
+{
+    return port_map_resolve(port, deviceName);
+}
 
 void SeamSetDeviceIdentity(const std::string &device, const std::string &identity)
 {

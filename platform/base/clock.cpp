@@ -1,0 +1,50 @@
+// The clock: local time of day and date, through the C library.
+#include "clock.h"
+
+#include "engine.h"
+
+#include <chrono>
+
+std::atomic<LocalTimeSource> local_time_source{system_local_time};
+std::atomic<MonotonicSource> monotonic_source{system_monotonic_seconds};
+
+std::tm system_local_time()
+{
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local;
+}
+
+double system_monotonic_seconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::tm local_time()
+{
+    return local_time_source.load()();
+}
+
+double monotonic_seconds()
+{
+    return monotonic_source.load()();
+}
+
+int RT_GetSystemTime(int *hours, int *minutes, int *seconds)
+{
+    const std::tm t = local_time();
+    *hours = t.tm_hour;
+    *minutes = t.tm_min;
+    *seconds = t.tm_sec;
+    return 0;
+}
+
+int GetSystemDate(int *month, int *day, int *year)
+{
+    const std::tm t = local_time();
+    *month = t.tm_mon + 1;
+    *day = t.tm_mday;
+    *year = t.tm_year + 1900;
+    return 0;
+}

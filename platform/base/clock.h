@@ -1,0 +1,28 @@
+// clock.h - the engine's clocks: the local time of day and date the program
+// reads (RT_GetSystemTime, GetSystemDate), and a clock for elapsed time.
+//
+// The engine reads both through sources it always calls through, the
+// system's own by default. A test that fixes the time (engine_seams) gives
+// sources of its own that read the fixed time, so that moving it moves
+// elapsed time with it.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+
+// The local time now, through local_time_source.
+std::tm local_time();
+// Seconds on a clock that never goes back, for how long ago something
+// happened (a port's last byte, its device's departure); only differences
+// mean anything. Through monotonic_source.
+double monotonic_seconds();
+
+// The system's sources: local time through the C library (so time-faking
+// tools work), and the steady clock.
+std::tm system_local_time();
+double system_monotonic_seconds();
+
+using LocalTimeSource = std::tm (*)();
+using MonotonicSource = double (*)();
+extern std::atomic<LocalTimeSource> local_time_source;
+extern std::atomic<MonotonicSource> monotonic_source;
