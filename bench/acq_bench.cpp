@@ -23,7 +23,6 @@
 //
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
-#include "engine.h"
 #include "ptykit/pty.h"
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
