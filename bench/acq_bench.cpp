@@ -37,7 +37,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -75,22 +74,15 @@ pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const 
     _exit(121);
 }
 
-// CPU seconds (user and system) the process has used so far.
+// CPU seconds (user and system, all threads) the process has used so far,
+// to the nanosecond: the figures of /proc count in hundredths.
 double cpu_seconds(pid_t pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14)
-            utime = std::stoul(field);
-        if (i == 15)
-            stime = std::stoul(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    clockid_t clock;
+    timespec t{};
+    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
+        return 0;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 double peak_rss_mib(pid_t pid)
@@ -335,27 +327,16 @@ long sleeps(pid_t pid)
     return total;
 }
 
-// CPU seconds the process has used so far, to the nanosecond (the figures
-// of /proc count in hundredths).
-double cpu_seconds_exact(pid_t pid)
-{
-    clockid_t clock;
-    timespec t{};
-    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
-        return 0;
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 // What the logger costs over `seconds` while nothing arrives.
 void measure_quiet(const Rig &rig, const char *what, int seconds)
 {
-    const double cpuBefore = cpu_seconds_exact(rig.logger);
+    const double cpuBefore = cpu_seconds(rig.logger);
     const long sleepsBefore = sleeps(rig.logger);
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s, %d s\n", what, seconds);
-    std::printf("  logger CPU          %11.2f%% of one core\n", 100.0 * (cpu_seconds_exact(rig.logger) - cpuBefore) / wall);
+    std::printf("  logger CPU          %11.2f%% of one core\n", 100.0 * (cpu_seconds(rig.logger) - cpuBefore) / wall);
     std::printf("  logger wakeups      %11.1f a second\n", static_cast<double>(sleeps(rig.logger) - sleepsBefore) / wall);
     std::fflush(stdout);
 }
