@@ -76,6 +76,8 @@ void create_fn_base(void)
                   static_cast<unsigned>(seconds));
 }
 
+static_assert(FILE_NAME_LEN == FILE_BASE_LEN + 2, "a data file's name is its base and a two-digit port");
+
 void create_fn(char name[PATH_LEN], int port)
 {
     std::memcpy(name, file_nm_base, FILE_BASE_LEN);
