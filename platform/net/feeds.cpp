@@ -36,6 +36,9 @@ constexpr std::size_t kDatagramMax = 1472;       // fits an Ethernet frame: neve
 constexpr int kMaxClients = 256;
 constexpr double kStallSeconds = 30.0;
 constexpr int kScratchBytes = 64 * 1024;
+// A client's own bytes are read once a pause at most: one that floods the
+// logger is held back by its connection's flow control, not by our CPU.
+constexpr double kReadPauseSeconds = 0.1;
 
 // A port's latest bytes, as its reads brought them.
 struct Ring {
@@ -60,6 +63,7 @@ struct Client {
     int feed = -1;
     std::uint64_t pos = 0;
     double blockedSince = 0; // its socket has refused bytes since then; 0 while it takes them
+    double readAgainAt = 0;  // what it sends is read no sooner (see handle_client)
     char peer[64] = "";
 };
 
@@ -222,7 +226,7 @@ struct Waits {
     pollfd fds[1 + net::kMaxFeeds + kMaxClients];
     int owner[1 + net::kMaxFeeds + kMaxClients]; // feed index, kMaxFeeds + client index, or -1 (wake)
     int count = 0;
-    bool timed = false; // something is to be looked at again within a second
+    int timeoutMs = -1; // something is to be looked at again this soon
 };
 
 void add_wait(Waits &w, int fd, short events, int owner)
@@ -234,24 +238,45 @@ void add_wait(Waits &w, int fd, short events, int owner)
 void collect_waits(Waits &w, double now)
 {
     w.count = 0;
-    w.timed = false;
+    w.timeoutMs = -1;
+    const auto again_within = [&w](int ms) { w.timeoutMs = w.timeoutMs < 0 ? ms : std::min(w.timeoutMs, ms); };
     add_wait(w, g_wake, POLLIN, -1);
     for (int i = 0; i < g_feedCount; ++i) {
         const Feed &f = g_feeds[i];
         const bool server = f.spec.kind == FeedKind::Tcp;
-        if (f.fd < 0 || (server && f.acceptAgainAt > now) || (!server && !f.blocked)) {
-            w.timed = w.timed || (f.fd >= 0 && server);
+        if (f.fd >= 0 && server && f.acceptAgainAt > now)
+            again_within(1000);
+        if (f.fd < 0 || (server && f.acceptAgainAt > now) || (!server && !f.blocked))
             continue;
-        }
         add_wait(w, f.fd, server ? POLLIN : POLLOUT, i);
     }
     for (int i = 0; i < kMaxClients; ++i) {
         const Client &c = g_clients[i];
         if (c.fd < 0)
             continue;
-        add_wait(w, c.fd, static_cast<short>(POLLIN | (c.blockedSince != 0 ? POLLOUT : 0)), net::kMaxFeeds + i);
-        w.timed = w.timed || c.blockedSince != 0;
+        const bool reading = c.readAgainAt <= now;
+        add_wait(w, c.fd, static_cast<short>((reading ? POLLIN : 0) | (c.blockedSince != 0 ? POLLOUT : 0)),
+                 net::kMaxFeeds + i);
+        if (c.blockedSince != 0)
+            again_within(1000);
+        if (!reading)
+            again_within(static_cast<int>(kReadPauseSeconds * 1000));
     }
+}
+
+// What a client sends is read and forgotten: it never reaches a device.
+void handle_client(Client &c, short got, double now)
+{
+    if (c.fd < 0)
+        return;
+    if ((got & (POLLERR | POLLHUP)) != 0)
+        return close_client(c, nullptr);
+    if ((got & POLLIN) == 0)
+        return;
+    const long n = net::discard_input(c.fd, g_scratch, sizeof g_scratch);
+    if (n == 0 || (n < 0 && n != -EAGAIN))
+        return close_client(c, nullptr); // it left
+    c.readAgainAt = now + kReadPauseSeconds;
 }
 
 void handle_events(const Waits &w, double now)
@@ -265,13 +290,7 @@ void handle_events(const Waits &w, double now)
                 accept_clients(w.owner[k], now);
             continue;
         }
-        Client &c = g_clients[w.owner[k] - net::kMaxFeeds];
-        if (c.fd < 0 || (got & POLLIN) == 0)
-            continue;
-        // What a client sends is read and forgotten: it never reaches a device.
-        const long n = net::discard_input(c.fd, g_scratch, sizeof g_scratch);
-        if (n == 0 || (n < 0 && n != -EAGAIN))
-            close_client(c, nullptr);
+        handle_client(g_clients[w.owner[k] - net::kMaxFeeds], got, now);
     }
 }
 
@@ -293,7 +312,7 @@ void feed_loop()
     static Waits w;
     while (!g_stop) {
         collect_waits(w, monotonic_seconds());
-        ::poll(w.fds, static_cast<nfds_t>(w.count), w.timed ? 1000 : -1);
+        ::poll(w.fds, static_cast<nfds_t>(w.count), w.timeoutMs);
         if ((w.fds[0].revents & POLLIN) != 0) {
             std::uint64_t count = 0;
             (void)!::read(g_wake, &count, sizeof count);
