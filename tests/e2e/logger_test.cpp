@@ -421,11 +421,15 @@ class HostileStartup : public LoggerRun, public ::testing::WithParamInterface<te
 
 TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)
 {
-    // What others may leave under both names in a shared start-up directory.
+    // What others may leave under these names in a shared start-up directory.
     const testing_support::Hostile kind = GetParam();
     testing_support::make_hostile(in_start("comports.map"), kind);
     testing_support::make_hostile(in_start("coms.cfg"), kind);
+    testing_support::make_hostile(in_start("network.map"), kind);
     LoggerProcess logger(options());
+    ASSERT_TRUE(eventually([&] { return logger.stderr_text().find("network.map: ") != std::string::npos; },
+                           kStartupMs))
+        << "read at once, never waited on: " << logger.stderr_text();
     // The map is read at the probe; SIGTERM then ends the program only if
     // the rest of the start-up does not hang.
     ASSERT_TRUE(eventually([&] { return logger.stderr_text().find("comports.map: ") != std::string::npos; },
