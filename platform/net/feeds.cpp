@@ -68,7 +68,7 @@ struct Client {
 };
 
 struct PortCounts {
-    std::atomic<int> servers{0}, clients{0}, down{0};
+    std::atomic<int> servers{0}, clients{0}, down{0}, datagrams{0}; // datagrams: UDP feeds set up
     std::atomic<long long> sent{0}, dropped{0};
 };
 
@@ -353,6 +353,7 @@ void start(const std::string &dir)
             continue;
         }
         counts.servers += spec.kind == FeedKind::Tcp ? 1 : 0;
+        counts.datagrams += spec.kind == FeedKind::Udp ? 1 : 0;
         if (g_rings[spec.port].load() == nullptr)
             g_rings[spec.port] = new Ring;
     }
@@ -393,7 +394,9 @@ void feeds_publish(int port, const unsigned char *bytes, std::size_t count)
         ring->head += count;
         ring->ends[ring->arrivals++ % kRingArrivals] = ring->head;
     }
-    wake_thread();
+    // Nobody to send to: the bytes wait in the ring for nothing, unwoken.
+    if (g_counts[port].clients > 0 || g_counts[port].datagrams > 0)
+        wake_thread();
 }
 
 FeedCounts feed_counts(int port)
