@@ -2,6 +2,7 @@
 
 #include "vorn_utl.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace when {
@@ -56,21 +57,24 @@ IndexReader::IndexReader(int fd, long long length, long long dataSize)
 {
 }
 
+// Reads the window from `at` on. A file that shrank or failed ends there.
+void IndexReader::load(long long at)
+{
+    const long long want = m_length - at < kWindow ? m_length - at : kWindow;
+    m_windowAt = at;
+    m_windowLength = want > 0 ? read_at(m_fd, at, m_window, want) : 0;
+    if (m_windowLength == 0)
+        m_length = at;
+}
+
 // The byte at `at`, or -1 past the end. Moves the window when it must.
 int IndexReader::peek(long long at)
 {
     if (at < 0 || at >= m_length)
         return -1;
-    if (at < m_windowAt || at >= m_windowAt + m_windowLength) {
-        const long long want = m_length - at < kWindow ? m_length - at : kWindow;
-        m_windowAt = at;
-        m_windowLength = read_at(m_fd, at, m_window, want);
-        if (m_windowLength == 0) {
-            m_length = at; // the file shrank or failed: it ends here
-            return -1;
-        }
-    }
-    return static_cast<unsigned char>(m_window[at - m_windowAt]);
+    if (at < m_windowAt || at >= m_windowAt + m_windowLength)
+        load(at);
+    return at < m_length ? static_cast<unsigned char>(m_window[at - m_windowAt]) : -1;
 }
 
 bool IndexReader::mark_at(long long at)
@@ -83,18 +87,25 @@ bool IndexReader::mark_at(long long at)
     return known_version(peek(at + INDEX_MAGIC_LEN));
 }
 
-// The first mark at or after `from`, or -1. Searches the window for the mark
-// byte, so a long stretch of anything else costs no more than reading it.
+// The first mark at or after `from`, or -1. Searches the window for the
+// mark's first four bytes, so a long stretch of anything costs no more than
+// reading it; a mark across the window's end is found in the next window,
+// which overlaps this one by three bytes.
 long long IndexReader::find_mark(long long from)
 {
+    const char family[4] = {INDEX_SEGMENT_MARK, INDEX_MAGIC[0], INDEX_MAGIC[1], INDEX_MAGIC[2]};
     for (long long at = from; peek(at) >= 0;) {
+        const long long windowEnd = m_windowAt + m_windowLength;
         const char *base = m_window + (at - m_windowAt);
-        const void *zero = std::memchr(base, INDEX_SEGMENT_MARK, static_cast<std::size_t>(m_windowAt + m_windowLength - at));
-        if (zero == nullptr) {
-            at = m_windowAt + m_windowLength;
+        const void *hit = memmem(base, static_cast<std::size_t>(windowEnd - at), family, sizeof family);
+        if (hit == nullptr) {
+            if (windowEnd >= m_length)
+                return -1;
+            at = std::max(at + 1, windowEnd - static_cast<long long>(sizeof family - 1));
+            load(at);
             continue;
         }
-        at += static_cast<const char *>(zero) - base;
+        at += static_cast<const char *>(hit) - base;
         if (mark_at(at))
             return at;
         ++at;

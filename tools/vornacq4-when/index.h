@@ -64,6 +64,7 @@ public:
 
 private:
     enum class Step { Record, SegmentEnd, Torn, Damaged };
+    void load(long long at);
     int peek(long long at);
     bool mark_at(long long at);
     long long find_mark(long long from);
