@@ -17,12 +17,13 @@ int usage()
                  "usage: vornacq4-when when FILE OFFSET [--utc]\n"
                  "       vornacq4-when slice FILE FROM TO [-o OUT]\n"
                  "       vornacq4-when replay FILE... [--to DEVICE [--baud N]] [--speed N] [--delay S] [--max-gap S]\n"
-                 "       vornacq4-when check FILE\n"
+                 "       vornacq4-when check FILE [--utc]\n"
                  "       vornacq4-when records FILE [--csv] [--utc]\n"
                  "       vornacq4-when lines FILE... [--csv] [--utc]\n"
                  "       vornacq4-when coverage DIR|FILE... [--gap S] [--utc]\n"
                  "times: 2024-02-14T15:03:00[.fraction] local time, followed by Z for UTC or\n"
-                 "       +hh:mm/-hh:mm for that offset; or @seconds since 1970\n"
+                 "       +hh:mm/-hh:mm for that offset; or @seconds since 1970; shown in local\n"
+                 "       time with the offset, or in UTC with --utc\n"
                  "exit status: 0 done, 1 the files do not tell (nothing found), 2 a wrong command line\n");
     return 2;
 }

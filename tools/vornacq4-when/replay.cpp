@@ -27,6 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr long long kSliceUs = 10000; // bytes this close together go in one write
+constexpr double kLongestWaitUs = 100.0 * 365 * 86400 * 1e6;
 
 struct Pace {
     Clock::time_point start;
@@ -42,7 +43,9 @@ void wait_for(Pace &p, long long t)
     if (p.previous >= 0)
         p.elapsed += std::clamp(t - p.previous, 0LL, p.maxGapUs);
     p.previous = t;
-    std::this_thread::sleep_until(p.start + std::chrono::microseconds(static_cast<long long>(p.elapsed / p.speed)));
+    // Held below what the clock's nanoseconds can count (a century).
+    const double due = std::min(static_cast<double>(p.elapsed) / p.speed, kLongestWaitUs);
+    std::this_thread::sleep_until(p.start + std::chrono::microseconds(static_cast<long long>(due)));
 }
 
 // Writes all of it to a descriptor that may be non-blocking: when the device
