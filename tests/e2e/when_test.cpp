@@ -140,7 +140,7 @@ TEST(WhenCheck, DamagedIndexesNeverAgreeAndTornOrShortOnesDo)
         {"a mark then noise", segment(1, 0, {}) + "\x7F\xFF\xFF\x7F\x13\x88\x99\x01\x02\x03\x7F\x7F", 20, 1, "damaged"},
         {"a torn tail", sound.substr(0, sound.size() - 1), 20, 0, "1 records cut short"},
         {"a tail not indexed (kill -9)", sound, 25, 0, "the last 5 bytes are not indexed"},
-        {"20,000 empty segments", empty, 0, 0, "in 20000 segments"},
+        {"20,000 empty segments", empty, 0, 0, "(20000 segments) agrees"},
     };
     TempDir dir;
     for (const CheckCase &c : cases) {

@@ -214,14 +214,13 @@ int cmd_check(Args args)
     for (Burst b{}; reader.next(b);)
         extend(e, b, reader.summary().records == 1);
     const IndexSummary &s = reader.summary();
-    std::printf("%s: %lld bytes, %lld records in %lld segments covering %lld bytes", r.path.c_str(), r.size,
-                s.records, s.segments, e.covered);
+    std::printf("%s: %lld bytes, %lld records covering %lld bytes", r.path.c_str(), r.size, s.records, e.covered);
     if (s.records > 0)
         std::printf(", from %s to %s", format_time(e.earliest, utc).c_str(), format_time(e.latest, utc).c_str());
     std::printf("\n");
     say_check_notes(r, s, e);
     if (s.damagedTotal() == 0) {
-        std::printf("the index agrees with the data file\n");
+        std::printf("the index (%lld segments) agrees with the data file\n", s.segments);
         return 0;
     }
     for (int d = 0; d < kDamageKinds; ++d)
