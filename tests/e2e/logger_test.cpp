@@ -417,6 +417,57 @@ TEST_F(LoggerRun, AnInstrumentUnpluggedAndBackResumesIntoItsFileAndKill9LosesNot
     }
 }
 
+// The whole output of a command (stdout only) and its exit status.
+std::string command_output(const std::string &command, int &status)
+{
+    std::string text;
+    status = -1;
+    if (std::FILE *p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+            text.append(buffer, n);
+        const int result = pclose(p);
+        status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    }
+    return text;
+}
+
+// A GPS receiver recorded by the real logger: vornacq4-when's lines are its
+// sentences, one row each, dated as `when` dates the sentence's first byte.
+TEST_F(LoggerRun, LinesOfARecordedGpsReceiverAreItsSentencesAtTheTimesOfTheirFirstBytes)
+{
+    Simulator sim(start(), {"-c", "COM3=nmea:4800"});
+    ASSERT_TRUE(sim.ready()) << sim.stderr_text();
+    LoggerProcess::Options o = options();
+    o.fakeTime = "@2024-02-14 10:00:00";
+    LoggerProcess logger(o);
+    const auto recorded = [&] {
+        return list_dir(in_start("D045")).size() == 1 && file_size(port_files("D045", 3).at(0)) > 1500;
+    };
+    ASSERT_TRUE(eventually(recorded, kCountdownMs + 10000)) << logger.stderr_text();
+    logger.signal(SIGTERM);
+    ASSERT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    sim.process().signal(SIGTERM);
+    sim.process().wait_exit(kExitMs);
+
+    const std::string file = port_files("D045", 3).at(0), data = read_file(file);
+    const std::string when = std::string(VORNACQ4_WHEN_BINARY);
+    int status = -1;
+    std::istringstream rows(command_output(when + " lines --utc " + file, status));
+    ASSERT_EQ(status, 0);
+    std::size_t at = 0, sentences = 0;
+    for (std::string row; std::getline(rows, row); ++sentences) {
+        ASSERT_LT(at, data.size()) << "more rows than lines: " << row;
+        const std::size_t end = std::min(data.find("\r\n", at), data.size());
+        const std::string dated = command_output(when + " when --utc " + file + " " + std::to_string(at), status);
+        EXPECT_EQ(row, dated.substr(0, dated.size() - 1) + "\t" + data.substr(at, end - at));
+        EXPECT_TRUE(sentences == 0 || data[at] == '$') << row;
+        at = end + 2;
+    }
+    EXPECT_GE(at, data.size()) << "a line left out";
+    EXPECT_GE(sentences, 4u);
+}
+
 class HostileStartup : public LoggerRun, public ::testing::WithParamInterface<testing_support::Hostile> {};
 
 TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)

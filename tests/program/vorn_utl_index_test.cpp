@@ -75,7 +75,7 @@ TEST_F(ArrivalIndex, TellsWhenEachBurstArrivedAndSlicesByTime)
     const std::string data = path(at(10, 40, 5));
     long long offset = 0;
     for (std::size_t i = 0; i < bursts.size(); ++i) {
-        const long long when = parse_iso(tool("when " + data + " " + std::to_string(offset)));
+        const long long when = parse_iso(tool("when --utc " + data + " " + std::to_string(offset)));
         EXPECT_TRUE(when >= sent_at[i] && when <= queued_at[i]) << "burst " << i << ": " << when - sent_at[i];
         offset += static_cast<long long>(bursts[i].size());
     }
@@ -138,7 +138,7 @@ TEST_F(ArrivalIndex, DiskThatRefusesPartOfAWriteLosesOnlyThatAndTheIndexStaysTru
     const std::string summary = tool("check " + path(at(10, 40, 5)), &status);
     EXPECT_EQ(status, 0) << summary;
     EXPECT_NE(summary.find("105 bytes, 2 records covering 105 bytes"), std::string::npos) << summary;
-    EXPECT_NEAR(static_cast<double>(parse_iso(tool("when " + path(at(10, 40, 5)) + " 100"))),
+    EXPECT_NEAR(static_cast<double>(parse_iso(tool("when --utc " + path(at(10, 40, 5)) + " 100"))),
                 static_cast<double>(wall_us()), 1000000.0);
 }
 
