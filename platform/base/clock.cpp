@@ -4,6 +4,7 @@
 #include "engine.h"
 
 #include <chrono>
+#include <sys/timex.h>
 
 std::atomic<LocalTimeSource> local_time_source{system_local_time};
 std::atomic<MonotonicSource> monotonic_source{system_monotonic_seconds};
@@ -47,4 +48,16 @@ int GetSystemDate(int *month, int *day, int *year)
     *day = t.tm_mday;
     *year = t.tm_year + 1900;
     return 0;
+}
+
+double Timer(void)
+{
+    return monotonic_seconds();
+}
+
+int ClockSynchronised(void)
+{
+    timex status{};
+    const int state = ntp_adjtime(&status); // modes 0: reads, changes nothing
+    return state != -1 && state != TIME_ERROR && (status.status & STA_UNSYNC) == 0 ? 1 : 0;
 }
