@@ -39,6 +39,8 @@ enum { DATA_FILE_ACCESS = 2, DATA_FILE_ACTION = 1, DATA_FILE_TYPE = 0 };
 
 enum { INDEX_SEGMENT_MARK = 0x00 };
 #define INDEX_MAGIC "VTI2"
+// Segments written before: no flags, times stored as they are. Still read.
+#define INDEX_MAGIC_V1 "VTI1"
 enum { INDEX_MAGIC_LEN = 4 };
 // A segment's flags: the system clock was kept synchronised when it began.
 enum { INDEX_FLAG_CLOCK_SYNCHRONISED = 1 };

@@ -8,6 +8,7 @@
 
 std::atomic<LocalTimeSource> local_time_source{system_local_time};
 std::atomic<MonotonicSource> monotonic_source{system_monotonic_seconds};
+std::atomic<WallClockSource> wall_clock_source{system_wall_clock_us};
 
 std::tm system_local_time()
 {
@@ -20,6 +21,18 @@ std::tm system_local_time()
 double system_monotonic_seconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+long long system_wall_clock_us()
+{
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+long long wall_clock_us()
+{
+    return wall_clock_source.load()();
 }
 
 std::tm local_time()

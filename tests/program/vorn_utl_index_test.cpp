@@ -1,6 +1,6 @@
 // The arrival-time index beside the data files, as a run writes it and as
-// vornacq4-when reads it back: burst times, slices, rollover and pause, and
-// a replay logged again.
+// vornacq4-when reads it back: burst times, slices, rollover and pause, a
+// replay logged again, steps of the clock, a stale index, a full disk.
 #include "run_fixture.h"
 
 #include <chrono>
@@ -8,7 +8,11 @@
 #include <cstring>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using testing_support::is_directory;
 
@@ -43,6 +47,127 @@ long long parse_iso(const std::string &text)
     t.tm_year -= 1900;
     t.tm_mon -= 1;
     return static_cast<long long>(timegm(&t)) * 1000000 + static_cast<long long>(seconds * 1e6 + 0.5);
+}
+
+// One record of an index, placed: its bytes' offset in the data file.
+struct Record {
+    long long offset, bytes, first, last;
+};
+struct Segment {
+    long long offset;
+    unsigned long long flags;
+    std::vector<Record> records;
+};
+
+bool get_varint(const std::string &bytes, std::size_t &at, unsigned long long &value)
+{
+    value = 0;
+    for (int shift = 0; at < bytes.size() && shift < 70; shift += 7) {
+        const unsigned char b = static_cast<unsigned char>(bytes[at++]);
+        value |= static_cast<unsigned long long>(b & 0x7F) << shift;
+        if ((b & 0x80) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The segments of an index as this logger writes it (version 2 only),
+// read strictly: anything else where a segment or a record belongs, or a
+// record cut short, fails the test.
+std::vector<Segment> read_segments(const std::string &bytes)
+{
+    const std::string mark = std::string(1, '\0') + "VTI2";
+    std::vector<Segment> segments;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        unsigned long long offset = 0, flags = 0, count = 0, delta = 0, span = 0;
+        EXPECT_EQ(bytes.compare(at, mark.size(), mark), 0) << "no segment mark at " << at;
+        at += mark.size();
+        if (!get_varint(bytes, at, offset) || !get_varint(bytes, at, flags))
+            ADD_FAILURE() << "segment header cut short";
+        Segment segment{static_cast<long long>(offset), flags, {}};
+        long long time = 0;
+        while (at < bytes.size() && bytes[at] != '\0') {
+            const bool whole = get_varint(bytes, at, count) && get_varint(bytes, at, delta) && get_varint(bytes, at, span);
+            if (!whole || delta == 0 || span == 0) {
+                ADD_FAILURE() << "record cut short or holding a 0 time field before " << at;
+                return segments;
+            }
+            const unsigned long long zigzag = delta - 1;
+            time += (zigzag & 1) != 0 ? -static_cast<long long>(zigzag >> 1) - 1 : static_cast<long long>(zigzag >> 1);
+            segment.records.push_back(Record{static_cast<long long>(offset), static_cast<long long>(count), time,
+                                             time + static_cast<long long>(span - 1)});
+            offset += count;
+        }
+        segments.push_back(segment);
+    }
+    return segments;
+}
+
+// The index of a data file "Dddd/name" under the start-up directory.
+std::string index_of(const std::string &start, const std::string &data)
+{
+    return start + "/T" + data.substr(1);
+}
+
+// Every record of the index, after checking that its segments account for
+// the data file's bytes in order, each from where the one before ended.
+std::vector<Record> consistent_records(const std::string &start, const std::string &data)
+{
+    std::vector<Record> records;
+    long long end = 0;
+    for (const Segment &segment : read_segments(read_file(index_of(start, data)))) {
+        EXPECT_EQ(segment.offset, end) << "a segment begins where the data covered so far end";
+        EXPECT_EQ(segment.flags & ~1ULL, 0u);
+        for (const Record &r : segment.records) {
+            EXPECT_GE(r.last, r.first) << "record at " << r.offset;
+            records.push_back(r);
+            end = r.offset + r.bytes;
+        }
+    }
+    EXPECT_EQ(end, static_cast<long long>(read_file(start + "/" + data).size()));
+    return records;
+}
+
+// What this process writes on stderr while it lives.
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string &path) : m_path(path)
+    {
+        std::fflush(stderr);
+        m_saved = dup(2);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        close(fd);
+    }
+    ~StderrCapture() { restore(); }
+    // Everything written so far, and stderr is stderr again.
+    std::string text()
+    {
+        restore();
+        return read_file(m_path);
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(m_saved, 2);
+        close(m_saved);
+        m_saved = -1;
+    }
+    std::string m_path;
+    int m_saved = -1;
+};
+
+int lines_with(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 } // namespace
@@ -185,4 +310,78 @@ TEST_F(ArrivalIndex, ReplayKeepsTheBytesAndTheirSpacing)
         EXPECT_NEAR(static_cast<double>(marks[i].first - marks[0].first),
                     static_cast<double>(sent_at[i] - sent_at[0]), 50000.0)
             << "spacing of burst " << i;
+}
+
+// The system clock stepped back an hour and forward again, between ticks and
+// between the reads of one tick: each read that goes back or jumps ahead
+// begins a record of its own, dated as the clock said, and no record ends
+// before it begins.
+TEST_F(ArrivalIndex, StaysConsistentAcrossStepsOfTheClockWithinATickAndBetweenTicks)
+{
+    constexpr long long kHour = 3600LL * 1000000;
+    start_run(at(10, 40, 5));
+    const std::vector<std::pair<long long, std::string>> steps = {
+        {0, "a;"}, {-kHour, "b;"}, {kHour, "c;"}, {0, "tick"}, {kHour, "d;"}, {0, "tick"}, {-kHour, "e;"}, {0, "tick"}};
+    std::vector<long long> sent; // as the stepped clock tells it
+    std::string all;
+    long long stepped = 0;
+    for (const auto &step : steps) {
+        SeamStepWallClock(step.first);
+        stepped += step.first;
+        if (step.second == "tick") {
+            tick();
+            continue;
+        }
+        sent.push_back(wall_us() + stepped);
+        send(2, step.second);
+        all += step.second;
+    }
+    const std::string data = data_file(at(10, 40, 5), 2);
+    EXPECT_EQ(file(data), all);
+    const std::vector<Record> records = consistent_records(start_dir(), data);
+    ASSERT_EQ(records.size(), 5u) << "one record a read: none joins a read across a step";
+    for (std::size_t i = 0; i < records.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(records[i].first), static_cast<double>(sent[i]), 500000.0) << "record " << i;
+    const Segment first = read_segments(read_file(index_of(start_dir(), data)))[0];
+    EXPECT_EQ(first.flags, static_cast<unsigned long long>(ClockSynchronised()));
+}
+
+// Reads joined into one mark across a step back (more reads than the engine
+// keeps marks for) end before they begin: the record ends where it begins.
+TEST_F(ArrivalIndex, ReadsJoinedAcrossAStepBackNeverEndBeforeTheyBegin)
+{
+    start_run(at(10, 40, 5));
+    const ComArrival marks[] = {{3, 5000000, 4000000}, {2, 1000000, 1000000}};
+    ASSERT_EQ(RT_WriteFile(file_handle[2], "abcde", 5), 5);
+    index_bytes(2, marks, 2, 5);
+    const std::vector<Record> records = consistent_records(start_dir(), data_file(at(10, 40, 5), 2));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].last, 5000000);
+    EXPECT_EQ(records[1].first, 1000000);
+}
+
+// A data file archived away while its index stayed: the data file made anew
+// gets a fresh index, the old one is set aside under the first free name,
+// and a data file that is appended to keeps its index.
+TEST_F(ArrivalIndex, StaleIndexOfADataFileMadeAnewIsSetAside)
+{
+    const std::string data = data_file(at(10, 40, 5), 2), index = index_of(start_dir(), data);
+    const std::string kept = data_file(at(10, 40, 5), 3), kept_index = index_of(start_dir(), kept);
+    ASSERT_EQ(mkdir((start_dir() + "/T045").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((start_dir() + "/D045").c_str(), 0755), 0);
+    testing_support::write_file(index, "last year's index");
+    testing_support::write_file(index + ".stale-1", "set aside before");
+    testing_support::write_file(start_dir() + "/" + kept, "old;");
+    const std::string old_index("\0VTI2\0\0\x04\x01\x01", 10); // "old;" at 1970-01-01
+    testing_support::write_file(kept_index, old_index);
+    start_run(at(10, 40, 5));
+    send(2, "new;");
+    send(3, "more;");
+    tick();
+    EXPECT_EQ(read_file(index + ".stale-2"), "last year's index");
+    EXPECT_EQ(read_file(index + ".stale-1"), "set aside before");
+    EXPECT_EQ(consistent_records(start_dir(), data).size(), 1u);
+    EXPECT_EQ(read_file(kept_index).substr(0, old_index.size()), old_index) << "appended to";
+    EXPECT_EQ(consistent_records(start_dir(), kept).size(), 2u);
+    EXPECT_FALSE(testing_support::file_exists(kept_index + ".stale-1"));
 }
