@@ -256,6 +256,68 @@ TEST_F(Acquisition, PortFedAt921600BaudLosesNothingWhileAPopupHoldsTheTicksForFi
     EXPECT_LT(writer.refused(), static_cast<std::uint64_t>(kRate / 2));
 }
 
+// Waits until the engine has received `total` bytes from the port since it
+// was opened: its queue, and the backlog behind it, hold them.
+static void wait_received(int port, std::size_t total)
+{
+    ComStatus status{};
+    ASSERT_TRUE(testing_support::eventually(
+        [&] { return GetComStatus(port, &status) == 0 && status.bytes == static_cast<long long>(total); }));
+}
+
+// A hold across a rollover (a popup, a slow disk: no tick for seconds), from
+// two seconds before to one second after it: the first tick after the hold
+// rolls over, and every byte sent before that tick, five queues' worth
+// waiting behind the first, goes to the file of the period that ends.
+class HoldAcrossRollover : public Acquisition, public ::testing::WithParamInterface<std::pair<long, long>> {};
+
+TEST_P(HoldAcrossRollover, EveryByteSentBeforeTheHoldEndedGoesToTheEndingPeriodsFile)
+{
+    const long before = GetParam().first, after = GetParam().second;
+    start_run(before);
+    send(2, "before;");
+    const std::string held = testing_support::stream_bytes(0, 5 * COM_QUEUE_MAX + 123);
+    pty(5).write(held);
+    wait_received(5, held.size());
+    set_clock(after);
+    tick();
+    EXPECT_EQ(file(data_file(before, 2)), "before;");
+    EXPECT_TRUE(file(data_file(before, 5)) == held) << file(data_file(before, 5)).size() << " bytes";
+    EXPECT_EQ(file(data_file(after, 5)), "");
+    send(5, "after;");
+    tick();
+    EXPECT_EQ(file(data_file(after, 5)), "after;");
+}
+
+INSTANTIATE_TEST_SUITE_P(Hourly, HoldAcrossRollover,
+                         ::testing::Values(std::make_pair(at(10, 59, 58), at(11, 0, 1)),
+                                           std::make_pair(at(23, 59, 58), at(24, 0, 1))));
+
+// Pause pressed as the first thing after a hold: what arrived while logging
+// was on is stored, all of it; what arrives while paused is shown, and not
+// stored after the resume either.
+TEST_F(Acquisition, PauseAfterAHoldStoresWhatCameBeforeAndResumeNothingThatCameWhilePaused)
+{
+    start_run(at(10, 40, 5));
+    const std::string held = testing_support::stream_bytes(0, 3 * COM_QUEUE_MAX + 7);
+    pty(5).write(held);
+    wait_received(5, held.size());
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    EXPECT_TRUE(file(data_file(at(10, 40, 5), 5)) == held);
+
+    send(2, "paused;");
+    const std::string more = testing_support::stream_bytes(0, 2 * COM_QUEUE_MAX);
+    pty(5).write(more);
+    wait_received(5, held.size() + more.size());
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    tick();
+    send(2, "after;");
+    tick();
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 2)), "after;");
+    EXPECT_TRUE(file(data_file(at(10, 40, 5), 5)) == held);
+    EXPECT_EQ(text(1), "paused;after;");
+}
+
 // As the program ends (quit, SIGTERM), what came since the last tick goes to
 // the files: a backlog behind a full queue too.
 TEST_F(Acquisition, WhatCameSinceTheLastTickIsWrittenAsTheProgramEnds)
