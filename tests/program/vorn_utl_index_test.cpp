@@ -385,3 +385,75 @@ TEST_F(ArrivalIndex, StaleIndexOfADataFileMadeAnewIsSetAside)
     EXPECT_EQ(consistent_records(start_dir(), kept).size(), 2u);
     EXPECT_FALSE(testing_support::file_exists(kept_index + ".stale-1"));
 }
+
+// The day directories on a file system of 256 KiB: a tmpfs in a mount
+// namespace of the test's own when it runs as root, else the process's
+// files limited to that size. make_room() lets the disk take writes again.
+class FullDisk : public ArrivalIndex {
+protected:
+    void SetUp() override
+    {
+        ArrivalIndex::SetUp();
+        if (geteuid() != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{256 * 1024, RLIM_INFINITY};
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            return;
+        }
+        m_fs = start_dir() + "/fs";
+        ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+        ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+        ASSERT_EQ(mkdir(m_fs.c_str(), 0755), 0);
+        ASSERT_EQ(mount("tmpfs", m_fs.c_str(), "tmpfs", 0, "size=256k"), 0);
+        for (const char *dir : {"D045", "T045"}) {
+            ASSERT_EQ(mkdir((m_fs + "/" + dir).c_str(), 0755), 0);
+            ASSERT_EQ(symlink((m_fs + "/" + dir).c_str(), (start_dir() + "/" + dir).c_str()), 0);
+        }
+    }
+    void make_room()
+    {
+        if (m_fs.empty()) {
+            rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            return;
+        }
+        ASSERT_EQ(mount("tmpfs", m_fs.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    }
+    std::string m_fs;
+};
+
+TEST_F(FullDisk, IsReportedOnceAsItBeginsAndOnceAsItEndsWithTheBytesLost)
+{
+    start_run(at(10, 40, 5));
+    StderrCapture err(start_dir() + "/stderr.txt");
+    const std::string sent = testing_support::stream_bytes(0, 12 * COM_QUEUE_MAX);
+    ComStatus status{};
+    for (std::size_t at_byte = 0; at_byte < sent.size(); at_byte += COM_QUEUE_MAX) {
+        pty(5).write(sent.substr(at_byte, COM_QUEUE_MAX));
+        ASSERT_TRUE(testing_support::eventually([&] {
+            return GetComStatus(5, &status) == 0 && status.bytes == static_cast<long long>(at_byte + COM_QUEUE_MAX);
+        }));
+        tick();
+    }
+    set_clock(at(10, 40, 20));
+    make_room();
+    send(5, "tail;");
+    tick();
+    const std::string text = err.text();
+    const std::string name = data_file(at(10, 40, 5), 5);
+    const std::string data = file(name);
+    ASSERT_GT(data.size(), 5u);
+    const std::size_t kept = data.size() - 5;
+    EXPECT_TRUE(sent.compare(0, kept, data, 0, kept) == 0 && data.compare(kept, 5, "tail;") == 0);
+    ASSERT_LT(kept, sent.size()) << "the disk refused nothing";
+    EXPECT_EQ(lines_with(text, "COM5: " + name + " refuses writes ("), 1) << text;
+    EXPECT_EQ(lines_with(text, "COM5: " + name + " takes writes again after 15 s: " +
+                                   std::to_string(sent.size() - kept) + " bytes lost"),
+              1)
+        << text;
+    const std::string index = "T" + name.substr(1);
+    EXPECT_LE(lines_with(text, index + " refuses writes"), 1) << text;
+    EXPECT_EQ(lines_with(text, index + " refuses writes"), lines_with(text, index + " takes writes again"));
+    EXPECT_EQ(lines_with(text, "WriteFile"), 0) << "no line of the engine's at each failure: " << text;
+    consistent_records(start_dir(), name);
+}
