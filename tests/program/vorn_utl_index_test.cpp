@@ -129,47 +129,6 @@ std::vector<Record> consistent_records(const std::string &start, const std::stri
     return records;
 }
 
-// What this process writes on stderr while it lives.
-class StderrCapture {
-public:
-    explicit StderrCapture(const std::string &path) : m_path(path)
-    {
-        std::fflush(stderr);
-        m_saved = dup(2);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    // Everything written so far, and stderr is stderr again.
-    std::string text()
-    {
-        restore();
-        return read_file(m_path);
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, 2);
-        close(m_saved);
-        m_saved = -1;
-    }
-    std::string m_path;
-    int m_saved = -1;
-};
-
-int lines_with(const std::string &text, const std::string &part)
-{
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 } // namespace
 
 class ArrivalIndex : public Acquisition {

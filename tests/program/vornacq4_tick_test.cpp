@@ -4,6 +4,7 @@
 #include "run_fixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,8 +194,9 @@ TEST_F(Acquisition, FileRefusedAtARolloverIsOpenedAgainBeforeTheNextWrite)
 }
 
 // A port that the run could not open is opened by the engine about once a
-// second, so a device plugged in late joins the run; a departed device comes
-// back the same way, with one descriptor.
+// second, so a device plugged in late joins the run, with the run's settings
+// (its one-second read time-out rather than the engine's ten); a departed
+// device comes back the same way, with one descriptor.
 TEST_F(Acquisition, PortThatCouldNotBeOpenedJoinsTheRunWhenItsDeviceAppears)
 {
     // Port 2 reaches its device through a link that is gone when the run starts.
@@ -205,15 +207,21 @@ TEST_F(Acquisition, PortThatCouldNotBeOpenedJoinsTheRunWhenItsDeviceAppears)
     SeamReloadPortMap();
     start_logger();
     ASSERT_EQ(unlink(link.c_str()), 0);
+    StderrCapture err(start_dir() + "/stderr.txt");
     ASSERT_TRUE(SeamClick(panelHandle, start_button));
     tick();
     EXPECT_EQ(GetInQLen(2), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(lines_with(err.text(), "FlushInQ"), 0) << "nothing flushed of a port that is not open";
 
     // Plugged in; it speaks at once, before the engine has opened it.
     ASSERT_EQ(symlink(pty(2).path().c_str(), link.c_str()), 0);
     pty(2).write("late;");
     const std::string name = data_file(at(10, 40, 5), 2);
     EXPECT_TRUE(SeamProcessEventsUntil([&] { return file(name) == "late;"; }, 5000)) << file(name);
+    const auto asked = std::chrono::steady_clock::now();
+    char byte = 0;
+    EXPECT_EQ(ComRd(2, &byte, 1), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5)) << "the run's time-out";
 
     // The adapter is replugged and comes back under the same name while the
     // ticks go on: the engine reopens it, and the tick never tries to.
