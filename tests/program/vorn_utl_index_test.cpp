@@ -1,6 +1,7 @@
 // The arrival-time index beside the data files, as a run writes it and as
 // vornacq4-when reads it back: burst times, slices, rollover and pause, a
 // replay logged again, steps of the clock, a stale index, a full disk.
+#include "index_records.h"
 #include "run_fixture.h"
 
 #include <chrono>
@@ -15,6 +16,9 @@
 #include <sys/stat.h>
 
 using testing_support::is_directory;
+using testing_support::read_segments;
+using testing_support::Record;
+using testing_support::Segment;
 
 namespace {
 
@@ -47,61 +51,6 @@ long long parse_iso(const std::string &text)
     t.tm_year -= 1900;
     t.tm_mon -= 1;
     return static_cast<long long>(timegm(&t)) * 1000000 + static_cast<long long>(seconds * 1e6 + 0.5);
-}
-
-// One record of an index, placed: its bytes' offset in the data file.
-struct Record {
-    long long offset, bytes, first, last;
-};
-struct Segment {
-    long long offset;
-    unsigned long long flags;
-    std::vector<Record> records;
-};
-
-bool get_varint(const std::string &bytes, std::size_t &at, unsigned long long &value)
-{
-    value = 0;
-    for (int shift = 0; at < bytes.size() && shift < 70; shift += 7) {
-        const unsigned char b = static_cast<unsigned char>(bytes[at++]);
-        value |= static_cast<unsigned long long>(b & 0x7F) << shift;
-        if ((b & 0x80) == 0)
-            return true;
-    }
-    return false;
-}
-
-// The segments of an index as this logger writes it (version 2 only),
-// read strictly: anything else where a segment or a record belongs, or a
-// record cut short, fails the test.
-std::vector<Segment> read_segments(const std::string &bytes)
-{
-    const std::string mark = std::string(1, '\0') + "VTI2";
-    std::vector<Segment> segments;
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        unsigned long long offset = 0, flags = 0, count = 0, delta = 0, span = 0;
-        EXPECT_EQ(bytes.compare(at, mark.size(), mark), 0) << "no segment mark at " << at;
-        at += mark.size();
-        if (!get_varint(bytes, at, offset) || !get_varint(bytes, at, flags))
-            ADD_FAILURE() << "segment header cut short";
-        Segment segment{static_cast<long long>(offset), flags, {}};
-        long long time = 0;
-        while (at < bytes.size() && bytes[at] != '\0') {
-            const bool whole = get_varint(bytes, at, count) && get_varint(bytes, at, delta) && get_varint(bytes, at, span);
-            if (!whole || delta == 0 || span == 0) {
-                ADD_FAILURE() << "record cut short or holding a 0 time field before " << at;
-                return segments;
-            }
-            const unsigned long long zigzag = delta - 1;
-            time += (zigzag & 1) != 0 ? -static_cast<long long>(zigzag >> 1) - 1 : static_cast<long long>(zigzag >> 1);
-            segment.records.push_back(Record{static_cast<long long>(offset), static_cast<long long>(count), time,
-                                             time + static_cast<long long>(span - 1)});
-            offset += count;
-        }
-        segments.push_back(segment);
-    }
-    return segments;
 }
 
 // The index of a data file "Dddd/name" under the start-up directory.
