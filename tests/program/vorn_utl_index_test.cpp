@@ -365,3 +365,32 @@ TEST_F(FullDisk, IsReportedOnceAsItBeginsAndOnceAsItEndsWithTheBytesLost)
     EXPECT_EQ(lines_with(text, "WriteFile"), 0) << "no line of the engine's at each failure: " << text;
     consistent_records(start_dir(), name);
 }
+
+// An index that cannot be opened (a directory holds its name) is tried again
+// at every tick, not at the next rollover: from the tick it opens, it covers
+// the data file from where it then ended. Reported once each way.
+TEST_F(ArrivalIndex, RefusedIndexIsOpenedAgainAtTheNextTick)
+{
+    const std::string data = data_file(at(10, 40, 5), 2), index = index_of(start_dir(), data);
+    ASSERT_EQ(mkdir((start_dir() + "/T045").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(index.c_str(), 0755), 0);
+    StderrCapture err(start_dir() + "/stderr.txt");
+    start_run(at(10, 40, 5));
+    send(2, "unindexed;");
+    tick();
+    tick();
+    ASSERT_EQ(rmdir(index.c_str()), 0);
+    set_clock(at(10, 40, 9));
+    send(2, "indexed;");
+    tick();
+    const std::string text = err.text();
+    EXPECT_EQ(lines_with(text, "COM2: T045/04538405.C02 refuses writes (Is a directory)"), 1) << text;
+    EXPECT_EQ(lines_with(text, "COM2: T045/04538405.C02 takes writes again after 4 s: the arrival times of 10 bytes lost"),
+              1)
+        << text;
+    const std::vector<Segment> segments = read_segments(read_file(index));
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].offset, 10);
+    ASSERT_EQ(segments[0].records.size(), 1u);
+    EXPECT_EQ(segments[0].records[0].bytes, 8);
+}
