@@ -54,37 +54,24 @@ inline int descriptors_of(const std::string &device)
     return count;
 }
 
-// What this process writes on stderr while it lives.
+// What this process writes on stderr from its making until text().
 class StderrCapture {
 public:
-    explicit StderrCapture(const std::string &path) : m_path(path)
+    explicit StderrCapture(const std::string &path) : m_path(path), m_saved(dup(2))
     {
-        std::fflush(stderr);
-        m_saved = dup(2);
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, 2);
         close(fd);
     }
-    ~StderrCapture() { restore(); }
-    // Everything written so far, and stderr is stderr again.
     std::string text()
     {
-        restore();
+        dup2(m_saved, 2);
         return read_file(m_path);
     }
 
 private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(m_saved, 2);
-        close(m_saved);
-        m_saved = -1;
-    }
     std::string m_path;
-    int m_saved = -1;
+    int m_saved;
 };
 
 inline int lines_with(const std::string &text, const std::string &part)

@@ -18,10 +18,6 @@ bool get_varint(const std::string &bytes, std::size_t &at, unsigned long long &v
     return false;
 }
 
-long long unzigzag(unsigned long long v)
-{
-    return (v & 1) != 0 ? -static_cast<long long>(v >> 1) - 1 : static_cast<long long>(v >> 1);
-}
 
 } // namespace
 
@@ -44,7 +40,8 @@ std::vector<Segment> read_segments(const std::string &bytes)
                 ADD_FAILURE() << "record cut short or holding a 0 time field before " << at;
                 return segments;
             }
-            time += unzigzag(delta - 1);
+            const unsigned long long zigzag = delta - 1;
+            time += (zigzag & 1) != 0 ? -static_cast<long long>(zigzag >> 1) - 1 : static_cast<long long>(zigzag >> 1);
             segment.records.push_back(Record{static_cast<long long>(offset), static_cast<long long>(count), time,
                                              time + static_cast<long long>(span - 1)});
             offset += count;
