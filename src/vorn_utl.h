@@ -80,10 +80,12 @@ int open_data_file(int port);
 // Closes the port's data file and its index, if open.
 void close_data_file(int port);
 
-// Opens the index of the port's data file, just opened (file_handle) in the
-// day directory, and starts a segment at the data file's end. Without it
-// (the index directory or file cannot be made) index_handle[port] is
-// NO_HANDLE.
+// Opens the index of the port's data file, open (file_handle) in the day
+// directory, and starts a segment at the data file's end. A stale index (it
+// holds bytes, this run did not begin it, and the data file is empty) is
+// renamed "<name>.stale-N" first. Without it (the index directory or file
+// cannot be made) index_handle[port] is NO_HANDLE, reported by file_refused,
+// and the tick tries again before its next write.
 void open_index_file(int port);
 void close_index_file(int port);
 // After `written` bytes went to the port's data file: appends their records
