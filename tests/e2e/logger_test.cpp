@@ -482,13 +482,13 @@ TEST_F(LoggerRun, IndexStaysWholeWhenTheClockIsSetBackAnHourAndForwardAgain)
     ASSERT_TRUE(eventually([&] { return !data_files(2).empty(); }, kCountdownMs)) << logger.stderr_text();
 
     // Each burst, and the clock's setting after it (once the logger has read
-    // it): back an hour between two bursts 40 ms apart (in one tick, mostly),
+    // it): back an hour between two bursts 70 ms apart (in one tick, mostly),
     // forward again.
     const std::vector<std::pair<std::string, const char *>> bursts = {
         {"a;", "-1h"}, {"bb;", nullptr}, {"ccc;", "+0"}, {"dddd;", nullptr}};
     for (const auto &burst : bursts) {
         pty(2).write(burst.first);
-        ::usleep(20 * 1000);
+        ::usleep(50 * 1000);
         if (burst.second != nullptr)
             write_file(clock, burst.second);
         ::usleep((burst.second != nullptr ? 20 : 3 * kTickMs) * 1000);
