@@ -479,7 +479,10 @@ TEST_F(LoggerRun, IndexStaysWholeWhenTheClockIsSetBackAnHourAndForwardAgain)
              {"FAKETIME_NO_CACHE", "1"},
              {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};
     LoggerProcess logger(o);
-    ASSERT_TRUE(eventually([&] { return !data_files(2).empty(); }, kCountdownMs)) << logger.stderr_text();
+    // The run has begun once the port is open (raw) and flushed, just after.
+    ASSERT_TRUE(eventually([&] { return !data_files(2).empty() && !terminal_untouched(pty(2)); }, kCountdownMs))
+        << logger.stderr_text();
+    ::usleep(500 * 1000);
 
     // Each burst, and the clock's setting after it (once the logger has read
     // it): back an hour between two bursts 70 ms apart (in one tick, mostly),
