@@ -94,7 +94,7 @@ static int open_index_named(int port, const char *name)
     const int ours = std::strcmp(index_opened[port], name) == 0;
     if (std::strlen(name) < sizeof index_opened[port])
         std::strcpy(index_opened[port], name);
-    if (handle == NO_HANDLE || ours || data_length[port] != 0 || RT_FileLength(handle) == 0)
+    if (handle == NO_HANDLE || ours || data_length[port] != 0 || RT_FileLength(handle) <= 0)
         return handle;
     RT_CloseFile(handle);
     if (!set_aside(name))
