@@ -1,4 +1,5 @@
-// The clock: local time of day and date, through the C library.
+// The clock: local time of day and date through the C library, elapsed
+// time, the wall clock that dates arrivals, and whether it is kept synchronised.
 #include "clock.h"
 
 #include "engine.h"
