@@ -8,7 +8,8 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the build and the tests need.
 PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmock-dev \
-           libbenchmark-dev faketime
+           libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev \
+           prometheus chromium systemd
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

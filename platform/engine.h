@@ -330,6 +330,38 @@ int ClockSynchronised(void);
 int ReportLine(const char *text);
 
 // ---------------------------------------------------------------------------
+// Watching the logger from elsewhere: what the program tells the engine, so
+// that the HTTP endpoint (an `http` line in network.map) can serve it to a
+// monitoring server, a script or a browser, and a service manager can tell a
+// logger that makes progress from one that hangs. Each returns at once.
+
+// What the program knows of a logged port that the engine does not: the
+// bytes its data files took, the writes they refused and the bytes those cost
+// (all since the program started), the data file it writes now ("" for
+// none) and its piece of the status box.
+struct PortReport {
+    int logged;               // 1: selected for the run
+    long long written_bytes;  // into its data files
+    long long write_errors;   // writes or opens the disk refused
+    long long lost_bytes;     // bytes that should have gone to a file and did not
+    const char *file;         // "D045/04538405.C01", or ""
+    const char *status;       // "COM1: 1.2 MB, last byte 0 s ago, 2 clients"
+};
+// Called once a second during a run, for each port 1..COM_PORTS.
+void ReportPortFigures(int port, const PortReport *report);
+// The run: logging 1 while bytes go to the files (0 paused or not started),
+// when it started (seconds since 1970 UTC, 0 before), and the status box's
+// whole text. Called with the ports' reports.
+void ReportRunFigures(int logging, double run_start, const char *status_text);
+
+// To a service manager that asked for word (systemd's NOTIFY_SOCKET): the
+// logger is up (the countdown waits, or the run started), and it is making
+// progress (called by each acquisition tick; passed on at most at half the
+// watchdog's interval). Nothing happens where nobody asked.
+void ServiceReady(void);
+void ServiceAlive(void);
+
+// ---------------------------------------------------------------------------
 // Fmt: formats items into target. The format starts "%s<"; after it, "%s"
 // takes a string item and "%i" an int item (decimal, no padding); any other
 // character is copied. The result replaces target's text, ends with a zero

@@ -1,0 +1,61 @@
+// monitor.h - the logger seen from elsewhere: an HTTP endpoint, when
+// network.map has an `http [ADDRESS:]PORT` line, serving
+//   /metrics       the Prometheus text format 0.0.4
+//   /status.json   the same facts per port, and the status box's text
+//   /              a page that shows them and refreshes itself
+// from a thread of libmicrohttpd's own, out of what the engine counts (ports,
+// feeds) and what the program reports (engine.h: ReportPortFigures).
+#pragma once
+
+#include <string>
+#include <sys/socket.h>
+
+namespace monitor {
+
+// One facts snapshot of a port, as /metrics and /status.json show it.
+struct PortFacts {
+    int port = 0;
+    std::string device;       // the path comports.map gives, "" for none
+    int logged = 0, up = 0;
+    std::string state;        // "receiving", "silent", "gone", "not open", "not recorded", "paused", "waiting"
+    std::string status;       // its piece of the status box
+    long long receivedBytes = 0;
+    double lastReceived = 0;  // seconds since 1970, 0 when nothing came
+    long idleSeconds = 0;
+    std::string file;
+    long long writtenBytes = 0, writeErrors = 0, lostBytes = 0;
+    long long backlogBytes = 0;
+    int feedClients = 0;
+    long long feedSentBytes = 0, droppedBehind = 0, droppedStalled = 0;
+    double rate[60] = {};     // bytes a second, a minute each, oldest first; the last is this minute
+};
+
+struct RunFacts {
+    double now = 0;           // seconds since 1970
+    int logging = 0;
+    double runStart = 0;
+    std::string statusText;
+    std::string version;
+    int portCount = 0;
+    PortFacts ports[18];      // the logged ports, and any other that is open
+};
+
+// Everything now.
+void snapshot(RunFacts &facts);
+
+// The texts served.
+std::string metrics_text(const RunFacts &facts);
+std::string status_json(const RunFacts &facts);
+extern const char kStatusPage[];
+
+// Starts serving on the address (port alone: loopback only), reporting on
+// stderr when it cannot. Only the first call does anything.
+struct HttpSpec {
+    sockaddr_storage address{};
+    socklen_t addressLength = 0;
+    std::string addressText;
+    int line = 0;
+};
+void http_start(const HttpSpec &spec, const std::string &mapPath);
+
+} // namespace monitor
