@@ -218,6 +218,9 @@ int get_data(int, int, int event, void *, int, int)
 {
     if (event != EVENT_TIMER_TICK)
         return 0;
+    // Progress, paused or not: a tick that hangs stops the watchdog's pets,
+    // and the service manager restarts the logger.
+    ServiceAlive();
     for (int port = 1; port <= MAX_PORT; ++port)
         take_port(port);
     // Paused, or no port logged: the ports are read and shown, nothing more.
