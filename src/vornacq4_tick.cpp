@@ -77,6 +77,7 @@ static void store_bytes(int port, int n)
         if (written < n)
             file_refused(port, REFUSED_DATA, written > 0 ? n - written : n);
         if (written > 0) {
+            written_total[port] += written;
             const int marks = index_handle[port] != NO_HANDLE ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
             index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
         }
