@@ -5,8 +5,11 @@
 // WATCHDOG_PID, when set, naming the logger) asks for a pet more often than
 // that interval, or the service is taken for hung and restarted. Both are
 // read once, at the first word; with no NOTIFY_SOCKET nothing is ever sent.
-// sd_notify sends one datagram on a socket of its own and returns: nothing
-// here waits on systemd. Called from the event loop's thread only.
+// sd_notify sends one datagram on a socket of its own and returns. It could
+// wait only on a systemd that has stopped reading its socket altogether (the
+// kernel holds about ten unread datagrams: minutes of paced pets), and then
+// nothing is watching the logger any more. Called from the event loop's
+// thread only.
 #include "engine.h"
 
 #include "base/clock.h"
@@ -24,48 +27,54 @@ namespace {
 // late ticks; at 60 s that is one datagram every 15 s.
 constexpr int kPetsPerInterval = 4;
 
-struct Asked {
-    bool read = false;
+// What systemd asked for, and what has been said to it.
+struct Word {
+    bool read = false;           // the environment has been read
     bool notify = false;         // NOTIFY_SOCKET is set
     double petEvery = 0;         // seconds; 0: no watchdog asked for
     bool readySent = false;
     double lastPet = -1;         // on the system's steady clock; -1: none yet
 };
-Asked g_asked;
+Word g_word;
 
-// What systemd asked for, from the environment, the first time only.
-const Asked &asked()
+// The word's state, with what systemd asked for read from the environment
+// the first time. WATCHDOG_USEC is left in the environment
+// (sd_watchdog_enabled's 0): the logger starts no program that could take
+// it for its own.
+Word &word()
 {
-    if (g_asked.read)
-        return g_asked;
-    g_asked.read = true;
+    if (g_word.read)
+        return g_word;
+    g_word.read = true;
     const char *socket = std::getenv("NOTIFY_SOCKET");
-    g_asked.notify = socket != nullptr && socket[0] != '\0';
+    g_word.notify = socket != nullptr && socket[0] != '\0';
     uint64_t usec = 0;
-    if (g_asked.notify && sd_watchdog_enabled(0, &usec) > 0 && usec > 0)
-        g_asked.petEvery = static_cast<double>(usec) / 1e6 / kPetsPerInterval;
-    return g_asked;
+    if (g_word.notify && sd_watchdog_enabled(0, &usec) > 0 && usec > 0)
+        g_word.petEvery = static_cast<double>(usec) / 1e6 / kPetsPerInterval;
+    return g_word;
 }
 
 } // namespace
 
 void ServiceReady(void)
 {
-    if (!asked().notify || g_asked.readySent)
+    Word &w = word();
+    if (!w.notify || w.readySent)
         return;
-    g_asked.readySent = true;
+    w.readySent = true;
     sd_notify(0, "READY=1");
 }
 
 void ServiceAlive(void)
 {
-    if (asked().petEvery <= 0)
+    Word &w = word();
+    if (w.petEvery <= 0)
         return;
     // The system's own clock: a test that fixes the program's time must not
     // stop the pets.
     const double now = system_monotonic_seconds();
-    if (g_asked.lastPet >= 0 && now - g_asked.lastPet < g_asked.petEvery)
+    if (w.lastPet >= 0 && now - w.lastPet < w.petEvery)
         return;
-    g_asked.lastPet = now;
+    w.lastPet = now;
     sd_notify(0, "WATCHDOG=1");
 }
