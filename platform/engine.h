@@ -247,6 +247,8 @@ struct ComStatus {
     int feed_servers;   // TCP feeds listening for clients
     int feed_clients;   // clients connected to them
     int feeds_down;     // feeds that could not be set up (their address refused)
+    long long waiting;  // bytes received and not yet taken by ComRd (queue and backlog)
+    double last_byte_time; // when the last byte came, seconds since 1970 UTC; 0 while none has
 };
 // Fills status for port 1..COM_PORTS (all zero for a port never opened).
 // Returns 0, or COM_ERR_BAD_PORT; reports nothing on stderr.
@@ -344,15 +346,16 @@ struct PortReport {
     long long written_bytes;  // into its data files
     long long write_errors;   // writes or opens the disk refused
     long long lost_bytes;     // bytes that should have gone to a file and did not
+    int recorded;             // 1: its bytes go to a data file now
     const char *file;         // "D045/04538405.C01", or ""
     const char *status;       // "COM1: 1.2 MB, last byte 0 s ago, 2 clients"
 };
 // Called once a second during a run, for each port 1..COM_PORTS.
 void ReportPortFigures(int port, const PortReport *report);
-// The run: logging 1 while bytes go to the files (0 paused or not started),
-// when it started (seconds since 1970 UTC, 0 before), and the status box's
-// whole text. Called with the ports' reports.
-void ReportRunFigures(int logging, double run_start, const char *status_text);
+// The run: running 1 once it has started, logging 1 while bytes go to the
+// files (0 paused or not started), and the status box's whole text. Called
+// with the ports' reports; the engine notes when the run started.
+void ReportRunFigures(int running, int logging, const char *status_text);
 
 // To a service manager that asked for word (systemd's NOTIFY_SOCKET): the
 // logger is up (the countdown waits, or the run started), and it is making

@@ -30,6 +30,9 @@ int file_handle[PORT_SLOTS] = NO_HANDLE_PER_PORT;
 int index_enabled = 1;
 int index_handle[PORT_SLOTS] = NO_HANDLE_PER_PORT;
 long long data_length[PORT_SLOTS];
+long long written_total[PORT_SLOTS];
+long long refusals_total[PORT_SLOTS];
+long long lost_total[PORT_SLOTS];
 
 int countdown_value = COUNTDOWN_START;
 int run_going;

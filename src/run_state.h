@@ -67,6 +67,10 @@ extern int index_handle[PORT_SLOTS]; // open_index_file: the open index of the p
                                      // NO_HANDLE when none is open
 extern long long data_length[PORT_SLOTS]; // open_index_file, index_bytes: the data file's length,
                                           // the offset of its next byte
+// Since the program started, for whoever watches from elsewhere (store_bytes, file_refused):
+extern long long written_total[PORT_SLOTS]; // bytes the port's data files took
+extern long long refusals_total[PORT_SLOTS]; // writes and opens of its data files the disk refused
+extern long long lost_total[PORT_SLOTS];    // bytes that should have gone to its data files and did not
 
 // --- The run (vornacq4)
 

@@ -27,6 +27,10 @@ static void reported_name(char (&name)[REPORTED_NAME_LEN], int port, int which)
 void file_refused(int port, int which, long long lost)
 {
     refused_bytes[which][port] += lost;
+    if (which == REFUSED_DATA) {
+        ++refusals_total[port];
+        lost_total[port] += lost;
+    }
     if (refusing[which][port] != 0)
         return;
     refusing[which][port] = 1;

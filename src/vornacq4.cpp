@@ -50,6 +50,8 @@ int set_up_main_panel(void)
     // The countdown to the automatic start runs from the panel resource.
     SetCtrlAttribute(panelHandle, countdown_box, ATTR_TEXT_BGCOLOR, COLOR_CYAN);
     SetCtrlAttribute(panelHandle, pause_button, ATTR_DIMMED, 1);
+    // Up, as far as a service manager is concerned: the countdown waits.
+    ServiceReady();
     return 1;
 }
 
@@ -234,6 +236,8 @@ static void start_sequence(void)
     SetCtrlAttribute(panelHandle, acq_timer, ATTR_TIMER_ENABLED, 1);
     SetCtrlAttribute(panelHandle, status_timer, ATTR_TIMER_ENABLED, 1);
     run_going = 1;
+    // Up with a run going (the countdown said so already; the word is sent once).
+    ServiceReady();
 }
 
 int acquire_data(int, int, int event, void *, int, int)
@@ -249,6 +253,8 @@ int auto_start(int, int, int event, void *, int, int)
 {
     if (event != EVENT_TIMER_TICK)
         return 0;
+    // Until the run's ticks take over, the countdown's show progress.
+    ServiceAlive();
     --countdown_value;
     if (countdown_value >= 0) {
         char count_text[COUNT_TEXT_LEN];

@@ -79,6 +79,18 @@ static void feed_text(char (&piece)[PIECE_LEN], const ComStatus &s)
         Fmt(piece, "%s<%s, FEED NOT SET UP", piece);
 }
 
+// The port's figures to whoever watches from elsewhere: what its files took
+// and lost, and what the status box says of it ("" when it is not logged).
+static void report_port(int port, const char *piece, int recorded)
+{
+    char file[PATH_LEN] = "";
+    if (file_name[port][0] != '\0' && file_handle[port] != NO_HANDLE)
+        Fmt(file, "%s<%s/%s", data_dir, file_name[port]);
+    PortReport report = {RS232Sel[port] != 0 ? 1 : 0, written_total[port], refusals_total[port],
+                         lost_total[port], recorded, file, piece};
+    ReportPortFigures(port, &report);
+}
+
 static void add_port(int port)
 {
     ComStatus s;
@@ -89,8 +101,10 @@ static void add_port(int port)
     feed_text(piece, s);
     // Its bytes are shown but not kept: the operator went on without its
     // file, or the disk refuses it (tried again before each write).
-    if (s.open != 0 && logging_active != 0 && (file_stat[port] == 0 || file_handle[port] == NO_HANDLE))
+    const int recorded = file_stat[port] != 0 && file_handle[port] != NO_HANDLE;
+    if (s.open != 0 && logging_active != 0 && !recorded)
         Fmt(piece, "%s<%s, NOT RECORDED (no data file)", piece);
+    report_port(port, piece, recorded);
     const int length = static_cast<int>(std::strlen(piece));
     const int separator = static_cast<int>(sizeof PORT_SEPARATOR - 1);
     if (line_length == 0 || line_length + separator + length > STATUS_LINE_LEN) {
@@ -121,9 +135,13 @@ int show_status(int, int, int event, void *, int, int)
     else
         Fmt(status_text, "%s<Logging.");
     line_length = 0;
-    for (int port = 1; port <= MAX_PORT; ++port)
+    for (int port = 1; port <= MAX_PORT; ++port) {
         if (RS232Sel[port] != 0)
             add_port(port);
+        else
+            report_port(port, "", 0);
+    }
     ResetTextBox(panelHandle, status_line, status_text);
+    ReportRunFigures(run_going, logging_active, status_text);
     return 0;
 }

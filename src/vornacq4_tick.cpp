@@ -77,6 +77,7 @@ static void store_bytes(int port, int n)
         if (written < n)
             file_refused(port, REFUSED_DATA, written > 0 ? n - written : n);
         if (written > 0) {
+            written_total[port] += written;
             const int marks = index_handle[port] != NO_HANDLE ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
             index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
         }
@@ -218,6 +219,9 @@ int get_data(int, int, int event, void *, int, int)
 {
     if (event != EVENT_TIMER_TICK)
         return 0;
+    // Progress, paused or not: a tick that hangs stops the watchdog's pets,
+    // and the service manager restarts the logger.
+    ServiceAlive();
     for (int port = 1; port <= MAX_PORT; ++port)
         take_port(port);
     // Paused, or no port logged: the ports are read and shown, nothing more.

@@ -7,8 +7,10 @@
 // feeds) and what the program reports (engine.h: ReportPortFigures).
 #pragma once
 
+#include "net/network_map.h"
+
 #include <string>
-#include <sys/socket.h>
+#include <vector>
 
 namespace monitor {
 
@@ -48,14 +50,9 @@ std::string metrics_text(const RunFacts &facts);
 std::string status_json(const RunFacts &facts);
 extern const char kStatusPage[];
 
-// Starts serving on the address (port alone: loopback only), reporting on
-// stderr when it cannot. Only the first call does anything.
-struct HttpSpec {
-    sockaddr_storage address{};
-    socklen_t addressLength = 0;
-    std::string addressText;
-    int line = 0;
-};
-void http_start(const HttpSpec &spec, const std::string &mapPath);
+// Starts serving on the address of network.map's http line, if it has one,
+// reporting on stderr, with its line of mapPath, when it cannot. Only the
+// first call does anything.
+void http_start(const std::vector<net::FeedSpec> &network, const std::string &mapPath);
 
 } // namespace monitor

@@ -52,7 +52,7 @@ struct Client {
 
 struct PortCounts {
     std::atomic<int> servers{0}, clients{0}, down{0}, datagrams{0}; // datagrams: UDP feeds set up
-    std::atomic<long long> sent{0}, dropped{0};
+    std::atomic<long long> sent{0}, droppedBehind{0}, droppedStalled{0};
 };
 
 // Set before the thread starts and the reader first publishes; never freed,

@@ -32,13 +32,18 @@ long copy_out(Ring &ring, std::uint64_t pos, std::uint64_t end, unsigned char *o
     return static_cast<long>(count);
 }
 
-void close_client(Client &c, const char *why)
+// Why the logger closes a client: none (it left, or its connection
+// failed), it fell out of the ring, or its socket took nothing for too long.
+enum class Drop { Left, Behind, Stalled };
+
+void close_client(Client &c, Drop why)
 {
     const int port = g_feeds[c.feed].spec.port;
-    if (why != nullptr) {
+    if (why != Drop::Left) {
         std::fprintf(stderr, "vornacq4: COM%d feed %s: client %s closed: %s\n", port,
-                     g_feeds[c.feed].spec.addressText.c_str(), c.peer, why);
-        ++g_counts[port].dropped;
+                     g_feeds[c.feed].spec.addressText.c_str(), c.peer,
+                     why == Drop::Behind ? "it fell 256 KiB behind" : "it took no byte for 30 s");
+        ++(why == Drop::Behind ? g_counts[port].droppedBehind : g_counts[port].droppedStalled);
     }
     ::close(c.fd);
     --g_counts[port].clients;
@@ -53,7 +58,7 @@ void pump_client(Client &c, double now)
     for (;;) {
         const long n = copy_out(ring, c.pos, UINT64_MAX, g_scratch, sizeof g_scratch);
         if (n < 0)
-            return close_client(c, "it fell 256 KiB behind");
+            return close_client(c, Drop::Behind);
         if (n == 0) {
             c.blockedSince = 0;
             return;
@@ -64,7 +69,7 @@ void pump_client(Client &c, double now)
             return;
         }
         if (sent < 0)
-            return close_client(c, nullptr); // it went away
+            return close_client(c, Drop::Left); // it went away
         c.pos += static_cast<std::uint64_t>(sent);
         g_counts[g_feeds[c.feed].spec.port].sent += sent;
         if (sent < n) { // it took some: the 30 s count from now
@@ -191,12 +196,12 @@ void handle_client(Client &c, short got, double now)
     if (c.fd < 0)
         return;
     if ((got & (POLLERR | POLLHUP)) != 0)
-        return close_client(c, nullptr);
+        return close_client(c, Drop::Left);
     if ((got & POLLIN) == 0)
         return;
     const long n = net::discard_input(c.fd, g_scratch, sizeof g_scratch);
     if (n == 0 || (n < 0 && n != -EAGAIN))
-        return close_client(c, nullptr); // it left
+        return close_client(c, Drop::Left); // it left
     c.readAgainAt = now + kReadPauseSeconds;
 }
 
@@ -225,7 +230,7 @@ void pump_all(double now)
             pump_udp(g_feeds[i]);
     for (Client &c : g_clients)
         if (c.fd >= 0 && c.blockedSince != 0 && now - c.blockedSince >= kStallSeconds)
-            close_client(c, "it took no byte for 30 s");
+            close_client(c, Drop::Stalled);
 }
 
 } // namespace

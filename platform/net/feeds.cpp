@@ -59,14 +59,15 @@ struct FeedShutdown {
     ~FeedShutdown() { feeds_stop(); }
 } g_feedShutdown;
 
-void start(const std::string &dir)
+void start(const std::vector<FeedSpec> &specs, const std::string &mapPath)
 {
-    const std::vector<FeedSpec> specs = net::read_network_map(dir);
     for (const FeedSpec &spec : specs) {
+        if (spec.kind == FeedKind::Http)
+            continue;
         Feed &f = g_feeds[g_feedCount++];
         f.spec = spec;
         PortCounts &counts = g_counts[spec.port];
-        if (!set_up(f, dir + "/network.map")) {
+        if (!set_up(f, mapPath)) {
             ++counts.down;
             continue;
         }
@@ -79,10 +80,10 @@ void start(const std::string &dir)
 
 } // namespace
 
-void feeds_start(const std::string &dir)
+void feeds_start(const std::vector<FeedSpec> &specs, const std::string &mapPath)
 {
     std::call_once(g_started, [&] {
-        start(dir);
+        start(specs, mapPath);
         bool any = false;
         for (int i = 0; i < g_feedCount; ++i)
             any = any || g_feeds[i].fd >= 0;
@@ -127,7 +128,8 @@ FeedCounts feed_counts(int port)
     counts.clients = c.clients;
     counts.down = c.down;
     counts.sentBytes = c.sent;
-    counts.droppedClients = c.dropped;
+    counts.droppedBehind = c.droppedBehind;
+    counts.droppedStalled = c.droppedStalled;
     return counts;
 }
 

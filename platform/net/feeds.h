@@ -13,11 +13,15 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
-// Reads dir/network.map and sets up its feeds: binds the TCP servers and
-// opens the UDP sockets, reporting on stderr each that cannot be, and
-// starts the feeds' thread. Only the first call does anything.
-void feeds_start(const std::string &dir);
+#include "network_map.h"
+
+// Sets up the feeds of network.map (read_network_map; other lines are left
+// alone): binds the TCP servers and opens the UDP sockets, reporting on
+// stderr each that cannot be, with its line of mapPath, and starts the
+// feeds' thread. Only the first call does anything.
+void feeds_start(const std::vector<net::FeedSpec> &specs, const std::string &mapPath);
 
 // Hands a read's bytes to the port's feeds; returns at once, whatever the
 // clients do. Nothing happens for a port without feeds. Called by the
@@ -30,7 +34,8 @@ struct FeedCounts {
     int clients = 0;  // clients connected to them
     int down = 0;     // feeds network.map names that could not be set up
     long long sentBytes = 0;     // to TCP clients and UDP feeds, since the start
-    long long droppedClients = 0; // closed for falling behind or taking nothing
+    long long droppedBehind = 0;  // clients closed for falling out of the ring
+    long long droppedStalled = 0; // clients closed for taking nothing for 30 s
 };
 FeedCounts feed_counts(int port);
 

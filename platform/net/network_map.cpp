@@ -74,8 +74,17 @@ bool parse_feed_line(const std::string &text, FeedSpec &spec, std::string &why)
 {
     std::istringstream words(text);
     std::string port, kind, address, option;
-    words >> port >> kind >> address;
+    words >> port;
     spec = FeedSpec{};
+    if (port == "http") {
+        spec.kind = FeedKind::Http;
+        words >> address >> option;
+        if (!address.empty() && option.empty() && parse_address(address, spec))
+            return true;
+        why = "expected 'http [ADDRESS:]PORT', a numeric address and a port from 1 to 65535";
+        return false;
+    }
+    words >> kind >> address;
     spec.port = com_number(port);
     if (spec.port == 0 || (kind != "tcp" && kind != "udp") || address.empty()) {
         why = "expected 'COMn tcp [ADDRESS:]PORT [max=N]' or 'COMn udp [ADDRESS:]PORT [ttl=N]', n from 1 to 18";
@@ -109,6 +118,7 @@ std::vector<FeedSpec> read_network_map(const std::string &dir)
     }
     std::istringstream in(contents);
     std::string raw, why;
+    bool http = false;
     for (int line = 1; std::getline(in, raw); ++line) {
         const std::string text = raw.substr(0, raw.find('#'));
         if (text.find_first_not_of(" \t\r") == std::string::npos)
@@ -116,11 +126,15 @@ std::vector<FeedSpec> read_network_map(const std::string &dir)
         FeedSpec spec;
         if (feeds.size() >= static_cast<std::size_t>(kMaxFeeds))
             why = "more feeds than the 64 the logger serves";
-        else if (text.find('\0') == std::string::npos && parse_feed_line(text, spec, why)) {
+        else if (text.find('\0') == std::string::npos && parse_feed_line(text, spec, why) &&
+                 (spec.kind != FeedKind::Http || !http)) {
+            http = http || spec.kind == FeedKind::Http;
             spec.line = line;
             feeds.push_back(spec);
             continue;
         }
+        if (spec.kind == FeedKind::Http && http)
+            why = "the endpoint is named on an earlier line";
         std::fprintf(stderr, "vornacq4: %s:%d: %s; line ignored\n", file.c_str(), line, why.c_str());
     }
     return feeds;

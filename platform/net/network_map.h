@@ -6,6 +6,7 @@
 //     COM1  tcp 0.0.0.0:4101 max=8     on every interface, at most 8 clients
 //     COM2  udp 127.0.0.1:5002         a datagram per read, to that address
 //     COM3  udp 239.255.10.3:5003      multicast, TTL 1 unless ttl=N
+//     http  9100                       the monitoring endpoint on 127.0.0.1:9100
 // An address is numeric (IPv6 in brackets: [::1]:4001); a port alone means
 // the loopback address, so a feed reaches another machine only where the
 // operator wrote out an address that does. A port may have several feeds.
@@ -21,10 +22,10 @@
 
 namespace net {
 
-enum class FeedKind { Tcp, Udp };
+enum class FeedKind { Tcp, Udp, Http }; // Http: the monitoring endpoint, not a port's feed
 
 struct FeedSpec {
-    int port = 0; // 1..COM_PORTS
+    int port = 0; // 1..COM_PORTS; 0 for the http line
     FeedKind kind = FeedKind::Tcp;
     sockaddr_storage address{};
     socklen_t addressLength = 0;
@@ -42,8 +43,9 @@ constexpr int kMaxClientsPerFeed = 64;
 // spec. False, with why in `why`, when it is not a feed line.
 bool parse_feed_line(const std::string &text, FeedSpec &spec, std::string &why);
 
-// The feeds named in dir/network.map, in the order of their lines; none when
-// the file is absent. Unreadable files and bad lines are reported on stderr.
+// The feeds named in dir/network.map, in the order of their lines, and its
+// http line if it has one (a second is a bad line); none when the file is
+// absent. Unreadable files and bad lines are reported on stderr.
 std::vector<FeedSpec> read_network_map(const std::string &dir);
 
 } // namespace net

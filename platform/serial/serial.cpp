@@ -237,6 +237,8 @@ int GetComStatus(int port, ComStatus *status)
     status->bytes = p.received;
     status->idle_seconds = p.open ? seconds_between(p.lastByteAt, now) : 0;
     status->open_result = p.openResult;
+    status->waiting = queued(p);
+    status->last_byte_time = p.lastByteTime;
     return 0;
 }
 

@@ -21,6 +21,7 @@ struct Port {
     // What GetComStatus tells; times on monotonic_seconds().
     long long received = 0;  // bytes since the open
     double lastByteAt = 0;   // the open's time until a byte comes
+    double lastByteTime = 0; // of the last byte on the wall clock, seconds since 1970; 0 none yet
     double goneAt = 0;
     int openResult = 0;      // of the last OpenComConfig
     int fd = -1;

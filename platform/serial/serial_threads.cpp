@@ -63,7 +63,9 @@ bool fill_queue(Port &p)
             return true;
         ring->count += static_cast<int>(n);
         feeds_publish(static_cast<int>(&p - g_ports), tail, static_cast<std::size_t>(n));
-        p.marks.add(static_cast<int>(n), now_us());
+        const long long at = now_us();
+        p.marks.add(static_cast<int>(n), at);
+        p.lastByteTime = static_cast<double>(at) / 1e6;
         p.received += n;
         p.lastByteAt = monotonic_seconds();
     }

@@ -2,6 +2,7 @@
 // runtime directory Qt looks into, and the application.
 #include "engine.h"
 
+#include "monitor/monitor.h"
 #include "net/feeds.h"
 #include "serial/port_map.h"
 #include "ui_internal.h"
@@ -152,7 +153,10 @@ int InitEngine(int, char *argv[], int)
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) != nullptr) {
         port_map_set_startup_dir(cwd);
-        feeds_start(cwd);
+        const std::vector<net::FeedSpec> network = net::read_network_map(cwd);
+        const std::string mapPath = std::string(cwd) + "/network.map";
+        feeds_start(network, mapPath);
+        monitor::http_start(network, mapPath);
     }
     name_runtime_dir();
     auto *app = new QApplication(g_argc, g_argv.data());

@@ -20,6 +20,10 @@ const Line kLines[] = {
     {"COM2 udp 127.0.0.1:5002", true, 2, "127.0.0.1:5002", 4, 1},
     {"COM3 udp 239.255.10.3:5003 ttl=4", true, 3, "239.255.10.3:5003", 4, 4},
     {"COM4 tcp [::1]:4004", true, 4, "[::1]:4004", 4, 1},
+    {"http 9100", true, 0, "127.0.0.1:9100", 4, 1}, // the monitoring endpoint, loopback unless written out
+    {"http 0.0.0.0:9100", true, 0, "0.0.0.0:9100", 4, 1},
+    {"http", false},
+    {"http 9100 max=2", false},
     {"COM19 tcp 4001", false},
     {"COM01 tcp 4001", false},
     {"COM1 http 4001", false},
