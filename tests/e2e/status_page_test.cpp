@@ -191,10 +191,10 @@ TEST_F(StatusPage, ShowsNotLoggingYetThenEveryLoggedPortWithItsStateFiguresAndLa
     EXPECT_FALSE(has(c2, "RECEIVING")) << c2;
     EXPECT_TRUE(has(c2, m_com2.path() + "</dd>") && has(c2, "(0 bytes)")) << c2;
     for (const std::string *c : {&c1, &c2})
-        EXPECT_TRUE(has(*c, "<svg class=\"graph\"") && has(*c, "<path d=\"M0,40 L")) << "a graph of the last hour: " << *c;
+        EXPECT_TRUE(has(*c, "<svg class=\"graph\"") && has(*c, "<path d=\"M0,40 V")) << "a graph of the last hour: " << *c;
     // The graph is scaled to its peak: COM1's minute reaches the top, COM2 stays at the bottom.
-    EXPECT_TRUE(has(c1, ",2.00") && !has(c1, "peak 0 B/s")) << c1;
-    EXPECT_TRUE(!has(c2, ",2.00") && has(c2, "peak 0 B/s")) << c2;
+    EXPECT_TRUE(has(c1, " V2.00 ") && !has(c1, "peak 0 B/s")) << c1;
+    EXPECT_TRUE(!has(c2, " V2.00 ") && has(c2, "peak 0 B/s")) << c2;
 
     logger->signal(SIGTERM);
     EXPECT_EQ(logger->wait_exit(kExitMs), 0) << logger->stderr_text();
