@@ -88,9 +88,10 @@ std::string state_of(const ComStatus &s, const Reported &r, int logging, bool ru
         return "paused";
     if (running && r.figures.recorded == 0)
         return "not recorded";
-    if (s.bytes == 0)
-        return "waiting";
-    return s.idle_seconds >= 10 ? "silent" : "receiving";
+    // As the status box says: silent after 10 s without a byte, whether any came before or not.
+    if (s.idle_seconds >= 10)
+        return "silent";
+    return s.bytes == 0 ? "waiting" : "receiving";
 }
 
 void port_facts(int port, const Reported &r, double now, bool running, PortFacts &f)
