@@ -3,6 +3,7 @@
 // the stream, and clients that misbehave cost nobody else a byte. Every
 // socket here is on 127.0.0.1.
 #include "logger_process.h"
+#include "loopback.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,35 +34,6 @@ namespace {
 
 constexpr int kRunMs = 40000; // the countdown takes 12 s
 constexpr int kExitMs = 10000;
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A socket of the type bound to an unused loopback port; its port in `port`.
-int bound_socket(int type, int &port)
-{
-    const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t length = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length) != 0)
-        throw std::runtime_error("no loopback port");
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
-int free_tcp_port()
-{
-    int port = 0;
-    ::close(bound_socket(SOCK_STREAM, port));
-    return port;
-}
 
 // A TCP client of a feed that keeps what it reads.
 class Client {

@@ -2,6 +2,7 @@
 // metrics and status agree with the bytes sent and the files written, and
 // requests that are not ours cost nothing. Every socket is on 127.0.0.1.
 #include "logger_process.h"
+#include "loopback.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,24 +29,10 @@ using testing_support::write_file;
 
 namespace {
 
-int connect_to(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Sends the bytes and reads the answer until the server closes (10 s at most).
 std::string http_exchange(int port, const std::string &request)
 {
-    const int fd = connect_to(port);
+    const int fd = connect_loopback(port);
     if (fd < 0)
         return std::string();
     (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
@@ -81,23 +68,10 @@ double series(const std::string &metrics, const std::string &name)
     return at == std::string::npos ? -1 : std::atof(metrics.c_str() + at + name.size() + 2);
 }
 
-int free_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 // COM1, COM2 and COM3 on pseudo-terminals, all logged.
 class Watched : public ::testing::Test {
 protected:
-    Watched() : m_start(m_top.path() + "/start"), m_port(free_port())
+    Watched() : m_start(m_top.path() + "/start"), m_port(free_tcp_port())
     {
         ::mkdir(m_start.c_str(), 0755);
         write_file(m_start + "/comports.map",
@@ -200,7 +174,7 @@ TEST_F(Watched, RequestsThatAreNotOursGetNoAnswerAndIdleConnectionsStopNoLogging
 
     std::vector<int> idle;
     for (int i = 0; i < 200; ++i)
-        idle.push_back(connect_to(m_port));
+        idle.push_back(connect_loopback(m_port));
     m_com1.write(stream_bytes(0, 9000));
     EXPECT_TRUE(eventually([&] { return recording(1).size() == 9000; }, 10000)) << "logging goes on";
     for (int fd : idle)

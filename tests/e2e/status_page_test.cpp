@@ -4,6 +4,7 @@
 // one port talking and one silent. The browser and the logger only ever talk
 // on 127.0.0.1.
 #include "logger_process.h"
+#include "loopback.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -32,36 +33,6 @@ const char kChromium[] = "/usr/bin/chromium";
 constexpr int kRunMs = 40000;     // the countdown takes 12 s
 constexpr int kBrowserMs = 60000; // a page that is not drawn by then never will be
 constexpr int kExitMs = 10000;
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-int free_tcp_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t length = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length) != 0)
-        throw std::runtime_error("no loopback port");
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool listening(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in a = loopback(port);
-    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    return connected;
-}
 
 // The page at the URL as headless Chromium drew it, after its script had
 // up to 8 s of the page's own time (the browser stops that clock while a
@@ -165,7 +136,7 @@ TEST_F(StatusPage, ShowsNotLoggingYetThenEveryLoggedPortWithItsStateFiguresAndLa
     if (::access(kChromium, X_OK) != 0)
         GTEST_SKIP() << kChromium << " is not installed (Debian package chromium): the page is not tried in a browser";
     const std::unique_ptr<LoggerProcess> logger = start_logger();
-    ASSERT_TRUE(eventually([&] { return listening(m_port); }, 10000)) << logger->stderr_text();
+    ASSERT_TRUE(eventually([&] { const int fd = connect_loopback(m_port); return fd >= 0 && ::close(fd) == 0; }, 10000)) << logger->stderr_text();
     std::string dom = page();
     EXPECT_TRUE(has(dom, "<p id=\"idle\">Not logging yet.</p>")) << "during the countdown: " << dom;
 
