@@ -1,0 +1,484 @@
+// feed_bench: the logger's live network feeds against ser2net, the program
+// stations run beside a logger today to share their serial ports.
+//
+// Each server gets 18 fresh pseudo-terminals and serves each of them on a TCP
+// port of 127.0.0.1. Every port has two clients that read everything; they
+// connect before a paced writer starts feeding every terminal the test stream
+// at one rate. The logger also logs all 18 ports to its files and shows five
+// of them (two as hexadecimal), as acq_bench runs it; ser2net only relays.
+// For each server and rate it reports the bytes each client and each data
+// file lost, the server's CPU time as a share of one core over the feeding,
+// its peak memory, and the latency from the write into the terminal to a
+// client holding the byte (p50, p99, max): the writer notes when each write
+// began and the clients when each read ended, so each write's last byte is
+// timed exactly and the stream itself carries no stamps.
+//
+//     feed_bench [seconds, default 60] [rate ...]
+//         rates in bytes a second a port; default 11520 92160 (115200 and
+//         921600 baud); the logger then ser2net at each rate
+//     feed_bench --abuse [seconds, default 60] [rate ..., default 92160]
+//         per port, one client that reads, one that never reads and one
+//         that floods the server with junk (and reads): the reading client
+//         and the files must lose nothing, the silent client must be cut
+//         off, no junk may reach a device, and the logger's peak memory must
+//         stay under 80 MiB
+//     --only logger | --only ser2net   one server only (--abuse: the logger
+//         unless ser2net is asked for)
+//
+// The logger shows its window on $DISPLAY when set, else offscreen.
+#include "feed_clients.h"
+#include "logger_process.h"
+#include "ptykit/pty.h"
+#include "ptykit/station.h"
+#include "ptykit/stream.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using bench::Client;
+using bench::Clients;
+using bench::kPorts;
+using bench::Role;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr const char *kSer2net = "/usr/sbin/ser2net";
+// The logger's live views stay under it, however the clients behave.
+constexpr double kMemoryCeilingMiB = 80;
+
+std::atomic<bool> g_interrupted{false};
+
+void on_signal(int)
+{
+    g_interrupted = true;
+}
+
+enum class Server { Logger, Ser2net };
+
+const char *name_of(Server s)
+{
+    switch (s) {
+    case Server::Logger:
+        return "logger";
+    case Server::Ser2net:
+        return "ser2net";
+    }
+    return "?";
+}
+
+// `count` distinct TCP ports free on 127.0.0.1 just now: the kernel's
+// choice, so that no one else's fixed ports are taken.
+std::vector<int> free_tcp_ports(int count)
+{
+    std::vector<int> fds, ports;
+    for (int i = 0; i < count; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr *>(&at), &size) != 0)
+            throw std::runtime_error("no free TCP port on 127.0.0.1");
+        fds.push_back(fd);
+        ports.push_back(ntohs(at.sin_port));
+    }
+    for (int fd : fds)
+        close(fd);
+    return ports;
+}
+
+// A scratch start-up directory, 18 pseudo-terminals, a TCP port for each,
+// and the server serving them; the server is ended when this goes.
+struct Station {
+    ptykit::TempDir dir;
+    std::vector<std::unique_ptr<ptykit::Pty>> ptys;
+    std::vector<int> tcpPorts = free_tcp_ports(kPorts);
+    pid_t pid = -1;
+
+    Station()
+    {
+        for (int port = 1; port <= kPorts; ++port)
+            ptys.push_back(std::make_unique<ptykit::Pty>());
+    }
+    ~Station() { bench::stop(pid); }
+
+    std::vector<std::string> paths() const
+    {
+        std::vector<std::string> p;
+        for (const auto &pty : ptys)
+            p.push_back(pty->path());
+        return p;
+    }
+    std::vector<int> masters() const
+    {
+        std::vector<int> m;
+        for (const auto &pty : ptys)
+            m.push_back(pty->master());
+        return m;
+    }
+};
+
+// The logger with all 18 ports logged, five shown, and a feed of each on
+// loopback; true once its run has begun.
+bool start_logger(Station &s)
+{
+    bench::write_station(s.dir.path(), s.paths());
+    std::string feeds = "# network.map: a live feed of each port, on loopback\n";
+    for (int port = 1; port <= kPorts; ++port)
+        feeds += "COM" + std::to_string(port) + "  tcp 127.0.0.1:" + std::to_string(s.tcpPorts[port - 1]) + "\n";
+    ptykit::write_file(s.dir.file("network.map"), feeds);
+    s.pid = bench::spawn({VORNACQ4_BINARY}, s.dir.path(), "/dev/null", s.dir.file("server.txt"),
+                         bench::logger_env(s.dir.path()));
+    return bench::wait_for_run(s.dir.path(), kPorts, 40000) && bench::running(s.pid);
+}
+
+// ser2net 4 in the foreground, one connection a port with its defaults but
+// for room for our clients (it takes one by default); it opens each device
+// when the first client comes.
+bool start_ser2net(Station &s, int clientsPerPort, long rate)
+{
+    std::string yaml = "%YAML 1.1\n---\n";
+    for (int port = 1; port <= kPorts; ++port) {
+        const std::string n = std::to_string(port);
+        yaml += "connection: &com" + n + "\n"
+                "    accepter: tcp,127.0.0.1," + std::to_string(s.tcpPorts[port - 1]) + "\n"
+                "    enable: on\n"
+                "    options:\n"
+                "      kickolduser: false\n"
+                "      max-connections: " + std::to_string(clientsPerPort) + "\n"
+                "    connector: serialdev," + s.ptys[port - 1]->path() + "," + std::to_string(rate * 10) + "n81,local\n\n";
+    }
+    ptykit::write_file(s.dir.file("ser2net.yaml"), yaml);
+    s.pid = bench::spawn({kSer2net, "-d", "-c", s.dir.file("ser2net.yaml")}, s.dir.path(), "/dev/null",
+                         s.dir.file("server.txt"), {"PATH=/usr/sbin:/usr/bin:/bin", "HOME=" + s.dir.path()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return bench::running(s.pid);
+}
+
+// Whether every device has been opened and set raw by the server (the
+// terminal's line discipline no longer edits lines); waits at most timeoutMs.
+bool devices_raw(const Station &s, int timeoutMs)
+{
+    return ptykit::eventually(
+        [&s] {
+            for (const auto &pty : s.ptys) {
+                termios tio{};
+                if (tcgetattr(pty->slave(), &tio) != 0 || (tio.c_lflag & ICANON) != 0)
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
+}
+
+struct Result {
+    Server server = Server::Logger;
+    bool started = false, served = false, complete = false;
+    std::string loadBefore, loadAfter;
+    std::uint64_t perPort = 0, refused = 0;
+    std::uint64_t fileLost = 0; // the logger's data files
+    std::uint64_t clientLost = 0;
+    int readers = 0, readersWhole = 0;
+    double cpu = 0, wall = 0, peakMiB = 0;
+    std::vector<double> latencyMs;
+    // --abuse
+    int silent = 0, silentCut = 0;
+    std::uint64_t silentHeld = 0, flooded = 0, toDevices = 0;
+    std::string said; // the server's first lines on stderr
+};
+
+// Feeds every terminal `rate` bytes a second for `seconds` while the clients
+// read; notes the server's CPU over the feeding and every write's moment.
+std::vector<std::vector<ptykit::PacedWriter::Stamp>> feed(const Station &s, const Clients &clients, long rate,
+                                                         int seconds, Result &r)
+{
+    r.perPort = static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds);
+    const double cpuBefore = bench::cpu_seconds(s.pid);
+    const auto start = Clock::now();
+    ptykit::PacedWriter writer(s.masters(), rate, r.perPort, 0, true);
+    const auto deadline = start + std::chrono::seconds(2 * seconds + 30);
+    while (!writer.finished() && Clock::now() < deadline && !g_interrupted && bench::running(s.pid))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    r.complete = writer.finished();
+    // Let the last bytes land, at most 5 s.
+    ptykit::eventually([&] { return clients.readers_hold(r.perPort); }, 5000);
+    r.wall = std::chrono::duration<double>(Clock::now() - start).count();
+    r.cpu = bench::cpu_seconds(s.pid) - cpuBefore;
+    r.refused = writer.refused();
+    // The thread has stopped appending once finished; otherwise time nothing.
+    return r.complete ? writer.stamps() : std::vector<std::vector<ptykit::PacedWriter::Stamp>>{};
+}
+
+// Bytes lost from each port's data files (short, or not the stream), once
+// the logger has stored the last of them (it stores on its tick), or 5 s.
+std::uint64_t lost_in_files(const Station &s, std::uint64_t perPort)
+{
+    ptykit::eventually([&] { return bench::bytes_under(s.dir.path(), 'D') >= perPort * kPorts; }, 5000);
+    std::uint64_t lost = 0;
+    for (int port = 1; port <= kPorts; ++port) {
+        const std::string data = bench::recorded(s.dir.path(), port);
+        const std::uint64_t intact = bench::intact_prefix(data);
+        lost += perPort - std::min(perPort, intact) + (data.size() > intact ? data.size() - intact : 0);
+    }
+    return lost;
+}
+
+// Bytes that clients sent and the server wrote on to the devices.
+std::uint64_t bytes_to_devices(const Station &s)
+{
+    std::uint64_t total = 0;
+    char buffer[4096];
+    for (int fd : s.masters())
+        for (int i = 0; i < 10000; ++i) { // the masters are non-blocking since the writer
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            total += static_cast<std::uint64_t>(n);
+        }
+    return total;
+}
+
+void judge_clients(const Clients &clients, const std::vector<std::vector<ptykit::PacedWriter::Stamp>> &stamps,
+                   Result &r)
+{
+    for (const auto &c : clients.all()) {
+        if (c->role == Role::Silent) {
+            ++r.silent;
+            r.silentHeld += c->intact;
+            continue;
+        }
+        ++r.readers;
+        r.readersWhole += c->intact == r.perPort && c->received == r.perPort ? 1 : 0;
+        r.clientLost += r.perPort - std::min(r.perPort, c->intact) + (c->received - c->intact);
+        if (c->role == Role::Reader && !stamps.empty())
+            bench::add_latencies(*c, stamps[static_cast<std::size_t>(c->port - 1)], r.latencyMs);
+    }
+    std::sort(r.latencyMs.begin(), r.latencyMs.end());
+}
+
+// The first few lines the server wrote on stdout and stderr.
+std::string first_lines(const std::string &path, int count)
+{
+    const std::string text = ptykit::read_file(path);
+    std::size_t end = 0;
+    for (int i = 0; i < count && end != std::string::npos; ++i)
+        end = text.find('\n', end == 0 ? 0 : end + 1);
+    return text.substr(0, end);
+}
+
+bool start_server(Server server, Station &s, const std::vector<Role> &roles, long rate)
+{
+    if (server == Server::Logger)
+        return start_logger(s);
+    return start_ser2net(s, static_cast<int>(roles.size()), rate);
+}
+
+std::string one_minute_load()
+{
+    const std::string all = bench::load_average();
+    return all.substr(0, all.find(' '));
+}
+
+Result run_trial(Server server, const std::vector<Role> &roles, long rate, int seconds)
+{
+    Result r;
+    r.server = server;
+    r.loadBefore = one_minute_load();
+    Station s;
+    r.started = start_server(server, s, roles, rate);
+    if (!r.started) {
+        r.said = first_lines(s.dir.file("server.txt"), 6);
+        return r;
+    }
+    Clients clients;
+    r.served = clients.connect_all(s.tcpPorts, roles, 10000);
+    if (!devices_raw(s, 10000))
+        std::printf("  (%s: not every device was set raw within 10 s)\n", name_of(server));
+    clients.start();
+    // Time for the server to take in its clients before the first byte.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto stamps = feed(s, clients, rate, seconds, r);
+    clients.halt();
+    r.silentCut = clients.drain_silent(5000);
+    r.flooded = clients.flooded();
+    judge_clients(clients, stamps, r);
+    r.peakMiB = bench::peak_rss_mib(s.pid);
+    if (server == Server::Logger)
+        r.fileLost = lost_in_files(s, r.perPort);
+    r.toDevices = bytes_to_devices(s);
+    r.said = first_lines(s.dir.file("server.txt"), 4);
+    r.loadAfter = one_minute_load();
+    return r;
+}
+
+double percentile(const std::vector<double> &sorted, double p)
+{
+    if (sorted.empty())
+        return 0;
+    const auto at = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[std::min(at, sorted.size() - 1)];
+}
+
+// One row of the comparison: a label, then a column a server.
+template <typename F>
+void row(const char *label, const std::vector<Result> &results, F cell)
+{
+    std::printf("  %-30s", label);
+    for (const Result &r : results)
+        std::printf(" %-22s", r.started ? cell(r).c_str() : "did not start");
+    std::printf("\n");
+}
+
+std::string fmt(const char *format, double a, double b = 0, double c = 0)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+std::string count(std::uint64_t n)
+{
+    return std::to_string(n);
+}
+
+} // namespace
+
+namespace {
+
+void print_comparison(long rate, int seconds, const std::vector<Role> &roles, const std::vector<Result> &results)
+{
+    std::printf("\n%ld B/s a port (%ld baud) x 18 ports, %d s, %zu TCP clients a port%s\n", rate, rate * 10, seconds,
+                roles.size(), roles.size() > 2 ? " (reader, silent, flooder)" : "");
+    std::printf("  %-30s", "");
+    for (const Result &r : results)
+        std::printf(" %-22s", name_of(r.server));
+    std::printf("\n");
+    row("load (1 min) before / after", results, [](const Result &r) { return r.loadBefore + " / " + r.loadAfter; });
+    row("feeds served", results, [](const Result &r) { return std::string(r.served ? "yes" : "NO (refused)"); });
+    row("bytes written (18 ports)", results,
+        [](const Result &r) { return count(r.perPort * kPorts) + (r.complete ? "" : " UNFINISHED"); });
+    row("refused by a full terminal", results, [](const Result &r) { return count(r.refused); });
+    row("bytes lost in the data files", results,
+        [](const Result &r) { return r.server == Server::Logger ? count(r.fileLost) : std::string("(no files)"); });
+    row("reading clients holding all", results,
+        [](const Result &r) { return std::to_string(r.readersWhole) + " of " + std::to_string(r.readers); });
+    row("bytes lost at reading clients", results, [](const Result &r) { return count(r.clientLost); });
+    row("CPU, share of one core", results, [](const Result &r) { return fmt("%.2f%%", 100.0 * r.cpu / r.wall); });
+    row("latency p50 / p99 / max, ms", results, [](const Result &r) {
+        if (r.latencyMs.empty())
+            return std::string("-");
+        return fmt("%.2f / %.2f / %.1f", percentile(r.latencyMs, 0.5), percentile(r.latencyMs, 0.99),
+                   r.latencyMs.back());
+    });
+    row("latency samples", results, [](const Result &r) { return count(r.latencyMs.size()); });
+    row("peak memory (VmHWM)", results, [](const Result &r) { return fmt("%.1f MiB", r.peakMiB); });
+    if (roles.size() <= 2)
+        return;
+    row("silent clients cut off", results,
+        [](const Result &r) { return std::to_string(r.silentCut) + " of " + std::to_string(r.silent); });
+    row("  bytes they had, on average", results,
+        [](const Result &r) { return count(r.silent > 0 ? r.silentHeld / static_cast<std::uint64_t>(r.silent) : 0); });
+    row("junk the flooders sent", results, [](const Result &r) { return fmt("%.1f MB", r.flooded / 1e6); });
+    row("  bytes of it on the devices", results, [](const Result &r) { return count(r.toDevices); });
+}
+
+// Whether a trial kept every promise: no byte lost anywhere, and with the
+// abusive clients, each silent one cut off, no junk on a device, memory bounded.
+bool kept(const Result &r, bool abuse)
+{
+    bool whole = r.started && r.served && r.complete && r.fileLost == 0 && r.clientLost == 0 &&
+                 r.readersWhole == r.readers;
+    if (abuse)
+        whole = whole && r.silentCut == r.silent && r.toDevices == 0 && r.peakMiB < kMemoryCeilingMiB;
+    return whole;
+}
+
+struct Options {
+    bool abuse = false;
+    std::vector<Server> servers = {Server::Logger, Server::Ser2net};
+    int seconds = 60;
+    std::vector<long> rates;
+};
+
+bool parse(int argc, char *argv[], Options &o)
+{
+    std::vector<long> numbers;
+    bool onlyGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--abuse") == 0)
+            o.abuse = true;
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc && std::strcmp(argv[i + 1], "logger") == 0)
+            o.servers = {Server::Logger}, onlyGiven = true, ++i;
+        else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc && std::strcmp(argv[i + 1], "ser2net") == 0)
+            o.servers = {Server::Ser2net}, onlyGiven = true, ++i;
+        else if (argv[i][0] >= '0' && argv[i][0] <= '9' && std::atol(argv[i]) > 0)
+            numbers.push_back(std::atol(argv[i]));
+        else
+            return false;
+    }
+    if (o.abuse && !onlyGiven)
+        o.servers = {Server::Logger};
+    if (!numbers.empty())
+        o.seconds = static_cast<int>(numbers[0]);
+    o.rates.assign(numbers.size() > 1 ? numbers.begin() + 1 : numbers.end(), numbers.end());
+    if (o.rates.empty())
+        o.rates = o.abuse ? std::vector<long>{92160} : std::vector<long>{11520, 92160};
+    return true;
+}
+
+void print_said(const std::vector<Result> &results)
+{
+    for (const Result &r : results)
+        if (!r.said.empty())
+            std::printf("  %s said first:\n    %s\n", name_of(r.server), r.said.c_str());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    Options o;
+    if (!parse(argc, argv, o)) {
+        std::fprintf(stderr, "usage: feed_bench [--abuse] [--only logger|ser2net] [seconds] [rate ...]\n");
+        return 2;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::vector<Role> roles = o.abuse ? std::vector<Role>{Role::Reader, Role::Silent, Role::Flooder}
+                                            : std::vector<Role>{Role::Reader, Role::Reader};
+    const char *display = std::getenv("DISPLAY");
+    std::printf("feed_bench: the logger on %s; ser2net %s\n", display != nullptr ? display : "the offscreen platform",
+                access(kSer2net, X_OK) == 0 ? kSer2net : "MISSING (apt-get install ser2net)");
+    bool whole = true;
+    for (long rate : o.rates) {
+        std::vector<Result> results;
+        for (Server server : o.servers)
+            if (!g_interrupted)
+                results.push_back(run_trial(server, roles, rate, o.seconds));
+        print_comparison(rate, o.seconds, roles, results);
+        print_said(results);
+        std::fflush(stdout);
+        for (const Result &r : results)
+            whole = kept(r, o.abuse && r.server == Server::Logger) && whole;
+    }
+    std::printf(whole ? "\nevery promise kept\n" : "\nBYTES LOST, OR A PROMISE BROKEN (see above)\n");
+    return whole ? 0 : 1;
+}
