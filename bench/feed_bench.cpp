@@ -199,7 +199,7 @@ struct Result {
     double cpu = 0, wall = 0, peakMiB = 0;
     std::vector<double> latencyMs;
     // --abuse
-    int silent = 0, silentCut = 0;
+    int silent = 0, silentCut = 0, flooders = 0, floodersWhole = 0;
     std::uint64_t silentHeld = 0, flooded = 0, toDevices = 0;
     std::string said; // the server's first lines on stderr
 };
@@ -264,10 +264,16 @@ void judge_clients(const Clients &clients, const std::vector<std::vector<ptykit:
             r.silentHeld += c->intact;
             continue;
         }
+        const bool whole = c->intact == r.perPort && c->received == r.perPort;
+        if (c->role == Role::Flooder) {
+            ++r.flooders;
+            r.floodersWhole += whole ? 1 : 0;
+            continue;
+        }
         ++r.readers;
-        r.readersWhole += c->intact == r.perPort && c->received == r.perPort ? 1 : 0;
+        r.readersWhole += whole ? 1 : 0;
         r.clientLost += r.perPort - std::min(r.perPort, c->intact) + (c->received - c->intact);
-        if (c->role == Role::Reader && !stamps.empty())
+        if (!stamps.empty())
             bench::add_latencies(*c, stamps[static_cast<std::size_t>(c->port - 1)], r.latencyMs);
     }
     std::sort(r.latencyMs.begin(), r.latencyMs.end());
@@ -395,7 +401,10 @@ void print_comparison(long rate, int seconds, const std::vector<Role> &roles, co
         [](const Result &r) { return std::to_string(r.silentCut) + " of " + std::to_string(r.silent); });
     row("  bytes they had, on average", results,
         [](const Result &r) { return count(r.silent > 0 ? r.silentHeld / static_cast<std::uint64_t>(r.silent) : 0); });
-    row("junk the flooders sent", results, [](const Result &r) { return fmt("%.1f MB", r.flooded / 1e6); });
+    row("junk the flooders sent", results,
+        [](const Result &r) { return fmt("%.1f MB (%.1f MB/s)", r.flooded / 1e6, r.flooded / 1e6 / r.wall); });
+    row("  flooders holding their feed", results,
+        [](const Result &r) { return std::to_string(r.floodersWhole) + " of " + std::to_string(r.flooders); });
     row("  bytes of it on the devices", results, [](const Result &r) { return count(r.toDevices); });
 }
 
