@@ -243,6 +243,10 @@ struct ComStatus {
     long long bytes;    // bytes received since the port was opened
     long idle_seconds;  // seconds since the last byte, or since the open while none came
     int open_result;    // what the last open of the port returned: 0 or a ComError
+    // Its live feeds (network.map in the start-up directory):
+    int feed_servers;   // TCP feeds listening for clients
+    int feed_clients;   // clients connected to them
+    int feeds_down;     // feeds that could not be set up (their address refused)
 };
 // Fills status for port 1..COM_PORTS (all zero for a port never opened).
 // Returns 0, or COM_ERR_BAD_PORT; reports nothing on stderr.

@@ -69,6 +69,16 @@ static void port_text(char (&piece)[PIECE_LEN], int port, const ComStatus &s)
         Fmt(piece, "%s<COM%i: %s, last byte %s ago", port, size, time);
 }
 
+// Who else gets its bytes: the clients of its live feeds, and a feed that
+// could not be set up (its address refused; stderr said which).
+static void feed_text(char (&piece)[PIECE_LEN], const ComStatus &s)
+{
+    if (s.feed_servers > 0)
+        Fmt(piece, "%s<%s, %i %s", piece, s.feed_clients, s.feed_clients == 1 ? "client" : "clients");
+    if (s.feeds_down > 0)
+        Fmt(piece, "%s<%s, FEED NOT SET UP", piece);
+}
+
 static void add_port(int port)
 {
     ComStatus s;
@@ -76,6 +86,7 @@ static void add_port(int port)
         return;
     char piece[PIECE_LEN];
     port_text(piece, port, s);
+    feed_text(piece, s);
     // Its bytes are shown but not kept: the operator went on without its
     // file, or the disk refuses it (tried again before each write).
     if (s.open != 0 && logging_active != 0 && (file_stat[port] == 0 || file_handle[port] == NO_HANDLE))

@@ -1,6 +1,7 @@
 #include "port_map.h"
 
 #include "engine.h"
+#include "base/com_name.h"
 #include "files/file_backend.h"
 
 #include <cctype>
@@ -32,23 +33,6 @@ std::string trim(const std::string &s)
     while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
         --e;
     return s.substr(b, e - b);
-}
-
-// The n of "COMn" (1..COM_PORTS, any letter case), or 0.
-int com_number(const std::string &word)
-{
-    if (word.size() < 4 || word.size() > 5)
-        return 0;
-    for (int i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(word[i])) != "COM"[i])
-            return 0;
-    int n = 0;
-    for (std::size_t i = 3; i < word.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(word[i])))
-            return 0;
-        n = n * 10 + (word[i] - '0');
-    }
-    return word[3] != '0' && n >= 1 && n <= COM_PORTS ? n : 0;
 }
 
 void warn(const std::string &file, int line, const char *what)

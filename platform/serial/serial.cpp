@@ -34,6 +34,7 @@
 
 #include "base/clock.h"
 #include "base/liberr.h"
+#include "net/feeds.h"
 #include "port_map.h"
 #include "serial_port.h"
 
@@ -223,6 +224,10 @@ int GetComStatus(int port, ComStatus *status)
 {
     if (!valid_port(port) || status == nullptr)
         return COM_ERR_BAD_PORT;
+    const FeedCounts feeds = feed_counts(port);
+    status->feed_servers = feeds.servers;
+    status->feed_clients = feeds.clients;
+    status->feeds_down = feeds.down;
     const double now = monotonic_seconds();
     std::lock_guard<std::mutex> lock(g_mutex);
     const Port &p = g_ports[port];

@@ -10,6 +10,7 @@
 
 #include "base/clock.h"
 #include "base/liberr.h"
+#include "net/feeds.h"
 
 #include <chrono>
 #include <ctime>
@@ -63,6 +64,7 @@ bool fill_queue(Port &p)
         if (n <= 0)
             return true;
         ring->count += static_cast<int>(n);
+        feeds_publish(static_cast<int>(&p - g_ports), tail, static_cast<std::size_t>(n));
         p.marks.add(static_cast<int>(n), now_us());
         p.received += n;
         p.lastByteAt = monotonic_seconds();

@@ -2,6 +2,7 @@
 // runtime directory Qt looks into, and the application.
 #include "engine.h"
 
+#include "net/feeds.h"
 #include "serial/port_map.h"
 #include "ui_internal.h"
 
@@ -149,8 +150,10 @@ int InitEngine(int, char *argv[], int)
         return 0;
     }
     char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) != nullptr)
+    if (getcwd(cwd, sizeof cwd) != nullptr) {
         port_map_set_startup_dir(cwd);
+        feeds_start(cwd);
+    }
     name_runtime_dir();
     auto *app = new QApplication(g_argc, g_argv.data());
     app->setQuitOnLastWindowClosed(false);
