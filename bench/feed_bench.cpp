@@ -18,12 +18,13 @@
 //         921600 baud); the logger then ser2net at each rate
 //     feed_bench --abuse [seconds, default 60] [rate ..., default 92160]
 //         per port, one client that reads, one that never reads and one
-//         that floods the server with junk (and reads): the reading client
-//         and the files must lose nothing, the silent client must be cut
-//         off, no junk may reach a device, and the logger's peak memory must
-//         stay under 80 MiB
+//         that floods the server with junk at 1 MB/s (and reads): the
+//         reading client and the files must lose nothing, the silent client
+//         must be cut off, no junk may reach a device, and the logger's peak
+//         memory must stay under 80 MiB
 //     --only logger | --only ser2net   one server only (--abuse: the logger
-//         unless ser2net is asked for)
+//         unless ser2net is asked for); without ser2net installed
+//         (apt-get install ser2net), the logger alone
 //
 // The logger shows its window on $DISPLAY when set, else offscreen.
 #include "feed_clients.h"
@@ -279,14 +280,18 @@ void judge_clients(const Clients &clients, const std::vector<std::vector<ptykit:
     std::sort(r.latencyMs.begin(), r.latencyMs.end());
 }
 
-// The first few lines the server wrote on stdout and stderr.
+// The first few lines the server wrote on stdout and stderr, indented.
 std::string first_lines(const std::string &path, int count)
 {
     const std::string text = ptykit::read_file(path);
-    std::size_t end = 0;
-    for (int i = 0; i < count && end != std::string::npos; ++i)
-        end = text.find('\n', end == 0 ? 0 : end + 1);
-    return text.substr(0, end);
+    std::string lines;
+    std::size_t from = 0;
+    for (int i = 0; i < count && from < text.size(); ++i) {
+        const std::size_t end = std::min(text.find('\n', from), text.size());
+        lines += "    " + text.substr(from, end - from) + "\n";
+        from = end + 1;
+    }
+    return lines;
 }
 
 bool start_server(Server server, Station &s, const std::vector<Role> &roles, long rate)
@@ -456,7 +461,7 @@ void print_said(const std::vector<Result> &results)
 {
     for (const Result &r : results)
         if (!r.said.empty())
-            std::printf("  %s said first:\n    %s\n", name_of(r.server), r.said.c_str());
+            std::printf("  %s said first:\n%s", name_of(r.server), r.said.c_str());
 }
 
 } // namespace
@@ -475,7 +480,9 @@ int main(int argc, char *argv[])
                                             : std::vector<Role>{Role::Reader, Role::Reader};
     const char *display = std::getenv("DISPLAY");
     std::printf("feed_bench: the logger on %s; ser2net %s\n", display != nullptr ? display : "the offscreen platform",
-                access(kSer2net, X_OK) == 0 ? kSer2net : "MISSING (apt-get install ser2net)");
+                access(kSer2net, X_OK) == 0 ? kSer2net : "not installed, left out (apt-get install ser2net)");
+    if (access(kSer2net, X_OK) != 0)
+        o.servers.erase(std::remove(o.servers.begin(), o.servers.end(), Server::Ser2net), o.servers.end());
     bool whole = true;
     for (long rate : o.rates) {
         std::vector<Result> results;

@@ -1,5 +1,6 @@
 #include "feed_clients.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -19,6 +20,11 @@ using Clock = std::chrono::steady_clock;
 // the others waiting: 16 reads of 64 KiB, far above any feed's second.
 constexpr int kReadsAWake = 16;
 constexpr std::size_t kReadSize = 65536;
+// What each flooder sends a second: ten times what a port brings at 921600
+// baud, and bounded, so that the flood tests the server's discarding rather
+// than takes a core of the machine from everyone (unpaced, loopback carries
+// gigabytes a second). A send the server has no room for waits for the next.
+constexpr double kFloodRate = 1e6;
 // A silent client's receive buffer: small, so that the server's own queue
 // for it, not the kernel's buffers, is what fills.
 constexpr int kSilentBuffer = 4096;
@@ -168,22 +174,25 @@ void Clients::read_loop()
 
 void Clients::flood_loop()
 {
-    std::vector<pollfd> flooders;
+    std::vector<Client *> flooders;
     for (const auto &c : m_clients)
         if (c->role == Role::Flooder)
-            flooders.push_back({c->fd, POLLOUT, 0});
-    if (flooders.empty())
-        return;
-    while (!m_stop) {
-        poll(flooders.data(), flooders.size(), 100);
-        for (pollfd &f : flooders) {
-            if (f.fd < 0 || (f.revents & POLLOUT) == 0)
+            flooders.push_back(c.get());
+    std::vector<std::uint64_t> sent(flooders.size(), 0);
+    const auto start = Clock::now();
+    while (!m_stop && !flooders.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const auto due = static_cast<std::uint64_t>(elapsed * kFloodRate);
+        for (std::size_t i = 0; i < flooders.size(); ++i) {
+            if (sent[i] >= due || flooders[i]->fd < 0)
                 continue;
-            const ssize_t n = send(f.fd, junk().data(), junk().size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            const std::size_t part = std::min<std::uint64_t>(due - sent[i], junk().size());
+            const ssize_t n = send(flooders[i]->fd, junk().data(), part, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                sent[i] += static_cast<std::uint64_t>(n);
             if (n > 0)
                 m_flooded += static_cast<std::uint64_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                f.fd = -1; // closed by the server: poll() skips it from now on
         }
     }
 }

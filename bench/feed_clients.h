@@ -6,7 +6,7 @@
 // bytes were written (ptykit::PacedWriter's stamps), that gives each write's
 // latency without stamping the stream itself. Each read is checked against
 // the test stream as it comes, so nothing is kept but counts and moments.
-// A second thread writes the flooders' junk, as fast as the server takes it.
+// A second thread writes the flooders' junk, at a fixed pace far above any port's.
 #pragma once
 
 #include "ptykit/stream.h"
@@ -23,7 +23,7 @@ namespace bench {
 enum class Role {
     Reader,  // reads everything, at once
     Silent,  // never reads (until the end, to see whether it was cut off)
-    Flooder, // reads, and sends the server junk as fast as it is taken
+    Flooder, // reads, and sends the server junk at 1 MB a second
 };
 
 struct Arrival {
