@@ -398,7 +398,10 @@ void print_comparison(long rate, int seconds, const std::vector<Role> &roles, co
         return fmt("%.2f / %.2f / %.1f", percentile(r.latencyMs, 0.5), percentile(r.latencyMs, 0.99),
                    r.latencyMs.back());
     });
-    row("latency samples", results, [](const Result &r) { return count(r.latencyMs.size()); });
+    row("writes timed / over 10 ms", results, [](const Result &r) {
+        const auto over = std::count_if(r.latencyMs.begin(), r.latencyMs.end(), [](double ms) { return ms > 10; });
+        return count(r.latencyMs.size()) + " / " + count(static_cast<std::uint64_t>(over));
+    });
     row("peak memory (VmHWM)", results, [](const Result &r) { return fmt("%.1f MiB", r.peakMiB); });
     if (roles.size() <= 2)
         return;
