@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -31,6 +32,8 @@ pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const 
     for (const std::string &e : env)
         envp.push_back(const_cast<char *>(e.c_str()));
     envp.push_back(nullptr);
+    // Should the benchmark itself be killed, its children go with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     const int fin = open(in.c_str(), O_RDONLY | O_NOCTTY);
     const int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fin < 0 || fout < 0 || dup2(fin, 0) < 0 || dup2(fout, 1) < 0 || dup2(fout, 2) < 0 ||

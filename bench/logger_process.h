@@ -19,6 +19,7 @@ constexpr int kPorts = 18;
 // Starts args[0] in `dir` with stdin from `in` and stdout and stderr into
 // `out`, with exactly the environment `env`. Returns the child's process id,
 // or -1 when it cannot fork (a child that cannot exec ends with status 121).
+// The child is sent SIGTERM should the calling thread end before it.
 pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const std::string &in,
             const std::string &out, const std::vector<std::string> &env);
 
