@@ -28,13 +28,12 @@
 //
 // The logger shows its window on $DISPLAY when set, else offscreen.
 #include "feed_clients.h"
+#include "feed_servers.h"
 #include "logger_process.h"
-#include "ptykit/pty.h"
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -42,11 +41,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <netinet/in.h>
-#include <stdexcept>
 #include <string>
-#include <sys/socket.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -54,12 +49,15 @@
 using bench::Client;
 using bench::Clients;
 using bench::kPorts;
+using bench::kSer2net;
+using bench::name_of;
 using bench::Role;
+using bench::Server;
+using bench::Station;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr const char *kSer2net = "/usr/sbin/ser2net";
 // The logger's live views stay under it, however the clients behave.
 constexpr double kMemoryCeilingMiB = 80;
 
@@ -68,125 +66,6 @@ std::atomic<bool> g_interrupted{false};
 void on_signal(int)
 {
     g_interrupted = true;
-}
-
-enum class Server { Logger, Ser2net };
-
-const char *name_of(Server s)
-{
-    switch (s) {
-    case Server::Logger:
-        return "logger";
-    case Server::Ser2net:
-        return "ser2net";
-    }
-    return "?";
-}
-
-// `count` distinct TCP ports free on 127.0.0.1 just now: the kernel's
-// choice, so that no one else's fixed ports are taken.
-std::vector<int> free_tcp_ports(int count)
-{
-    std::vector<int> fds, ports;
-    for (int i = 0; i < count; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof at;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr *>(&at), &size) != 0)
-            throw std::runtime_error("no free TCP port on 127.0.0.1");
-        fds.push_back(fd);
-        ports.push_back(ntohs(at.sin_port));
-    }
-    for (int fd : fds)
-        close(fd);
-    return ports;
-}
-
-// A scratch start-up directory, 18 pseudo-terminals, a TCP port for each,
-// and the server serving them; the server is ended when this goes.
-struct Station {
-    ptykit::TempDir dir;
-    std::vector<std::unique_ptr<ptykit::Pty>> ptys;
-    std::vector<int> tcpPorts = free_tcp_ports(kPorts);
-    pid_t pid = -1;
-
-    Station()
-    {
-        for (int port = 1; port <= kPorts; ++port)
-            ptys.push_back(std::make_unique<ptykit::Pty>());
-    }
-    ~Station() { bench::stop(pid); }
-
-    std::vector<std::string> paths() const
-    {
-        std::vector<std::string> p;
-        for (const auto &pty : ptys)
-            p.push_back(pty->path());
-        return p;
-    }
-    std::vector<int> masters() const
-    {
-        std::vector<int> m;
-        for (const auto &pty : ptys)
-            m.push_back(pty->master());
-        return m;
-    }
-};
-
-// The logger with all 18 ports logged, five shown, and a feed of each on
-// loopback; true once its run has begun.
-bool start_logger(Station &s)
-{
-    bench::write_station(s.dir.path(), s.paths());
-    std::string feeds = "# network.map: a live feed of each port, on loopback\n";
-    for (int port = 1; port <= kPorts; ++port)
-        feeds += "COM" + std::to_string(port) + "  tcp 127.0.0.1:" + std::to_string(s.tcpPorts[port - 1]) + "\n";
-    ptykit::write_file(s.dir.file("network.map"), feeds);
-    s.pid = bench::spawn({VORNACQ4_BINARY}, s.dir.path(), "/dev/null", s.dir.file("server.txt"),
-                         bench::logger_env(s.dir.path()));
-    return bench::wait_for_run(s.dir.path(), kPorts, 40000) && bench::running(s.pid);
-}
-
-// ser2net 4 in the foreground, one connection a port with its defaults but
-// for room for our clients (it takes one by default); it opens each device
-// when the first client comes.
-bool start_ser2net(Station &s, int clientsPerPort, long rate)
-{
-    std::string yaml = "%YAML 1.1\n---\n";
-    for (int port = 1; port <= kPorts; ++port) {
-        const std::string n = std::to_string(port);
-        yaml += "connection: &com" + n + "\n"
-                "    accepter: tcp,127.0.0.1," + std::to_string(s.tcpPorts[port - 1]) + "\n"
-                "    enable: on\n"
-                "    options:\n"
-                "      kickolduser: false\n"
-                "      max-connections: " + std::to_string(clientsPerPort) + "\n"
-                "    connector: serialdev," + s.ptys[port - 1]->path() + "," + std::to_string(rate * 10) + "n81,local\n\n";
-    }
-    ptykit::write_file(s.dir.file("ser2net.yaml"), yaml);
-    s.pid = bench::spawn({kSer2net, "-d", "-c", s.dir.file("ser2net.yaml")}, s.dir.path(), "/dev/null",
-                         s.dir.file("server.txt"), {"PATH=/usr/sbin:/usr/bin:/bin", "HOME=" + s.dir.path()});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return bench::running(s.pid);
-}
-
-// Whether every device has been opened and set raw by the server (the
-// terminal's line discipline no longer edits lines); waits at most timeoutMs.
-bool devices_raw(const Station &s, int timeoutMs)
-{
-    return ptykit::eventually(
-        [&s] {
-            for (const auto &pty : s.ptys) {
-                termios tio{};
-                if (tcgetattr(pty->slave(), &tio) != 0 || (tio.c_lflag & ICANON) != 0)
-                    return false;
-            }
-            return true;
-        },
-        timeoutMs);
 }
 
 struct Result {
@@ -227,35 +106,6 @@ std::vector<std::vector<ptykit::PacedWriter::Stamp>> feed(const Station &s, cons
     return r.complete ? writer.stamps() : std::vector<std::vector<ptykit::PacedWriter::Stamp>>{};
 }
 
-// Bytes lost from each port's data files (short, or not the stream), once
-// the logger has stored the last of them (it stores on its tick), or 5 s.
-std::uint64_t lost_in_files(const Station &s, std::uint64_t perPort)
-{
-    ptykit::eventually([&] { return bench::bytes_under(s.dir.path(), 'D') >= perPort * kPorts; }, 5000);
-    std::uint64_t lost = 0;
-    for (int port = 1; port <= kPorts; ++port) {
-        const std::string data = bench::recorded(s.dir.path(), port);
-        const std::uint64_t intact = bench::intact_prefix(data);
-        lost += perPort - std::min(perPort, intact) + (data.size() > intact ? data.size() - intact : 0);
-    }
-    return lost;
-}
-
-// Bytes that clients sent and the server wrote on to the devices.
-std::uint64_t bytes_to_devices(const Station &s)
-{
-    std::uint64_t total = 0;
-    char buffer[4096];
-    for (int fd : s.masters())
-        for (int i = 0; i < 10000; ++i) { // the masters are non-blocking since the writer
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            total += static_cast<std::uint64_t>(n);
-        }
-    return total;
-}
-
 void judge_clients(const Clients &clients, const std::vector<std::vector<ptykit::PacedWriter::Stamp>> &stamps,
                    Result &r)
 {
@@ -294,13 +144,6 @@ std::string first_lines(const std::string &path, int count)
     return lines;
 }
 
-bool start_server(Server server, Station &s, const std::vector<Role> &roles, long rate)
-{
-    if (server == Server::Logger)
-        return start_logger(s);
-    return start_ser2net(s, static_cast<int>(roles.size()), rate);
-}
-
 std::string one_minute_load()
 {
     const std::string all = bench::load_average();
@@ -313,14 +156,14 @@ Result run_trial(Server server, const std::vector<Role> &roles, long rate, int s
     r.server = server;
     r.loadBefore = one_minute_load();
     Station s;
-    r.started = start_server(server, s, roles, rate);
+    r.started = bench::start_server(server, s, static_cast<int>(roles.size()), rate);
     if (!r.started) {
         r.said = first_lines(s.dir.file("server.txt"), 6);
         return r;
     }
     Clients clients;
     r.served = clients.connect_all(s.tcpPorts, roles, 10000);
-    if (!devices_raw(s, 10000))
+    if (!bench::devices_raw(s, 10000))
         std::printf("  (%s: not every device was set raw within 10 s)\n", name_of(server));
     clients.start();
     // Time for the server to take in its clients before the first byte.
@@ -332,8 +175,8 @@ Result run_trial(Server server, const std::vector<Role> &roles, long rate, int s
     judge_clients(clients, stamps, r);
     r.peakMiB = bench::peak_rss_mib(s.pid);
     if (server == Server::Logger)
-        r.fileLost = lost_in_files(s, r.perPort);
-    r.toDevices = bytes_to_devices(s);
+        r.fileLost = bench::lost_in_files(s, r.perPort);
+    r.toDevices = bench::bytes_to_devices(s);
     r.said = first_lines(s.dir.file("server.txt"), 4);
     r.loadAfter = one_minute_load();
     return r;
