@@ -55,9 +55,10 @@ bench: build
 clean:
 	rm -rf $(BUILD)
 
-# Randomized hostile inputs to the readers of coms.cfg, comports.map and the
-# panel resource, under AddressSanitizer and UndefinedBehaviorSanitizer, in a
-# build directory of their own (see the README).
+# Randomized hostile inputs to the readers of coms.cfg, comports.map, the
+# panel resource and the arrival-time index (vornacq4-when's reader), under
+# AddressSanitizer and UndefinedBehaviorSanitizer, in a build directory of
+# their own (see the README).
 ASAN_BUILD ?= build-asan
 SANITIZE = -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer
 .PHONY: hostile

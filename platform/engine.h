@@ -293,6 +293,15 @@ std::FILE *RT_CreateReplacement(const char *name, const char *replaces);
 int RT_SyncFile(std::FILE *file);
 int RT_ReplaceFile(const char *from, const char *to);
 
+// Gives the file `from` the name `to`, in one step, only when no file of
+// that name exists: 0, RENAME_EXISTS (nothing changed), or -1.
+int RT_RenameFile(const char *from, const char *to);
+enum { RENAME_EXISTS = -9 };
+// Why the latest failed RT_OpenFile, RT_WriteFile, RT_RenameFile or MakeDir
+// of the calling thread failed ("No space left on device"); "" before any.
+// Valid until the next file operation of that thread.
+const char *RT_FileErrorText(void);
+
 // Fills dir with the current directory; returns 0, or -1 (dir "") when it
 // cannot be read or does not fit.
 int GetDirInto(char *dir, std::size_t size);
@@ -307,6 +316,18 @@ enum { MAKEDIR_EXISTS = -9 };
 
 int RT_GetSystemTime(int *hours, int *minutes, int *seconds);
 int GetSystemDate(int *month, int *day, int *year);
+// Seconds on a clock that never goes back (how long something lasted; only
+// differences mean anything).
+double Timer(void);
+// 1 when the system clock is kept synchronised now (NTP or the like: the
+// kernel's clock status is not in error and not marked unsynchronised), 0
+// when it is not or cannot be told.
+int ClockSynchronised(void);
+
+// ---------------------------------------------------------------------------
+// Reports: one line "vornacq4: text" on stderr (the journal of a service),
+// written whole, whatever the reporting of library errors. Returns 0.
+int ReportLine(const char *text);
 
 // ---------------------------------------------------------------------------
 // Fmt: formats items into target. The format starts "%s<"; after it, "%s"

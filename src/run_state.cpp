@@ -44,6 +44,7 @@ int file_hour;
 int last_min;
 short refresh_count;
 unsigned char rx_buf[PORT_SLOTS][RX_BUF_LEN];
+int port_set_up[PORT_SLOTS];
 int in_q_len[PORT_SLOTS];
 char hex_buf[PORT_SLOTS][HEX_BUF_LEN];
 int have_cvted[PORT_SLOTS];

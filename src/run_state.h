@@ -87,6 +87,8 @@ extern int last_min;                // start sequence, tick: the minute of the l
 extern short refresh_count;         // start sequence, tick: ticks or minute changes to the
                                     // next display refresh
 extern unsigned char rx_buf[PORT_SLOTS][RX_BUF_LEN]; // tick: the port's latest read, then a zero
+extern int port_set_up[PORT_SLOTS]; // start sequence, tick: 1 once the port is open with the
+                                    // run's settings
 extern int in_q_len[PORT_SLOTS];    // tick: bytes taken from the port's queue at its latest read
 extern char hex_buf[PORT_SLOTS][HEX_BUF_LEN]; // tick: hexadecimal text of the latest read
 extern int have_cvted[PORT_SLOTS];  // set_up_main_panel (HEX_LINE_BYTES), tick: bytes to go

@@ -16,12 +16,17 @@
 // data, after it, in the same tick, so it never claims bytes the data file
 // does not hold. Its format (docs/arrival-index.md), all integers unsigned
 // LEB128 varints, signed ones zigzag-encoded first:
-//     segment  0x00 'V' 'T' 'I' '1' varint(offset in the data file of its first byte)
+//     segment  0x00 'V' 'T' 'I' '2' varint(offset in the data file of its first byte)
+//              varint(flags: INDEX_FLAG_CLOCK_SYNCHRONISED)
 //     record   varint(bytes >= 1) zigzag(first - previous record's first, the
-//              first record of a segment counting from 0) varint(last - first)
-// with times in microseconds since 1970 UTC. Every opening of the index
-// starts a segment, so a file appended to later (a reopen, the same name a
-// year on) stays readable.
+//              first record of a segment counting from 0) + 1  varint(last - first) + 1
+// with times in microseconds since 1970 UTC. No record ever ends before it
+// begins, and since both times are stored plus one no byte of a record is 0:
+// every 0 byte begins a segment, so a reader finds the next segment even
+// after a torn record. Every opening of the index starts a segment, so a file
+// appended to later (a reopen, the same name a year on) stays readable. An
+// index that holds bytes when its data file is made anew (the old one was
+// archived) is renamed "<name>.stale-N" and a fresh one begun.
 #pragma once
 
 #include "engine.h"
@@ -33,8 +38,12 @@
 enum { DATA_FILE_ACCESS = 2, DATA_FILE_ACTION = 1, DATA_FILE_TYPE = 0 };
 
 enum { INDEX_SEGMENT_MARK = 0x00 };
-#define INDEX_MAGIC "VTI1"
+#define INDEX_MAGIC "VTI2"
+// Segments written before: no flags, times stored as they are. Still read.
+#define INDEX_MAGIC_V1 "VTI1"
 enum { INDEX_MAGIC_LEN = 4 };
+// A segment's flags: the system clock was kept synchronised when it began.
+enum { INDEX_FLAG_CLOCK_SYNCHRONISED = 1 };
 // Reads less far apart than this make one record: 20 ms, finer than the
 // 50 ms to which operators line their data up, coarse enough that a port at
 // 115200 baud costs a record a tick (0.3% of its data).
@@ -71,18 +80,33 @@ int open_data_file(int port);
 // Closes the port's data file and its index, if open.
 void close_data_file(int port);
 
-// Opens the index of the port's data file, just opened (file_handle) in the
-// day directory, and starts a segment at the data file's end. Without it
-// (the index directory or file cannot be made) index_handle[port] is
-// NO_HANDLE.
+// Opens the index of the port's data file, open (file_handle) in the day
+// directory, and starts a segment at the data file's end. A stale index (it
+// holds bytes, this run did not begin it, and the data file is empty) is
+// renamed "<name>.stale-N" first. Without it (the index directory or file
+// cannot be made) index_handle[port] is NO_HANDLE, reported by file_refused,
+// and the tick tries again before its next write.
 void open_index_file(int port);
 void close_index_file(int port);
 // After `written` bytes went to the port's data file: appends their records
 // to its index, from the arrival marks of the bytes (which may cover more
-// than were written) merged into bursts. Marks that cover less start a new
-// segment after the bytes, so that no record is ever placed wrong; an index
-// that refuses a write is closed (the next opening starts a new segment).
+// than were written) merged into bursts; a read earlier than its burst's
+// last (the clock was set back) starts a burst of its own. Marks that cover
+// less start a new segment after the bytes, so that no record is ever placed
+// wrong; an index that refuses a write is closed (the next opening starts a
+// new segment).
 void index_bytes(int port, const ComArrival *arrivals, int count, int written);
+
+// A disk that refuses a port's data file or its index is reported on stderr
+// once an episode: one line when it starts refusing (the port, the file and
+// why), one when it takes writes again (how long it refused and how many
+// bytes were lost, or left without their arrival times).
+enum { REFUSED_DATA = 0, REFUSED_INDEX = 1 };
+// An open or write of the port's data file (REFUSED_DATA) or index
+// (REFUSED_INDEX) failed just now; `lost` more bytes are lost with it.
+void file_refused(int port, int which, long long lost);
+// A write of it succeeded: an episode of refusals ends.
+void file_took(int port, int which);
 
 // At the start of a run: opens the port's data file (open_data_file) and
 // labels the port's display slot. When the open fails the operator is asked

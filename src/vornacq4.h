@@ -101,10 +101,14 @@ int acquire_data(int panel, int control, int event, void *callbackData, int even
 int auto_start(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 // The acquisition tick (acq_timer): every logged port's new bytes to its
 // display slot and its data file; then, while logging, the display refresh
-// and the rollover. A port whose queue length is an error (not open yet,
-// device gone) is left alone for the tick; a logging port whose file could
-// not be opened, or failed a write, is opened again before the next write.
-// Ends the program when a new day's directory cannot be made or entered.
+// and the rollover, which first takes every byte still waiting (behind the
+// queues too) into the files of the period that ends. A port whose queue
+// length is an error (not open yet, device gone) is left alone for the tick;
+// one that the engine opened since the start gets the run's settings. A
+// logging port whose file (or index) could not be opened, or failed a write,
+// is opened again before the next write; a disk that refuses is reported
+// once an episode (file_refused). Ends the program when a new day's
+// directory cannot be made or entered.
 int get_data(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 // As the program ends after a run: the engine takes no more bytes from the
 // devices, and what they delivered since the last tick goes to the displays
@@ -112,9 +116,14 @@ int get_data(int panel, int control, int event, void *callbackData, int eventDat
 // logger has received. Does nothing when no run started, or when a failure
 // ended the program.
 void take_last_bytes(void);
+// Gives an open port the run's settings: no flow control, the run's read
+// time-out. At the start of the run, and for a port the engine opened later.
+void set_up_port(int port);
 // pause_button: stops the writing to the data files (LEDs red, button
 // "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files
-// and ports stay open.
+// and ports stay open. Every byte waiting when it is pressed is taken first:
+// stored at a pause (it arrived while logging), only shown at a resume (it
+// arrived while paused).
 int pause_toggle(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 
 // Callback of the configuration popup's close button (and of closing it from

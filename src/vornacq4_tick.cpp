@@ -48,24 +48,44 @@ static void show_bytes(int port, int n)
     SetCtrlVal(panelHandle, pc_idx[slot], latest_text(port));
 }
 
+// The port's data file, opened again when it is not open (at a rollover or
+// after a failed write, on a full or failing disk), with its index when that
+// is not open either. NO_HANDLE while the disk refuses it.
+static int reopen_files(int port, int n)
+{
+    if (file_handle[port] == NO_HANDLE && open_data_file(port) == NO_HANDLE) {
+        file_refused(port, REFUSED_DATA, n);
+        return NO_HANDLE;
+    }
+    if (index_enabled != 0 && index_handle[port] == NO_HANDLE)
+        open_index_file(port);
+    return file_handle[port];
+}
+
 // The bytes go to the data file unaltered, zero bytes included, and then
-// when they arrived to its index. A file that could not be opened (at a
-// rollover, on a full or failing disk) is tried again first, and one that
-// failed a write is closed to be opened again at the next tick, so bytes are
-// lost only while the disk keeps refusing.
+// when they arrived to its index. A file that could not be opened is tried
+// again first, and one that failed a write is closed to be opened again at
+// the next tick, so bytes are lost only while the disk keeps refusing; the
+// engine's line for each failure gives way to one report an episode.
 static void store_bytes(int port, int n)
 {
     if (file_stat[port] == 0)
         return;
-    if (file_handle[port] == NO_HANDLE && open_data_file(port) == NO_HANDLE)
-        return;
-    const int written = RT_WriteFile(file_handle[port], reinterpret_cast<const char *>(rx_buf[port]), n);
-    if (written > 0) {
-        const int marks = index_handle[port] != NO_HANDLE ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
-        index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
+    DisableBreakOnLibraryErrors();
+    if (reopen_files(port, n) != NO_HANDLE) {
+        const int written = RT_WriteFile(file_handle[port], reinterpret_cast<const char *>(rx_buf[port]), n);
+        if (written < n)
+            file_refused(port, REFUSED_DATA, written > 0 ? n - written : n);
+        if (written > 0) {
+            const int marks = index_handle[port] != NO_HANDLE ? ComRdArrivals(port, arrival_buf, COM_ARRIVALS_MAX) : 0;
+            index_bytes(port, arrival_buf, marks > 0 ? marks : 0, written);
+        }
+        if (written < n)
+            close_data_file(port);
+        else
+            file_took(port, REFUSED_DATA);
     }
-    if (written < n)
-        close_data_file(port);
+    EnableBreakOnLibraryErrors();
 }
 
 // One port's share of a tick: what waits in its queue, read in one go.
@@ -74,6 +94,9 @@ static void take_port(int port)
     if (RS232Sel[port] == 0)
         return;
     in_q_len[port] = GetInQLen(port);
+    // Opened by the engine since the start of the run (missing or busy then).
+    if (in_q_len[port] >= 0 && port_set_up[port] == 0)
+        set_up_port(port);
     // Nothing waiting, or no count at all (not open yet, device gone).
     if (in_q_len[port] <= 0)
         return;
@@ -84,6 +107,23 @@ static void take_port(int port)
     rx_buf[port][n] = 0;
     show_bytes(port, n);
     store_bytes(port, n);
+}
+
+// Reads a queue's worth of every selected port until nothing waits, the
+// backlog behind the queues too: before the files of a period close, and
+// before logging pauses or resumes, so that every byte goes with the period
+// in which it arrived. A port that keeps sending is taken as far as its
+// full queue and backlog held when this began (one read more in case some
+// were on their way).
+static void take_all_waiting(void)
+{
+    enum { READS_MAX = (COM_QUEUE_MAX + COM_BACKLOG_MAX) / COM_QUEUE_MAX + 2 };
+    for (int port = 1; port <= MAX_PORT; ++port)
+        for (int reads = 0; reads < READS_MAX; ++reads) {
+            take_port(port);
+            if (in_q_len[port] <= 0)
+                break;
+        }
 }
 
 // Each displayed text box is cut back to its port's latest read.
@@ -110,9 +150,11 @@ static int enter_new_day(void)
     return back_ddr() && create_ddr();
 }
 
-// Closes the data files of the period that ends and opens the next set.
+// Closes the data files of the period that ends, with every byte that
+// arrived in it, and opens the next set.
 static void rollover(void)
 {
+    take_all_waiting();
     close_data_files();
     if (ck_julian() == 0 && !enter_new_day()) {
         end_program();
@@ -122,7 +164,10 @@ static void rollover(void)
     for (int port = 1; port <= MAX_PORT; ++port) {
         if (file_stat[port] != 0) {
             create_fn(file_name[port], port);
-            open_data_file(port);
+            DisableBreakOnLibraryErrors();
+            if (open_data_file(port) == NO_HANDLE)
+                file_refused(port, REFUSED_DATA, 0);
+            EnableBreakOnLibraryErrors();
         }
         const int slot = RS232Disp[port];
         if (slot != 0) {
@@ -193,16 +238,15 @@ void take_last_bytes(void)
         return;
     StopComInput();
     // A late tick may have left more than one queue's worth behind.
-    for (int port = 1; port <= MAX_PORT; ++port)
-        do
-            take_port(port);
-        while (in_q_len[port] > 0);
+    take_all_waiting();
 }
 
 // --- Pause and resume
 
+// What arrived while logging was on is stored before the pause.
 static void pause_logging(void)
 {
+    take_all_waiting();
     logging_active = 0;
     for (int port = 1; port <= MAX_PORT; ++port) {
         paused_stat[port] = file_stat[port];
@@ -214,8 +258,11 @@ static void pause_logging(void)
     SetCtrlAttribute(panelHandle, pause_button, ATTR_LABEL_TEXT, "Resume Logging");
 }
 
+// What arrived while paused is shown, never stored: it is taken before the
+// files are written to again.
 static void resume_logging(void)
 {
+    take_all_waiting();
     logging_active = 1;
     for (int port = 1; port <= MAX_PORT; ++port) {
         file_stat[port] = paused_stat[port];

@@ -17,12 +17,19 @@ std::tm local_time();
 // mean anything. Through monotonic_source.
 double monotonic_seconds();
 
+// Microseconds since 1970 UTC on the system's clock, which may be set back
+// or forward: when bytes arrived. Through wall_clock_source.
+long long wall_clock_us();
+
 // The system's sources: local time through the C library (so time-faking
-// tools work), and the steady clock.
+// tools work), the steady clock, and CLOCK_REALTIME.
 std::tm system_local_time();
 double system_monotonic_seconds();
+long long system_wall_clock_us();
 
 using LocalTimeSource = std::tm (*)();
 using MonotonicSource = double (*)();
+using WallClockSource = long long (*)();
 extern std::atomic<LocalTimeSource> local_time_source;
 extern std::atomic<MonotonicSource> monotonic_source;
+extern std::atomic<WallClockSource> wall_clock_source;

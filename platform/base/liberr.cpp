@@ -48,3 +48,11 @@ void lib_ok(const char *subject)
     std::lock_guard<std::mutex> lock(g_mutex);
     g_last.erase(subject);
 }
+
+int ReportLine(const char *text)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::fprintf(stderr, "vornacq4: %s\n", text != nullptr ? text : "");
+    std::fflush(stderr);
+    return 0;
+}

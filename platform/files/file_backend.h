@@ -43,6 +43,9 @@ long long length(int fd);
 int sync(int fd);
 // Renames from to to, replacing it, and syncs the directory; 0, or -errno.
 int replace(const char *from, const char *to);
+// Renames from to to only when nothing is called to yet; 0, or -errno
+// (-EEXIST when something is).
+int rename_new(const char *from, const char *to);
 
 // 0, or -errno.
 int current_dir(std::string &dir);

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <fcntl.h>
@@ -168,6 +169,18 @@ int replace(const char *from, const char *to)
     const int result = ::fsync(fd) == 0 ? 0 : -errno;
     ::close(fd);
     return result;
+}
+
+int rename_new(const char *from, const char *to)
+{
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -errno;
+    // A file system without the flag: a second link, then the first goes.
+    if (::link(from, to) != 0)
+        return -errno;
+    return ::unlink(from) == 0 ? 0 : -errno;
 }
 
 int current_dir(std::string &dir)

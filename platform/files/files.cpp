@@ -24,6 +24,15 @@ std::mutex g_mutex;
 int g_fd[kMaxFiles + 1]; // by handle; 0 is never a handle
 std::string g_name[kMaxFiles + 1];
 bool g_used[kMaxFiles + 1];
+// Why the latest open, write, rename or directory failed, for RT_FileErrorText.
+thread_local std::string g_lastError;
+
+// Notes the reason of a failure, then reports it as every failure is.
+int file_fail(const char *operation, const char *subject, const char *reason, const char *text = nullptr)
+{
+    g_lastError = reason;
+    return lib_fail(operation, subject, -1, text != nullptr ? text : reason);
+}
 
 int add_handle(int fd, const char *name)
 {
@@ -82,11 +91,11 @@ int RT_OpenFile(const char *name, int mode, int action, int type)
                                                    : filesys::Keep;
     const int fd = filesys::open(name, access, existing);
     if (fd < 0)
-        return lib_fail("OpenFile", subject, -1, filesys::error_text(fd));
+        return file_fail("OpenFile", subject, filesys::error_text(fd));
     const int handle = add_handle(fd, name);
     if (handle < 0) {
         filesys::close(fd);
-        return lib_fail("OpenFile", subject, -1, "too many open files");
+        return file_fail("OpenFile", subject, "too many open files");
     }
     lib_ok(subject);
     return handle;
@@ -105,7 +114,7 @@ int RT_WriteFile(int handle, const char *buffer, int count)
         return count;
     // What did reach the file is counted, so no caller writes it twice.
     const std::string text = std::string(filesys::error_text(error)) + " after " + std::to_string(n) + " bytes";
-    lib_fail("WriteFile", subject_of(handle).c_str(), -1, text.c_str());
+    file_fail("WriteFile", subject_of(handle).c_str(), filesys::error_text(error), text.c_str());
     return n > 0 ? static_cast<int>(n) : -1;
 }
 
@@ -219,5 +228,22 @@ int MakeDir(const char *path)
         return 0;
     if (result == 1)
         return MAKEDIR_EXISTS;
-    return lib_fail("MakeDir", path != nullptr ? path : "", -1, filesys::error_text(result));
+    return file_fail("MakeDir", path != nullptr ? path : "", filesys::error_text(result));
+}
+
+int RT_RenameFile(const char *from, const char *to)
+{
+    if (from == nullptr || to == nullptr)
+        return file_fail("RenameFile", "", "invalid argument");
+    const int result = filesys::rename_new(from, to);
+    if (result == -EEXIST)
+        return RENAME_EXISTS;
+    if (result < 0)
+        return file_fail("RenameFile", from, filesys::error_text(result));
+    return 0;
+}
+
+const char *RT_FileErrorText(void)
+{
+    return g_lastError.c_str();
 }

@@ -10,6 +10,12 @@ namespace {
 
 std::mutex g_mutex;
 std::tm g_fixedTime{};
+std::atomic<long long> g_wallStep{0};
+
+long long stepped_wall_clock_us()
+{
+    return system_wall_clock_us() + g_wallStep.load();
+}
 
 std::tm fixed_local_time()
 {
@@ -45,4 +51,10 @@ void SeamUseRealClock()
 {
     local_time_source.store(system_local_time);
     monotonic_source.store(system_monotonic_seconds);
+}
+
+void SeamStepWallClock(long long us)
+{
+    g_wallStep += us;
+    wall_clock_source.store(stepped_wall_clock_us);
 }

@@ -18,6 +18,10 @@
 // still with it and moves as far as a later SeamSetClock moves it.
 void SeamSetClock(int year, int month, int day, int hour, int minute, int second);
 void SeamUseRealClock();
+// The wall clock that dates the bytes' arrival (not the fixed local time
+// above): from now on it reads the system's clock moved by `us` more, as
+// when the system clock is set back (negative) or forward; the steps add up.
+void SeamStepWallClock(long long us);
 
 // --- Popups. While answering is on, MessagePopup and ConfirmPopup show
 // nothing: they record the popup and return at once, ConfirmPopup with the

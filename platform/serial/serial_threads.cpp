@@ -33,9 +33,7 @@ bool g_stop = false;
 
 long long now_us()
 {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+    return wall_clock_us();
 }
 
 // Where the next bytes from the device go: the queue while nothing waits

@@ -1,6 +1,7 @@
 // The real program: start-up, the port table it saves, the automatic start of
 // a run, how it ends, and on simulated instruments every byte they send kept
 // across midnight, a device that goes and comes back, SIGTERM and kill -9.
+#include "index_records.h"
 #include "instrument_sim.h"
 #include "logger_process.h"
 #include "pattern.h"
@@ -80,11 +81,19 @@ protected:
     std::string recording(int port) const
     {
         std::string bytes;
+        for (const std::string &file : data_files(port))
+            bytes += read_file(file);
+        return bytes;
+    }
+    // The port's data files in every day directory.
+    std::vector<std::string> data_files(int port) const
+    {
+        std::vector<std::string> files;
         for (const std::string &day : list_dir(m_start))
             if (day.size() == 4 && day[0] == 'D')
                 for (const std::string &file : port_files(day, port))
-                    bytes += read_file(file);
-        return bytes;
+                    files.push_back(file);
+        return files;
     }
     Pty &pty(int port) { return *m_ptys.at(port); }
     std::string top() const { return m_top.path(); }
@@ -417,15 +426,70 @@ TEST_F(LoggerRun, AnInstrumentUnpluggedAndBackResumesIntoItsFileAndKill9LosesNot
     }
 }
 
+// The whole output of a command (stdout only) and its exit status.
+std::string command_output(const std::string &command, int &status)
+{
+    std::string text;
+    status = -1;
+    if (std::FILE *p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+            text.append(buffer, n);
+        const int result = pclose(p);
+        status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    }
+    return text;
+}
+
+// A GPS receiver recorded by the real logger: vornacq4-when's lines are its
+// sentences, one row each, dated as `when` dates the sentence's first byte.
+TEST_F(LoggerRun, LinesOfARecordedGpsReceiverAreItsSentencesAtTheTimesOfTheirFirstBytes)
+{
+    Simulator sim(start(), {"-c", "COM3=nmea:4800"});
+    ASSERT_TRUE(sim.ready()) << sim.stderr_text();
+    LoggerProcess::Options o = options();
+    o.fakeTime = "@2024-02-14 10:00:00";
+    LoggerProcess logger(o);
+    const auto recorded = [&] {
+        return list_dir(in_start("D045")).size() == 1 && file_size(port_files("D045", 3).at(0)) > 1500;
+    };
+    ASSERT_TRUE(eventually(recorded, kCountdownMs + 10000)) << logger.stderr_text();
+    logger.signal(SIGTERM);
+    ASSERT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    sim.process().signal(SIGTERM);
+    sim.process().wait_exit(kExitMs);
+
+    const std::string file = port_files("D045", 3).at(0), data = read_file(file);
+    const std::string when = std::string(VORNACQ4_WHEN_BINARY);
+    int status = -1;
+    std::istringstream rows(command_output(when + " lines --utc " + file, status));
+    ASSERT_EQ(status, 0);
+    std::size_t at = 0, sentences = 0;
+    for (std::string row; std::getline(rows, row); ++sentences) {
+        ASSERT_LT(at, data.size()) << "more rows than lines: " << row;
+        const std::size_t end = std::min(data.find("\r\n", at), data.size());
+        const std::string dated = command_output(when + " when --utc " + file + " " + std::to_string(at), status);
+        EXPECT_EQ(row, dated.substr(0, dated.size() - 1) + "\t" + data.substr(at, end - at));
+        EXPECT_TRUE(sentences == 0 || data[at] == '$') << row;
+        at = end + 2;
+    }
+    EXPECT_GE(at, data.size()) << "a line left out";
+    EXPECT_GE(sentences, 4u);
+}
+
 class HostileStartup : public LoggerRun, public ::testing::WithParamInterface<testing_support::Hostile> {};
 
 TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)
 {
-    // What others may leave under both names in a shared start-up directory.
+    // What others may leave under these names in a shared start-up directory.
     const testing_support::Hostile kind = GetParam();
     testing_support::make_hostile(in_start("comports.map"), kind);
     testing_support::make_hostile(in_start("coms.cfg"), kind);
+    testing_support::make_hostile(in_start("network.map"), kind);
     LoggerProcess logger(options());
+    ASSERT_TRUE(eventually([&] { return logger.stderr_text().find("network.map: ") != std::string::npos; },
+                           kStartupMs))
+        << "read at once, never waited on: " << logger.stderr_text();
     // The map is read at the probe; SIGTERM then ends the program only if
     // the rest of the start-up does not hang.
     ASSERT_TRUE(eventually([&] { return logger.stderr_text().find("comports.map: ") != std::string::npos; },
@@ -451,3 +515,63 @@ TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HostileStartup, ::testing::ValuesIn(testing_support::all_hostile()),
                          [](const auto &info) { return std::string(testing_support::hostile_name(info.param)); });
+
+// The real program's clock set back an hour and forward again during a run
+// (libfaketime, reading its setting from a file at every clock reading): each
+// burst is dated as the clock said, however its reads fell into ticks, and
+// every index stays whole, with no record that ends before it begins.
+TEST_F(LoggerRun, IndexStaysWholeWhenTheClockIsSetBackAnHourAndForwardAgain)
+{
+    map_ports({2});
+    std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
+    table[2 - 1] = {9600, 1, 0, 0};
+    write_file(in_start("coms.cfg"), config_bytes(table));
+    const std::string clock = top() + "/faketime.rc"; // an offset from the real time
+    write_file(clock, "+0");
+    LoggerProcess::Options o = options();
+    o.env = {{"LD_PRELOAD", FAKETIME_LIB},
+             {"FAKETIME_TIMESTAMP_FILE", clock},
+             {"FAKETIME_NO_CACHE", "1"},
+             {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};
+    LoggerProcess logger(o);
+    // The run has begun once the port is open (raw) and flushed, just after.
+    ASSERT_TRUE(eventually([&] { return !data_files(2).empty() && !terminal_untouched(pty(2)); }, kCountdownMs))
+        << logger.stderr_text();
+    ::usleep(500 * 1000);
+
+    // Each burst, and the clock's setting after it (once the logger has read
+    // it): back an hour between two bursts 70 ms apart (in one tick, mostly),
+    // forward again.
+    const std::vector<std::pair<std::string, const char *>> bursts = {
+        {"a;", "-1h"}, {"bb;", nullptr}, {"ccc;", "+0"}, {"dddd;", nullptr}};
+    for (const auto &burst : bursts) {
+        pty(2).write(burst.first);
+        ::usleep(50 * 1000);
+        if (burst.second != nullptr)
+            write_file(clock, burst.second);
+        ::usleep((burst.second != nullptr ? 20 : 3 * kTickMs) * 1000);
+    }
+    ASSERT_TRUE(eventually([&] { return recording(2).size() == 14; }, 5000)) << recording(2);
+    logger.signal(SIGTERM);
+    ASSERT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+
+    std::map<std::string, long long> first; // each burst's bytes -> when it arrived
+    for (const std::string &data : data_files(2)) {
+        const std::string bytes = read_file(data);
+        long long end = 0;
+        std::string index = data;
+        index[data.rfind('/') - 4] = 'T';
+        for (const testing_support::Segment &segment : testing_support::read_segments(read_file(index)))
+            for (const testing_support::Record &r : segment.records) {
+                EXPECT_GE(r.last, r.first);
+                first[bytes.substr(static_cast<std::size_t>(r.offset), static_cast<std::size_t>(r.bytes))] = r.first;
+                end = r.offset + r.bytes;
+            }
+        EXPECT_EQ(end, static_cast<long long>(bytes.size())) << data;
+    }
+    ASSERT_EQ(first.size(), 4u) << "one record a burst";
+    const double hour = 3600e6;
+    EXPECT_NEAR(static_cast<double>(first["bb;"] - first["a;"]), -hour, 1e6);
+    EXPECT_NEAR(static_cast<double>(first["ccc;"] - first["bb;"]), 0.0, 2e6) << "still set back";
+    EXPECT_NEAR(static_cast<double>(first["dddd;"] - first["ccc;"]), hour, 2e6);
+}

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 using testing_support::list_dir;
@@ -50,6 +51,34 @@ inline int descriptors_of(const std::string &device)
         if (readlink(link.c_str(), target, sizeof target - 1) > 0 && device == target)
             ++count;
     }
+    return count;
+}
+
+// What this process writes on stderr from its making until text().
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string &path) : m_path(path), m_saved(dup(2))
+    {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        close(fd);
+    }
+    std::string text()
+    {
+        dup2(m_saved, 2);
+        return read_file(m_path);
+    }
+
+private:
+    std::string m_path;
+    int m_saved;
+};
+
+inline int lines_with(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
     return count;
 }
 

@@ -3,6 +3,9 @@
 #include "logger_fixture.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,4 +119,54 @@ TEST_F(StatusLine, SaysWhenAPortIsNotRecordedOrLoggingPausedAndTicksOnlyDuringAR
     start_logger(); // before a run
     EXPECT_FALSE(SeamTick(panelHandle, status_timer));
     EXPECT_EQ(SeamCtrlText(panelHandle, status_line), "Not logging yet.");
+}
+
+// COM3 fed to two loopback addresses, the second of which is taken already:
+// the engine reads network.map from the directory it starts in.
+class FeedStatus : public StatusLine {
+protected:
+    void SetUp() override
+    {
+        m_taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        ASSERT_EQ(::bind(m_taken, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+        ASSERT_EQ(::listen(m_taken, 1), 0);
+        ASSERT_EQ(::getsockname(m_taken, reinterpret_cast<sockaddr *>(&a), &length), 0);
+        m_port = ntohs(a.sin_port) == 65535 ? 65534 : ntohs(a.sin_port) + 1;
+        testing_support::write_file(m_startDir.file("network.map"),
+                                    "COM3 tcp " + std::to_string(m_port) + "\nCOM3 tcp " +
+                                        std::to_string(ntohs(a.sin_port)) + "\n");
+        StatusLine::SetUp();
+    }
+    void TearDown() override { ::close(m_taken); }
+
+    int m_port = 0;
+
+private:
+    testing_support::TempDir m_startDir; // the engine's start-up directory
+    int m_taken = -1;
+};
+
+TEST_F(FeedStatus, CountsEachPortsClientsAndSaysWhenAFeedCouldNotBeSetUp)
+{
+    start_run();
+    int clients[2];
+    for (int &fd : clients) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(m_port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    }
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(3).feed_clients == 2; }));
+    EXPECT_EQ(entry(3), "COM3: nothing received yet, 2 clients, FEED NOT SET UP");
+    ::close(clients[0]);
+    ASSERT_TRUE(testing_support::eventually([] { return status_of(3).feed_clients == 1; }));
+    EXPECT_EQ(entry(3), "COM3: nothing received yet, 1 client, FEED NOT SET UP");
+    EXPECT_EQ(entry(5), "COM5: nothing received yet") << "a port without feeds says nothing of them";
+    ::close(clients[1]);
 }

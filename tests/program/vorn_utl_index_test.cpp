@@ -1,6 +1,7 @@
 // The arrival-time index beside the data files, as a run writes it and as
-// vornacq4-when reads it back: burst times, slices, rollover and pause, and
-// a replay logged again.
+// vornacq4-when reads it back: burst times, slices, rollover and pause, a
+// replay logged again, steps of the clock, a stale index, a full disk.
+#include "index_records.h"
 #include "run_fixture.h"
 
 #include <chrono>
@@ -8,9 +9,16 @@
 #include <cstring>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using testing_support::is_directory;
+using testing_support::read_segments;
+using testing_support::Record;
+using testing_support::Segment;
 
 namespace {
 
@@ -45,6 +53,31 @@ long long parse_iso(const std::string &text)
     return static_cast<long long>(timegm(&t)) * 1000000 + static_cast<long long>(seconds * 1e6 + 0.5);
 }
 
+// The index of a data file "Dddd/name" under the start-up directory.
+std::string index_of(const std::string &start, const std::string &data)
+{
+    return start + "/T" + data.substr(1);
+}
+
+// Every record of the index, after checking that its segments account for
+// the data file's bytes in order, each from where the one before ended.
+std::vector<Record> consistent_records(const std::string &start, const std::string &data)
+{
+    std::vector<Record> records;
+    long long end = 0;
+    for (const Segment &segment : read_segments(read_file(index_of(start, data)))) {
+        EXPECT_EQ(segment.offset, end) << "a segment begins where the data covered so far end";
+        EXPECT_EQ(segment.flags & ~1ULL, 0u);
+        for (const Record &r : segment.records) {
+            EXPECT_GE(r.last, r.first) << "record at " << r.offset;
+            records.push_back(r);
+            end = r.offset + r.bytes;
+        }
+    }
+    EXPECT_EQ(end, static_cast<long long>(read_file(start + "/" + data).size()));
+    return records;
+}
+
 } // namespace
 
 class ArrivalIndex : public Acquisition {
@@ -75,7 +108,7 @@ TEST_F(ArrivalIndex, TellsWhenEachBurstArrivedAndSlicesByTime)
     const std::string data = path(at(10, 40, 5));
     long long offset = 0;
     for (std::size_t i = 0; i < bursts.size(); ++i) {
-        const long long when = parse_iso(tool("when " + data + " " + std::to_string(offset)));
+        const long long when = parse_iso(tool("when --utc " + data + " " + std::to_string(offset)));
         EXPECT_TRUE(when >= sent_at[i] && when <= queued_at[i]) << "burst " << i << ": " << when - sent_at[i];
         offset += static_cast<long long>(bursts[i].size());
     }
@@ -138,7 +171,7 @@ TEST_F(ArrivalIndex, DiskThatRefusesPartOfAWriteLosesOnlyThatAndTheIndexStaysTru
     const std::string summary = tool("check " + path(at(10, 40, 5)), &status);
     EXPECT_EQ(status, 0) << summary;
     EXPECT_NE(summary.find("105 bytes, 2 records covering 105 bytes"), std::string::npos) << summary;
-    EXPECT_NEAR(static_cast<double>(parse_iso(tool("when " + path(at(10, 40, 5)) + " 100"))),
+    EXPECT_NEAR(static_cast<double>(parse_iso(tool("when --utc " + path(at(10, 40, 5)) + " 100"))),
                 static_cast<double>(wall_us()), 1000000.0);
 }
 
@@ -185,4 +218,179 @@ TEST_F(ArrivalIndex, ReplayKeepsTheBytesAndTheirSpacing)
         EXPECT_NEAR(static_cast<double>(marks[i].first - marks[0].first),
                     static_cast<double>(sent_at[i] - sent_at[0]), 50000.0)
             << "spacing of burst " << i;
+}
+
+// The system clock stepped back an hour and forward again, between ticks and
+// between the reads of one tick: each read that goes back or jumps ahead
+// begins a record of its own, dated as the clock said, and no record ends
+// before it begins.
+TEST_F(ArrivalIndex, StaysConsistentAcrossStepsOfTheClockWithinATickAndBetweenTicks)
+{
+    constexpr long long kHour = 3600LL * 1000000;
+    start_run(at(10, 40, 5));
+    const std::vector<std::pair<long long, std::string>> steps = {
+        {0, "a;"}, {-kHour, "b;"}, {kHour, "c;"}, {0, "tick"}, {kHour, "d;"}, {0, "tick"}, {-kHour, "e;"}, {0, "tick"}};
+    std::vector<long long> sent; // as the stepped clock tells it
+    std::string all;
+    long long stepped = 0;
+    for (const auto &step : steps) {
+        SeamStepWallClock(step.first);
+        stepped += step.first;
+        if (step.second == "tick") {
+            tick();
+            continue;
+        }
+        sent.push_back(wall_us() + stepped);
+        send(2, step.second);
+        all += step.second;
+    }
+    const std::string data = data_file(at(10, 40, 5), 2);
+    EXPECT_EQ(file(data), all);
+    const std::vector<Record> records = consistent_records(start_dir(), data);
+    ASSERT_EQ(records.size(), 5u) << "one record a read: none joins a read across a step";
+    for (std::size_t i = 0; i < records.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(records[i].first), static_cast<double>(sent[i]), 500000.0) << "record " << i;
+    const Segment first = read_segments(read_file(index_of(start_dir(), data)))[0];
+    EXPECT_EQ(first.flags, static_cast<unsigned long long>(ClockSynchronised()));
+}
+
+// Reads joined into one mark across a step back (more reads than the engine
+// keeps marks for) end before they begin: the record ends where it begins.
+TEST_F(ArrivalIndex, ReadsJoinedAcrossAStepBackNeverEndBeforeTheyBegin)
+{
+    start_run(at(10, 40, 5));
+    const ComArrival marks[] = {{3, 5000000, 4000000}, {2, 1000000, 1000000}};
+    ASSERT_EQ(RT_WriteFile(file_handle[2], "abcde", 5), 5);
+    index_bytes(2, marks, 2, 5);
+    const std::vector<Record> records = consistent_records(start_dir(), data_file(at(10, 40, 5), 2));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].last, 5000000);
+    EXPECT_EQ(records[1].first, 1000000);
+}
+
+// A data file archived away while its index stayed: the data file made anew
+// gets a fresh index, the old one is set aside under the first free name,
+// and a data file that is appended to keeps its index.
+TEST_F(ArrivalIndex, StaleIndexOfADataFileMadeAnewIsSetAside)
+{
+    const std::string data = data_file(at(10, 40, 5), 2), index = index_of(start_dir(), data);
+    const std::string kept = data_file(at(10, 40, 5), 3), kept_index = index_of(start_dir(), kept);
+    ASSERT_EQ(mkdir((start_dir() + "/T045").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((start_dir() + "/D045").c_str(), 0755), 0);
+    testing_support::write_file(index, "last year's index");
+    testing_support::write_file(index + ".stale-1", "set aside before");
+    testing_support::write_file(start_dir() + "/" + kept, "old;");
+    const std::string old_index("\0VTI2\0\0\x04\x01\x01", 10); // "old;" at 1970-01-01
+    testing_support::write_file(kept_index, old_index);
+    start_run(at(10, 40, 5));
+    send(2, "new;");
+    send(3, "more;");
+    tick();
+    EXPECT_EQ(read_file(index + ".stale-2"), "last year's index");
+    EXPECT_EQ(read_file(index + ".stale-1"), "set aside before");
+    EXPECT_EQ(consistent_records(start_dir(), data).size(), 1u);
+    EXPECT_EQ(read_file(kept_index).substr(0, old_index.size()), old_index) << "appended to";
+    EXPECT_EQ(consistent_records(start_dir(), kept).size(), 2u);
+    EXPECT_FALSE(testing_support::file_exists(kept_index + ".stale-1"));
+}
+
+// The day directories on a file system of 256 KiB: a tmpfs in a mount
+// namespace of the test's own when it runs as root, else the process's
+// files limited to that size. make_room() lets the disk take writes again.
+class FullDisk : public ArrivalIndex {
+protected:
+    void SetUp() override
+    {
+        ArrivalIndex::SetUp();
+        if (geteuid() != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{256 * 1024, RLIM_INFINITY};
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            return;
+        }
+        m_fs = start_dir() + "/fs";
+        ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+        ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+        ASSERT_EQ(mkdir(m_fs.c_str(), 0755), 0);
+        ASSERT_EQ(mount("tmpfs", m_fs.c_str(), "tmpfs", 0, "size=256k"), 0);
+        for (const char *dir : {"D045", "T045"}) {
+            ASSERT_EQ(mkdir((m_fs + "/" + dir).c_str(), 0755), 0);
+            ASSERT_EQ(symlink((m_fs + "/" + dir).c_str(), (start_dir() + "/" + dir).c_str()), 0);
+        }
+    }
+    void make_room()
+    {
+        if (m_fs.empty()) {
+            rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            return;
+        }
+        ASSERT_EQ(mount("tmpfs", m_fs.c_str(), "tmpfs", MS_REMOUNT, "size=4m"), 0);
+    }
+    std::string m_fs;
+};
+
+TEST_F(FullDisk, IsReportedOnceAsItBeginsAndOnceAsItEndsWithTheBytesLost)
+{
+    start_run(at(10, 40, 5));
+    StderrCapture err(start_dir() + "/stderr.txt");
+    const std::string sent = testing_support::stream_bytes(0, 12 * COM_QUEUE_MAX);
+    ComStatus status{};
+    for (std::size_t at_byte = 0; at_byte < sent.size(); at_byte += COM_QUEUE_MAX) {
+        pty(5).write(sent.substr(at_byte, COM_QUEUE_MAX));
+        ASSERT_TRUE(testing_support::eventually([&] {
+            return GetComStatus(5, &status) == 0 && status.bytes == static_cast<long long>(at_byte + COM_QUEUE_MAX);
+        }));
+        tick();
+    }
+    set_clock(at(10, 40, 20));
+    make_room();
+    send(5, "tail;");
+    tick();
+    const std::string text = err.text();
+    const std::string name = data_file(at(10, 40, 5), 5);
+    const std::string data = file(name);
+    ASSERT_GT(data.size(), 5u);
+    const std::size_t kept = data.size() - 5;
+    EXPECT_TRUE(sent.compare(0, kept, data, 0, kept) == 0 && data.compare(kept, 5, "tail;") == 0);
+    ASSERT_LT(kept, sent.size()) << "the disk refused nothing";
+    EXPECT_EQ(lines_with(text, "COM5: " + name + " refuses writes ("), 1) << text;
+    EXPECT_EQ(lines_with(text, "COM5: " + name + " takes writes again after 15 s: " +
+                                   std::to_string(sent.size() - kept) + " bytes lost"),
+              1)
+        << text;
+    const std::string index = "T" + name.substr(1);
+    EXPECT_LE(lines_with(text, index + " refuses writes"), 1) << text;
+    EXPECT_EQ(lines_with(text, index + " refuses writes"), lines_with(text, index + " takes writes again"));
+    EXPECT_EQ(lines_with(text, "WriteFile"), 0) << "no line of the engine's at each failure: " << text;
+    consistent_records(start_dir(), name);
+}
+
+// An index that cannot be opened (a directory holds its name) is tried again
+// at every tick, not at the next rollover: from the tick it opens, it covers
+// the data file from where it then ended. Reported once each way.
+TEST_F(ArrivalIndex, RefusedIndexIsOpenedAgainAtTheNextTick)
+{
+    const std::string data = data_file(at(10, 40, 5), 2), index = index_of(start_dir(), data);
+    ASSERT_EQ(mkdir((start_dir() + "/T045").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(index.c_str(), 0755), 0);
+    StderrCapture err(start_dir() + "/stderr.txt");
+    start_run(at(10, 40, 5));
+    send(2, "unindexed;");
+    tick();
+    tick();
+    ASSERT_EQ(rmdir(index.c_str()), 0);
+    set_clock(at(10, 40, 9));
+    send(2, "indexed;");
+    tick();
+    const std::string text = err.text();
+    EXPECT_EQ(lines_with(text, "COM2: T045/04538405.C02 refuses writes (Is a directory)"), 1) << text;
+    EXPECT_EQ(lines_with(text, "COM2: T045/04538405.C02 takes writes again after 4 s: the arrival times of 10 bytes lost"),
+              1)
+        << text;
+    const std::vector<Segment> segments = read_segments(read_file(index));
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].offset, 10);
+    ASSERT_EQ(segments[0].records.size(), 1u);
+    EXPECT_EQ(segments[0].records[0].bytes, 8);
 }

@@ -4,6 +4,7 @@
 #include "run_fixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,8 +194,9 @@ TEST_F(Acquisition, FileRefusedAtARolloverIsOpenedAgainBeforeTheNextWrite)
 }
 
 // A port that the run could not open is opened by the engine about once a
-// second, so a device plugged in late joins the run; a departed device comes
-// back the same way, with one descriptor.
+// second, so a device plugged in late joins the run, with the run's settings
+// (its one-second read time-out rather than the engine's ten); a departed
+// device comes back the same way, with one descriptor.
 TEST_F(Acquisition, PortThatCouldNotBeOpenedJoinsTheRunWhenItsDeviceAppears)
 {
     // Port 2 reaches its device through a link that is gone when the run starts.
@@ -205,15 +207,21 @@ TEST_F(Acquisition, PortThatCouldNotBeOpenedJoinsTheRunWhenItsDeviceAppears)
     SeamReloadPortMap();
     start_logger();
     ASSERT_EQ(unlink(link.c_str()), 0);
+    StderrCapture err(start_dir() + "/stderr.txt");
     ASSERT_TRUE(SeamClick(panelHandle, start_button));
     tick();
     EXPECT_EQ(GetInQLen(2), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(lines_with(err.text(), "FlushInQ"), 0) << "nothing flushed of a port that is not open";
 
     // Plugged in; it speaks at once, before the engine has opened it.
     ASSERT_EQ(symlink(pty(2).path().c_str(), link.c_str()), 0);
     pty(2).write("late;");
     const std::string name = data_file(at(10, 40, 5), 2);
     EXPECT_TRUE(SeamProcessEventsUntil([&] { return file(name) == "late;"; }, 5000)) << file(name);
+    const auto asked = std::chrono::steady_clock::now();
+    char byte = 0;
+    EXPECT_EQ(ComRd(2, &byte, 1), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5)) << "the run's time-out";
 
     // The adapter is replugged and comes back under the same name while the
     // ticks go on: the engine reopens it, and the tick never tries to.
@@ -254,6 +262,70 @@ TEST_F(Acquisition, PortFedAt921600BaudLosesNothingWhileAPopupHoldsTheTicksForFi
     // machine keeps the reader thread from running for longer than the
     // terminal's 18 KB last (0.2 s), which half a second's worth allows for.
     EXPECT_LT(writer.refused(), static_cast<std::uint64_t>(kRate / 2));
+}
+
+// Waits until the engine has received `total` bytes from the port since it
+// was opened: its queue, and the backlog behind it, hold them.
+static void wait_received(int port, std::size_t total)
+{
+    ComStatus status{};
+    ASSERT_TRUE(testing_support::eventually(
+        [&] { return GetComStatus(port, &status) == 0 && status.bytes == static_cast<long long>(total); }));
+}
+
+// A hold of 5 s across a rollover (a popup waiting for the operator: no tick
+// meanwhile), from two seconds before to one second after it: the first
+// tick after the hold rolls over, and every byte sent before the hold ended,
+// five queues' worth waiting behind the first, goes to the file of the period
+// that ends.
+class HoldAcrossRollover : public Acquisition, public ::testing::WithParamInterface<std::pair<long, long>> {};
+
+TEST_P(HoldAcrossRollover, EveryByteSentBeforeTheHoldEndedGoesToTheEndingPeriodsFile)
+{
+    const long before = GetParam().first, after = GetParam().second;
+    start_run(before);
+    send(2, "before;");
+    const std::string held = testing_support::stream_bytes(0, 5 * COM_QUEUE_MAX + 123);
+    SeamShowPopups();
+    SeamRunLater(0, [] { MessagePopup("Disk ERROR!", "The operator is away."); });
+    SeamRunLater(500, [&] { pty(5).write(held); });
+    SeamRunLater(4500, [&] { set_clock(after); });
+    SeamRunLater(5000, [] { SeamAnswerOpenPopup(1); });
+    // The acquisition timer's own ticks, once the popup is answered.
+    EXPECT_TRUE(SeamProcessEventsUntil([&] { return testing_support::file_exists(start_dir() + "/" + data_file(after, 5)); },
+                                       10000));
+    EXPECT_EQ(file(data_file(before, 2)), "before;");
+    EXPECT_TRUE(file(data_file(before, 5)) == held) << file(data_file(before, 5)).size() << " bytes";
+    EXPECT_EQ(file(data_file(after, 5)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Hourly, HoldAcrossRollover,
+                         ::testing::Values(std::make_pair(at(10, 59, 58), at(11, 0, 1)),
+                                           std::make_pair(at(23, 59, 58), at(24, 0, 1))));
+
+// Pause pressed as the first thing after a hold: what arrived while logging
+// was on is stored, all of it; what arrives while paused is shown, and not
+// stored after the resume either.
+TEST_F(Acquisition, PauseAfterAHoldStoresWhatCameBeforeAndResumeNothingThatCameWhilePaused)
+{
+    start_run(at(10, 40, 5));
+    const std::string held = testing_support::stream_bytes(0, 3 * COM_QUEUE_MAX + 7);
+    pty(5).write(held);
+    wait_received(5, held.size());
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    EXPECT_TRUE(file(data_file(at(10, 40, 5), 5)) == held);
+
+    send(2, "paused;");
+    const std::string more = testing_support::stream_bytes(0, 2 * COM_QUEUE_MAX);
+    pty(5).write(more);
+    wait_received(5, held.size() + more.size());
+    ASSERT_TRUE(SeamClick(panelHandle, pause_button));
+    tick();
+    send(2, "after;");
+    tick();
+    EXPECT_EQ(file(data_file(at(10, 40, 5), 2)), "after;");
+    EXPECT_TRUE(file(data_file(at(10, 40, 5), 5)) == held);
+    EXPECT_EQ(text(1), "paused;after;");
 }
 
 // As the program ends (quit, SIGTERM), what came since the last tick goes to

@@ -3,6 +3,10 @@
 // range, nothing written outside the directory.
 #include "hostile_inputs.h"
 
+#include "files.h"
+#include "index.h"
+#include "times.h"
+
 #include "engine.h"
 #include "engine_seams.h"
 #include "vornacq4.h"
@@ -199,6 +203,55 @@ std::string run_panel(const Input &in)
     return panel > 0 || panel == UI_ERR_CALLBACK ? std::string() : "parsed, yet not loaded";
 }
 
+// What the index reader must hold to, whatever the index: every record it
+// gives lies within the data file, in time order within itself and within
+// 1970..2200; no more records than the index has bytes; and what the
+// generator knew to be damaged or sound is found so.
+std::string index_fault(const Input &in, when::IndexReader &reader, const when::Recording &rec)
+{
+    long long records = 0;
+    for (when::Burst b{}; reader.next(b);) {
+        if (b.count < 1 || b.offset < 0 || b.offset > rec.size - b.count || b.first > b.last ||
+            b.first < when::kEarliestUs || b.last >= when::kLatestUs)
+            return "a record out of range at data offset " + std::to_string(b.offset);
+        if (when::byte_time(b, b.offset + b.count - 1) != (b.count == 1 ? b.first : b.last) || when::format_time(b.first, true).size() != 27)
+            return "a record's times misread";
+        if (++records > rec.indexLength)
+            return "more records than the index has bytes";
+    }
+    const bool known = in.kind == Kind::Bytes || in.kind == Kind::LinkToBytes;
+    const long long damaged = reader.summary().damagedTotal();
+    if (known && (in.extra & kExpectDamage) != 0 && damaged == 0)
+        return "records that claim bytes the data lack were taken as sound";
+    if (known && (in.extra & kExpectClean) != 0 && damaged != 0)
+        return "a sound index was found damaged";
+    return std::string();
+}
+
+// The data file D001/data of the input's length, its index T001/data.
+std::string run_index(const Input &in)
+{
+    mkdir("D001", 0777);
+    mkdir("T001", 0777);
+    spill("D001/data", std::string(in.extra & kDataLengthMask, 'x'));
+    if (chdir("T001") != 0)
+        return "no index directory";
+    place("data", in);
+    if (chdir("..") != 0)
+        return "no way back";
+    when::Recording rec;
+    std::string error;
+    const bool regular = holds_bytes(in.kind) || in.kind == Kind::Huge;
+    if (when::open_recording("D001/data", rec, error) != regular)
+        return regular ? "a regular index refused: " + error : "an index that is no regular file was opened";
+    if (!regular)
+        return error.find("T001/data") != std::string::npos ? "" : "a refusal that does not name the index";
+    when::IndexReader reader(rec);
+    if (!reader.is_index())
+        return (in.extra & kExpectClean) != 0 ? "a sound index was not taken for one" : "";
+    return index_fault(in, reader, rec);
+}
+
 } // namespace
 
 void prepare(Target target)
@@ -218,6 +271,7 @@ std::string run_input(Target target, const Input &input)
     case Target::Config: return run_config(input);
     case Target::Map: return run_map(input);
     case Target::Panel: return run_panel(input);
+    case Target::Index: return run_index(input);
     }
     return "unknown target";
 }

@@ -1,6 +1,7 @@
 // hostile_inputs: feeds generated and mutated inputs to the readers of what
 // the logger finds on disk (coms.cfg and its validation, comports.map, the
-// panel resource) and counts crashes, hangs, sanitizer findings and wrong
+// panel resource) and of the arrival-time index vornacq4-when reads, and
+// counts crashes, hangs, sanitizer findings and wrong
 // results. Build it with -fsanitize=address,undefined for the findings to
 // count (README: "Hostile inputs").
 //

@@ -13,25 +13,6 @@ namespace hostile {
 
 namespace {
 
-// splitmix64: small, fast, and the same sequence everywhere.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : m_state(seed) {}
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(next() % n); }
-    bool chance(int percent) { return below(100) < static_cast<std::size_t>(percent); }
-    template <typename T, std::size_t N> const T &pick(const T (&list)[N]) { return list[below(N)]; }
-
-private:
-    std::uint64_t m_state;
-};
-
 const int kInts[] = {0, 1, -1, 2, 5, 6, 7, 110, 9600, 115200, 100, INT_MIN, INT_MAX, 0x0D0A1A0D, 65536};
 const char *const kNumbers[] = {"0", "-1", "1", "3", "1.5", "8192", "8193", "200", "201", "2147483647",
                                 "2147483648", "-2147483649", "1e300", "-1e300", "1e-300", "1e400", "0.0001",
@@ -162,6 +143,18 @@ void mutate_numbers(Random &r, std::string &s)
     }
 }
 
+Kind random_kind(Target target, Random &r)
+{
+    if (r.chance(85))
+        return Kind::Bytes;
+    const Kind common[] = {Kind::LinkToBytes, Kind::Fifo, Kind::Directory, Kind::DeviceLink, Kind::Huge,
+                           Kind::Dangling};
+    const Kind config[] = {Kind::AsideLink, Kind::AsideDirectory};
+    return target == Target::Config && r.chance(30) ? r.pick(config) : r.pick(common);
+}
+
+} // namespace
+
 void mutate(Random &r, std::string &s)
 {
     for (std::size_t edits = 1 + r.below(8); edits > 0; --edits) {
@@ -182,24 +175,13 @@ void mutate(Random &r, std::string &s)
     }
 }
 
-Kind random_kind(Target target, Random &r)
-{
-    if (r.chance(85))
-        return Kind::Bytes;
-    const Kind common[] = {Kind::LinkToBytes, Kind::Fifo, Kind::Directory, Kind::DeviceLink, Kind::Huge,
-                           Kind::Dangling};
-    const Kind config[] = {Kind::AsideLink, Kind::AsideDirectory};
-    return target == Target::Config && r.chance(30) ? r.pick(config) : r.pick(common);
-}
-
-} // namespace
-
 const char *target_name(Target target)
 {
     switch (target) {
     case Target::Config: return "coms.cfg";
     case Target::Map: return "comports.map";
     case Target::Panel: return "panel resource";
+    case Target::Index: return "arrival index";
     }
     return "?";
 }
@@ -207,7 +189,7 @@ const char *target_name(Target target)
 Input random_input(Target target, std::uint64_t seed, int index)
 {
     Random r(seed * 1000003u + static_cast<std::uint64_t>(target) * 7919u + static_cast<std::uint64_t>(index));
-    static const std::string seeds[kTargets] = {valid_config(), map_seed(), panel_seed()};
+    static const std::string seeds[kTargets] = {valid_config(), map_seed(), panel_seed(), valid_index()};
     Input in;
     in.kind = random_kind(target, r);
     const bool generate = r.chance(50);
@@ -221,11 +203,20 @@ Input random_input(Target target, std::uint64_t seed, int index)
         in.bytes = generate ? generate_panel(r) : seeds[2];
         in.extra = r.chance(90) ? 1 + static_cast<std::uint32_t>(r.below(2)) : static_cast<std::uint32_t>(r.next());
         break;
+    case Target::Index:
+        if (generate)
+            generate_index(r, in);
+        else
+            in.bytes = seeds[3], in.extra = valid_index_data_length() | kExpectClean;
+        break;
     }
-    if (target == Target::Panel && r.chance(70))
+    if (target == Target::Panel && r.chance(70)) {
         mutate_numbers(r, in.bytes);
-    else if (!generate || r.chance(30))
+    } else if (!generate || r.chance(30)) {
         mutate(r, in.bytes);
+        if (target == Target::Index)
+            in.extra &= kDataLengthMask; // what the index now says is anyone's guess
+    }
     return in;
 }
 

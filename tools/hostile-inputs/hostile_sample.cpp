@@ -63,6 +63,7 @@ std::vector<Input> sample_of(Target target)
     case Target::Config: return config_sample();
     case Target::Map: return map_sample();
     case Target::Panel: return panel_sample();
+    case Target::Index: return index_sample();
     }
     return {};
 }
@@ -76,6 +77,8 @@ int sample_count(Target target)
 
 Input sample_input(Target target, int index)
 {
+    if (index < kFileKindCount && target == Target::Index)
+        return {kFileKinds[index], valid_index(), valid_index_data_length()};
     if (index < kFileKindCount)
         return {kFileKinds[index], valid_config(), 1};
     return sample_of(target).at(static_cast<std::size_t>(index - kFileKindCount));

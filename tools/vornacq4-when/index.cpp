@@ -2,127 +2,266 @@
 
 #include "vorn_utl.h"
 
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 
 namespace when {
 
 namespace {
 
-// Reads an unsigned LEB128 varint at `at`; false when the bytes end first.
-bool get_varint(const std::string &bytes, std::size_t &at, unsigned long long &value)
+// A mark is the mark byte, the magic's family ("VTI") and a version digit.
+static_assert(INDEX_MAGIC_LEN == 4, "a mark is 0x00, three letters and a version");
+constexpr int kMarkLength = 1 + INDEX_MAGIC_LEN;
+constexpr int kMaxVarint = 10;   // bytes: 63 bits take 9, a tenth is allowed
+constexpr int kMaxRecord = 3 * kMaxVarint;
+
+bool known_version(int c)
 {
-    value = 0;
-    for (int shift = 0; at < bytes.size() && shift < 64; shift += 7) {
-        const unsigned char b = static_cast<unsigned char>(bytes[at++]);
-        value |= static_cast<unsigned long long>(b & 0x7F) << shift;
-        if ((b & 0x80) == 0)
-            return true;
-    }
-    return false;
+    return c == '1' || c == '2';
 }
 
 long long unzigzag(unsigned long long v)
 {
-    return (v & 1) != 0 ? static_cast<long long>(~(v >> 1)) : static_cast<long long>(v >> 1);
+    return (v & 1) != 0 ? -static_cast<long long>(v >> 1) - 1 : static_cast<long long>(v >> 1);
+}
+
+bool in_time_range(long long t)
+{
+    return t >= kEarliestUs && t < kLatestUs;
 }
 
 } // namespace
 
-std::string index_path(const std::string &given)
+const char *damage_text(Damage d)
 {
-    char resolved[PATH_MAX];
-    const std::string dataPath = realpath(given.c_str(), resolved) != nullptr ? resolved : given;
-    const std::size_t slash = dataPath.rfind('/');
-    const std::size_t day = slash == std::string::npos ? std::string::npos : dataPath.rfind('/', slash - 1);
-    const std::size_t d = day == std::string::npos ? 0 : day + 1;
-    if (slash == std::string::npos || dataPath.compare(d, 1, "D") != 0)
-        return std::string();
-    std::string path = dataPath;
-    path[d] = 'T';
-    return path;
+    switch (d) {
+    case Damage::Overlong: return "a number longer than 10 bytes or 63 bits";
+    case Damage::BeyondData: return "records that claim bytes the data file does not hold";
+    case Damage::BadTime: return "times outside 1970..2200";
+    case Damage::NoRecord: return "a record of no bytes";
+    case Damage::BadHeader: return "a segment mark that begins no segment";
+    }
+    return "?";
 }
 
-bool read_index(const std::string &dataPath, std::vector<Burst> &bursts, std::string &error)
+long long IndexSummary::damagedTotal() const
 {
-    const std::string path = index_path(dataPath);
-    std::ifstream in(path, std::ios::binary);
-    if (path.empty() || !in) {
-        error = "no index for " + dataPath + (path.empty() ? " (not in a day directory Dddd)" : ": " + path + " cannot be read");
+    long long total = 0;
+    for (long long n : damaged)
+        total += n;
+    return total;
+}
+
+IndexReader::IndexReader(int fd, long long length, long long dataSize)
+    : m_fd(fd), m_length(length), m_dataSize(dataSize)
+{
+}
+
+// Reads the window from `at` on. A file that shrank or failed ends there.
+void IndexReader::load(long long at)
+{
+    const long long want = m_length - at < kWindow ? m_length - at : kWindow;
+    m_windowAt = at;
+    m_windowLength = want > 0 ? read_at(m_fd, at, m_window, want) : 0;
+    if (m_windowLength == 0)
+        m_length = at;
+}
+
+// The byte at `at`, or -1 past the end. Moves the window when it must.
+int IndexReader::peek(long long at)
+{
+    if (at < 0 || at >= m_length)
+        return -1;
+    if (at < m_windowAt || at >= m_windowAt + m_windowLength)
+        load(at);
+    return at < m_length ? static_cast<unsigned char>(m_window[at - m_windowAt]) : -1;
+}
+
+bool IndexReader::mark_at(long long at)
+{
+    if (peek(at) != INDEX_SEGMENT_MARK)
+        return false;
+    for (int i = 0; i < INDEX_MAGIC_LEN - 1; ++i)
+        if (peek(at + 1 + i) != static_cast<unsigned char>(INDEX_MAGIC[i]))
+            return false;
+    return known_version(peek(at + INDEX_MAGIC_LEN));
+}
+
+// The first mark at or after `from`, or -1. Searches the window for the
+// mark's first four bytes, so a long stretch of anything costs no more than
+// reading it; a mark across the window's end is found in the next window,
+// which overlaps this one by three bytes.
+long long IndexReader::find_mark(long long from)
+{
+    const char family[4] = {INDEX_SEGMENT_MARK, INDEX_MAGIC[0], INDEX_MAGIC[1], INDEX_MAGIC[2]};
+    for (long long at = from; peek(at) >= 0;) {
+        const long long windowEnd = m_windowAt + m_windowLength;
+        const char *base = m_window + (at - m_windowAt);
+        const void *hit = memmem(base, static_cast<std::size_t>(windowEnd - at), family, sizeof family);
+        if (hit == nullptr) {
+            if (windowEnd >= m_length)
+                return -1;
+            at = std::max(at + 1, windowEnd - static_cast<long long>(sizeof family - 1));
+            load(at);
+            continue;
+        }
+        at += static_cast<const char *>(hit) - base;
+        if (mark_at(at))
+            return at;
+        ++at;
+    }
+    return -1;
+}
+
+bool IndexReader::is_index()
+{
+    return m_length == 0 || mark_at(0);
+}
+
+// Reads a varint at `at`, not at or past `stop`. 0 when read (at moves past
+// it), 1 when the bytes end first, 2 when it is over 10 bytes or 63 bits.
+int IndexReader::read_varint(long long &at, long long stop, unsigned long long &value)
+{
+    value = 0;
+    for (int i = 0; i < kMaxVarint; ++i) {
+        const int b = at + i < stop ? peek(at + i) : -1;
+        if (b < 0)
+            return 1;
+        const unsigned long long bits = static_cast<unsigned long long>(b & 0x7F);
+        if (i == kMaxVarint - 1 && bits != 0)
+            return 2; // bit 63 or above
+        value |= bits << (7 * i);
+        if ((b & 0x80) == 0) {
+            at += i + 1;
+            return 0;
+        }
+    }
+    return 2;
+}
+
+void IndexReader::damage(Damage d)
+{
+    ++m_summary.damaged[static_cast<int>(d)];
+}
+
+// Reads the segment header at `at` (a mark is there). False when it is torn
+// or damaged; the segment is then skipped.
+bool IndexReader::begin_segment(long long at)
+{
+    ++m_summary.segments;
+    m_version = peek(at + INDEX_MAGIC_LEN) - '0';
+    long long pos = at + kMarkLength;
+    unsigned long long offset = 0, flags = 0;
+    const int got = read_varint(pos, m_length, offset);
+    const int gotFlags = got != 0 || m_version < 2 ? got : read_varint(pos, m_length, flags);
+    m_pos = pos;
+    if (got == 1 || gotFlags == 1) {
+        ++m_summary.torn;
+        m_pos = at + 1;
         return false;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string mark = std::string(1, static_cast<char>(INDEX_SEGMENT_MARK)) + INDEX_MAGIC;
-    if (bytes.compare(0, mark.size(), mark) != 0) {
-        error = path + " is not an arrival-time index";
+    if (got == 2 || gotFlags == 2 || offset > static_cast<unsigned long long>(m_dataSize)) {
+        damage(got == 2 || gotFlags == 2 ? Damage::Overlong : Damage::BeyondData);
+        m_pos = at + 1;
         return false;
     }
-    // Segment by segment, from one mark to the next: a record cut short where
-    // the logger stopped, or where the disk refused the rest, ends its segment.
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t next = std::min(bytes.find(mark, at + mark.size()), bytes.size());
-        const std::string segment = bytes.substr(at, next - at);
-        std::size_t pos = mark.size();
-        unsigned long long offset = 0, count = 0, delta = 0, span = 0;
-        long long time = 0;
-        if (get_varint(segment, pos, offset))
-            while (get_varint(segment, pos, count) && get_varint(segment, pos, delta) &&
-                   get_varint(segment, pos, span)) {
-                time += unzigzag(delta);
-                bursts.push_back(Burst{static_cast<long long>(offset), static_cast<long long>(count), time,
-                                       time + static_cast<long long>(span)});
-                offset += count;
-            }
-        at = next;
-    }
+    if (m_version >= 2 && (flags & 1) == 0 && m_summary.unsynced++ == 0)
+        m_summary.firstUnsyncedOffset = static_cast<long long>(offset);
+    m_offset = static_cast<long long>(offset);
+    m_time = 0;
     return true;
+}
+
+// Checks a record's numbers and makes it the next burst.
+IndexReader::Step IndexReader::place_record(unsigned long long count, unsigned long long delta,
+                                           unsigned long long span, Burst &b)
+{
+    if (count == 0) {
+        damage(Damage::NoRecord);
+        return Step::Damaged;
+    }
+    if (count > static_cast<unsigned long long>(m_dataSize - m_offset)) {
+        damage(Damage::BeyondData);
+        return Step::Damaged;
+    }
+    // m_time is within range and both numbers are below 2^63: no overflow.
+    const long long first = m_time + unzigzag(delta);
+    if (!in_time_range(first) || span >= static_cast<unsigned long long>(kLatestUs) ||
+        !in_time_range(first + static_cast<long long>(span))) {
+        damage(Damage::BadTime);
+        return Step::Damaged;
+    }
+    b = Burst{m_offset, static_cast<long long>(count), first, first + static_cast<long long>(span)};
+    m_offset += b.count;
+    m_time = first;
+    ++m_summary.records;
+    return Step::Record;
+}
+
+// The record at m_pos. A version-1 segment runs to the next mark found by
+// its pattern; in a version-2 one no record byte is 0, so any 0 ends it.
+IndexReader::Step IndexReader::read_record(Burst &b)
+{
+    const int c = peek(m_pos);
+    if (c < 0 || c == INDEX_SEGMENT_MARK)
+        return Step::SegmentEnd;
+    long long stop = m_pos + kMaxRecord + 1;
+    if (m_version == 1) {
+        for (long long at = m_pos; at < stop; ++at)
+            if (mark_at(at))
+                stop = at;
+    } else {
+        for (long long at = m_pos; at < stop; ++at)
+            if (peek(at) == INDEX_SEGMENT_MARK)
+                stop = at;
+    }
+    long long at = m_pos;
+    unsigned long long v[3] = {};
+    for (unsigned long long &value : v) {
+        const int got = read_varint(at, stop, value);
+        if (got == 1)
+            return Step::Torn;
+        if (got != 0) {
+            damage(Damage::Overlong);
+            return Step::Damaged;
+        }
+    }
+    m_pos = at;
+    if (m_version >= 2)
+        return place_record(v[0], v[1] - 1, v[2] - 1, b);
+    return place_record(v[0], v[1], v[2], b);
+}
+
+bool IndexReader::next(Burst &b)
+{
+    for (;;) {
+        if (!m_inSegment) {
+            const long long at = find_mark(m_pos);
+            if (at < 0)
+                return false;
+            m_inSegment = begin_segment(at);
+            continue;
+        }
+        const long long start = m_pos;
+        const Step step = read_record(b);
+        if (step == Step::Record)
+            return true;
+        m_inSegment = false;
+        if (step == Step::SegmentEnd && peek(m_pos) == INDEX_SEGMENT_MARK && !mark_at(m_pos))
+            damage(Damage::BadHeader);
+        if (step == Step::Torn)
+            ++m_summary.torn;
+        if (step != Step::SegmentEnd)
+            m_pos = start + 1;
+    }
 }
 
 long long byte_time(const Burst &burst, long long offset)
 {
     if (burst.count <= 1)
         return burst.first;
-    return burst.first + (burst.last - burst.first) * (offset - burst.offset) / (burst.count - 1);
-}
-
-std::string format_time(long long us)
-{
-    const std::time_t seconds = static_cast<std::time_t>(us / 1000000);
-    std::tm t{};
-    gmtime_r(&seconds, &t);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, us % 1000000);
-    return text;
-}
-
-bool parse_time(const std::string &text, long long &us)
-{
-    double seconds = 0;
-    int used = 0;
-    if (!text.empty() && text[0] == '@') {
-        if (std::sscanf(text.c_str() + 1, "%lf%n", &seconds, &used) != 1 || text[1 + used] != '\0')
-            return false;
-        us = static_cast<long long>(seconds * 1e6 + (seconds < 0 ? -0.5 : 0.5));
-        return true;
-    }
-    std::tm t{};
-    char sep = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &sep,
-                    &t.tm_hour, &t.tm_min, &seconds, &used) != 7 ||
-        (sep != 'T' && sep != ' ') || (text[used] != '\0' && std::strcmp(text.c_str() + used, "Z") != 0))
-        return false;
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    const long long whole = static_cast<long long>(timegm(&t));
-    us = whole * 1000000 + static_cast<long long>(seconds * 1e6 + 0.5);
-    return true;
+    const __int128 spread = static_cast<__int128>(burst.last - burst.first) * (offset - burst.offset);
+    return burst.first + static_cast<long long>(spread / (burst.count - 1));
 }
 
 } // namespace when

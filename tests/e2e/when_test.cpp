@@ -1,0 +1,274 @@
+// vornacq4-when, the real binary, on recordings whose indexes the tests
+// encode themselves (both versions of segment), so that every case of the
+// format can be had: clock steps, damage, torn records, hostile files.
+#include "instrument_sim.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using testing_support::Pty;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+namespace {
+
+constexpr long long kSecond = 1000000;
+constexpr long long k1403 = 1707919380LL * kSecond; // 2024-02-14T14:03:00Z
+
+// The index as the logger writes it.
+std::string varint(std::uint64_t v)
+{
+    std::string s;
+    for (; v >= 0x80; v >>= 7)
+        s += static_cast<char>((v & 0x7F) | 0x80);
+    return s + static_cast<char>(v);
+}
+
+struct Rec {
+    long long count, first, last;
+};
+
+std::string segment(int version, long long offset, const std::vector<Rec> &records, int flags = 1)
+{
+    std::string s = std::string(1, '\0') + "VTI" + static_cast<char>('0' + version) + varint(offset);
+    if (version == 2)
+        s += varint(flags);
+    const std::uint64_t plus = version == 2 ? 1 : 0;
+    long long previous = 0;
+    for (const Rec &r : records) {
+        const long long d = r.first - previous;
+        const std::uint64_t zigzag = d >= 0 ? static_cast<std::uint64_t>(d) << 1 : (static_cast<std::uint64_t>(-d) << 1) - 1;
+        s += varint(r.count) + varint(zigzag + plus) + varint(static_cast<std::uint64_t>(r.last - r.first) + plus);
+        previous = r.first;
+    }
+    return s;
+}
+
+struct Output {
+    int status;
+    std::string text;
+};
+
+// Runs vornacq4-when under the time zone; stdout, and stderr when asked.
+Output run_when(const std::string &args, const char *tz = "UTC", bool withErrors = true)
+{
+    const std::string command = std::string("TZ=") + tz + " timeout 20 " + VORNACQ4_WHEN_BINARY + " " + args +
+                                (withErrors ? " 2>&1" : " 2>/dev/null");
+    Output out{-1, ""};
+    if (std::FILE *p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+            out.text.append(buffer, n);
+        const int result = pclose(p);
+        out.status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    }
+    return out;
+}
+
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// A data file D045/name in the directory, and its index T045/name.
+std::string recording(const TempDir &dir, const std::string &name, const std::string &data, const std::string &index)
+{
+    mkdir(dir.file("D045").c_str(), 0755);
+    mkdir(dir.file("T045").c_str(), 0755);
+    write_file(dir.file("T045/" + name), index);
+    write_file(dir.file("D045/" + name), data);
+    return dir.file("D045/" + name);
+}
+
+// Three bursts; the third after the clock was set back an hour.
+const std::vector<Rec> kStepped = {{10, k1403, k1403 + 9000}, {10, k1403 + 60 * kSecond, k1403 + 60 * kSecond},
+                                   {10, k1403 - 3600 * kSecond, k1403 - 3600 * kSecond + 4500}};
+
+TEST(WhenIndex, VersionOneAndTwoReadAlikeAClockSetBackIsKeptAndAnUnsynchronisedStartIsReported)
+{
+    TempDir dir;
+    const std::string data(30, 'x');
+    const std::string v1 = recording(dir, "04550400.C01", data, segment(1, 0, kStepped));
+    const std::string v2 = recording(dir, "04550400.C02", data, segment(2, 0, kStepped, 0));
+    const Output records = run_when("records --utc " + v1);
+    EXPECT_EQ(records.status, 0);
+    EXPECT_EQ(records.text, "0\t10\t2024-02-14T14:03:00.000000Z\t2024-02-14T14:03:00.009000Z\n"
+                            "10\t10\t2024-02-14T14:04:00.000000Z\t2024-02-14T14:04:00.000000Z\n"
+                            "20\t10\t2024-02-14T13:03:00.000000Z\t2024-02-14T13:03:00.004500Z\n");
+    EXPECT_EQ(run_when("records --utc " + v2).text, records.text);
+    EXPECT_EQ(run_when("when --utc " + v2 + " 22").text, "2024-02-14T13:03:00.001000Z\n");
+
+    const Output checkV1 = run_when("check " + v1), checkV2 = run_when("check " + v2);
+    EXPECT_EQ(checkV1.status, 0) << checkV1.text;
+    EXPECT_EQ(checkV2.status, 0) << checkV2.text;
+    EXPECT_TRUE(has(checkV2.text, "covering 30 bytes") && has(checkV2.text, "agrees")) << checkV2.text;
+    EXPECT_TRUE(has(checkV2.text, "1 of 1 segments began on an unsynchronised clock")) << checkV2.text;
+    EXPECT_FALSE(has(checkV1.text, "unsynchronised")) << "a version-1 segment says nothing of its clock";
+}
+
+struct CheckCase {
+    const char *name;
+    std::string index;
+    std::size_t dataLength;
+    int status;
+    const char *says;
+};
+
+TEST(WhenCheck, DamagedIndexesNeverAgreeAndTornOrShortOnesDo)
+{
+    const std::string sound = segment(2, 0, {{10, k1403, k1403 + 100}, {10, k1403 + kSecond, k1403 + kSecond}});
+    std::string empty;
+    for (int i = 0; i < 20000; ++i)
+        empty += segment(2, 0, {});
+    const std::uint64_t huge = ~0ull - (1ull << 40) + 1;
+    const CheckCase cases[] = {
+        {"records beyond the data", sound, 15, 1, "claim bytes the data file does not hold"},
+        {"huge offset and count", segment(1, 0, {}).substr(0, 5) + varint(huge) + varint((1ull << 40) + 10), 20, 1,
+         "longer than 10 bytes or 63 bits"},
+        {"count beyond the data", segment(2, 0, {{(1LL << 40) + 10, k1403, k1403}}), 20, 1, "claim bytes"},
+        {"overlong varint", segment(2, 0, {}) + std::string(12, '\x85') + "\x01\x01", 20, 1, "longer than 10 bytes"},
+        {"a time in 2300", segment(2, 0, {{5, k1403 * 5, k1403 * 5}}), 20, 1, "outside 1970..2200"},
+        {"a mark then noise", segment(1, 0, {}) + "\x7F\xFF\xFF\x7F\x13\x88\x99\x01\x02\x03\x7F\x7F", 20, 1, "damaged"},
+        {"a torn tail", sound.substr(0, sound.size() - 1), 20, 0, "1 records cut short"},
+        {"a tail not indexed (kill -9)", sound, 25, 0, "the last 5 bytes are not indexed"},
+        {"20,000 empty segments", empty, 0, 0, "(20000 segments) agrees"},
+    };
+    TempDir dir;
+    for (const CheckCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Output out = run_when("check " + recording(dir, "04550400.C01", std::string(c.dataLength, 'x'), c.index));
+        EXPECT_EQ(out.status, c.status) << out.text;
+        EXPECT_TRUE(has(out.text, c.says)) << out.text;
+        EXPECT_EQ(has(out.text, "agrees"), c.status == 0) << out.text;
+    }
+}
+
+TEST(WhenCheck, AnIndexThatIsAPipeADeviceOrADirectoryIsRefusedAtOnce)
+{
+    TempDir dir;
+    const std::string data = recording(dir, "04550400.C01", "x", "");
+    const std::string index = dir.file("T045/04550400.C01");
+    const std::function<void()> makers[] = {[&] { mkfifo(index.c_str(), 0644); },
+                                            [&] { symlink("/dev/zero", index.c_str()); },
+                                            [&] { mkdir(index.c_str(), 0755); }};
+    for (const auto &make : makers) {
+        unlink(index.c_str());
+        rmdir(index.c_str());
+        make();
+        for (const char *command : {"check ", "when ", "slice "}) {
+            const std::string extra = std::string(command) == "when " ? " 0" : std::string(command) == "slice " ? " @0 @9" : "";
+            const Output out = run_when(command + data + extra);
+            EXPECT_EQ(out.status, 1) << command << out.text; // 124 when it hung
+            EXPECT_TRUE(has(out.text, "is not a regular file")) << out.text;
+        }
+    }
+}
+
+TEST(WhenTimes, OffsetsAndLocalTimeUnderBerlinSliceTheSameBytesAsUtc)
+{
+    TempDir dir;
+    const std::string f = recording(dir, "04550400.C01", "aaaabbbbcccc",
+                                    segment(2, 0, {{4, k1403, k1403}, {4, k1403 + 30 * kSecond, k1403 + 30 * kSecond},
+                                                   {4, k1403 + 70 * kSecond, k1403 + 70 * kSecond}}));
+    const std::string out = dir.file("out");
+    const auto slice = [&](const std::string &from, const std::string &to, const char *tz) {
+        unlink(out.c_str());
+        const Output o = run_when("slice " + f + " " + from + " " + to + " -o " + out, tz);
+        return std::to_string(o.status) + ":" + (o.status == 0 ? read_file(out) : o.text);
+    };
+    const std::string expected = "0:aaaabbbb";
+    EXPECT_EQ(slice("2024-02-14T14:03:00Z", "2024-02-14T14:04:00Z", "Europe/Berlin"), expected);
+    EXPECT_EQ(slice("2024-02-14T15:03:00+01:00", "2024-02-14T15:04:00+01:00", "Europe/Berlin"), expected);
+    EXPECT_EQ(slice("2024-02-14T15:03:00", "'2024-02-14 15:04'", "Europe/Berlin"), expected);
+    EXPECT_EQ(slice("2024-02-14T14:03:00", "2024-02-14T14:04:00", "UTC"), expected);
+    EXPECT_EQ(slice("2024-02-14T09:03:30-05:00", "@1707919460", "UTC"), "0:bbbbcccc");
+    const std::string nothing = slice("2024-02-14T14:03:00", "2024-02-14T14:04:00", "Europe/Berlin");
+    EXPECT_TRUE(has(nothing, "1:vornacq4-when: nothing in")) << nothing;
+    EXPECT_EQ(run_when("slice " + f + " 2024-02-30T25:00:00Z @1").status, 2);
+
+    EXPECT_EQ(run_when("when " + f + " 5", "Europe/Berlin").text, "2024-02-14T15:03:30.000000+01:00\n");
+    EXPECT_EQ(run_when("when " + f + " 5 --utc", "Europe/Berlin").text, "2024-02-14T14:03:30.000000Z\n");
+    EXPECT_EQ(run_when("when " + f + " 5", "UTC").text, "2024-02-14T14:03:30.000000+00:00\n");
+}
+
+// Two consecutive files of a GPS receiver: the second sentence is split
+// across three bursts and the two files, its CR LF too.
+TEST(WhenLines, EachLineAcrossFilesHasTheTimeOfItsFirstByte)
+{
+    TempDir dir;
+    const std::string one = "$GPGGA,1*00\r\n$GPRMC,\"q\"*11\r", two = "\n$GPVTG\rlast";
+    const std::string f1 = recording(dir, "04550400.C01", one,
+                                     segment(2, 0, {{13, k1403, k1403 + 1000}, {5, k1403 + kSecond, k1403 + kSecond},
+                                                    {9, k1403 + 2 * kSecond, k1403 + 2 * kSecond + 4000}}));
+    const std::string f2 = recording(dir, "04554000.C01", two,
+                                     segment(2, 0, {{1, k1403 + 3 * kSecond, k1403 + 3 * kSecond},
+                                                    {7, k1403 + 4 * kSecond, k1403 + 4 * kSecond + 9000}}));
+    const Output lines = run_when("lines --utc " + f1 + " " + f2, "UTC", false);
+    EXPECT_EQ(lines.status, 0);
+    EXPECT_EQ(lines.text, run_when("when --utc " + f1 + " 0").text.substr(0, 27) + "\t$GPGGA,1*00\n" +
+                              run_when("when --utc " + f1 + " 13").text.substr(0, 27) + "\t$GPRMC,\"q\"*11\n" +
+                              run_when("when --utc " + f2 + " 1").text.substr(0, 27) + "\t$GPVTG\n" +
+                              "\tlast\n");
+    const Output csv = run_when("lines --csv --utc " + f1, "UTC", false);
+    EXPECT_EQ(csv.text, "time,line\r\n2024-02-14T14:03:00.000000Z,\"$GPGGA,1*00\"\r\n"
+                        "2024-02-14T14:03:01.000000Z,\"$GPRMC,\"\"q\"\"*11\"\r\n");
+}
+
+TEST(WhenCoverage, NamesEachFilesSpanAndSilencesAndSkipsIndexesSetAside)
+{
+    TempDir dir;
+    recording(dir, "04550400.C01", "0123456789",
+              segment(2, 0, {{5, k1403, k1403 + 1000}, {5, k1403 + 200 * kSecond, k1403 + 200 * kSecond}}));
+    write_file(dir.file("T045/04550400.C01.stale-1"), "\x7F\x7F\x7F garbage");
+    const Output out = run_when("coverage --utc --gap 100 " + dir.file("D045"));
+    EXPECT_EQ(out.status, 0) << out.text;
+    EXPECT_EQ(out.text, dir.file("D045/04550400.C01") +
+                            ": 2024-02-14T14:03:00.000000Z to 2024-02-14T14:06:20.000000Z, 10 bytes, 10 of them dated\n"
+                            "  silent 2024-02-14T14:03:00.001000Z to 2024-02-14T14:06:20.000000Z (200 s)\n");
+    EXPECT_EQ(run_when("check " + dir.file("D045/04550400.C01")).status, 0);
+    EXPECT_FALSE(has(run_when("coverage --gap 300 " + dir.file("D045")).text, "silent"));
+}
+
+TEST(WhenReplay, RefusesAnythingButATerminalWithoutWritingAByte)
+{
+    TempDir dir;
+    const std::string f = recording(dir, "04550400.C01", "abc", segment(2, 0, {{3, k1403, k1403}}));
+    write_file(dir.file("victim"), "keep me");
+    for (const std::string &target : {dir.file("victim"), std::string("/dev/null"), dir.file("D045")}) {
+        const Output out = run_when("replay " + f + " --to " + target);
+        EXPECT_EQ(out.status, 1) << target;
+        EXPECT_TRUE(has(out.text, "is not a terminal device")) << out.text;
+    }
+    EXPECT_EQ(read_file(dir.file("victim")), "keep me");
+    Pty pty;
+    EXPECT_EQ(run_when("replay " + f + " --to " + pty.path() + " --baud 12345").status, 1);
+}
+
+// A recording with the clock set back an hour, then forward two: the step
+// back is no wait, the step forward waits no longer than --max-gap.
+TEST(WhenReplay, OntoATerminalRawAtItsRateThroughClockSteps)
+{
+    TempDir dir;
+    const std::string f = recording(dir, "04550400.C01", "0123456789abcdefghij0123456789",
+                                    segment(2, 0, {kStepped[0], kStepped[2], {10, k1403 + 3600 * kSecond, k1403 + 3600 * kSecond}}));
+    Pty pty;
+    fcntl(pty.master(), F_SETFL, fcntl(pty.master(), F_GETFL) | O_NONBLOCK);
+    const Output out = run_when("replay " + f + " --to " + pty.path() + " --baud 9600 --max-gap 0.2");
+    EXPECT_EQ(out.status, 0) << out.text;
+    EXPECT_EQ(read_device(pty.master(), 30, 5000), "0123456789abcdefghij0123456789");
+    termios tio{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u) << "raw";
+}
+
+} // namespace

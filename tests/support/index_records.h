@@ -1,0 +1,23 @@
+// The arrival-time index as this logger writes it (version-2 segments),
+// read back strictly for the tests: a segment mark where a segment belongs,
+// whole records, no time field stored as 0. Anything else fails the test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// One record, placed: the offset in the data file of its first byte.
+struct Record {
+    long long offset, bytes, first, last;
+};
+struct Segment {
+    long long offset;
+    unsigned long long flags;
+    std::vector<Record> records;
+};
+
+std::vector<Segment> read_segments(const std::string &bytes);
+
+} // namespace testing_support

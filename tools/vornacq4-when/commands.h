@@ -1,0 +1,48 @@
+// commands.h - the commands of vornacq4-when, one function each, and what
+// they share: reading the command line, refusing it, failing with a message.
+// Each command takes its arguments (the command's name removed) and returns
+// the exit status: 0 done, 1 the files do not tell, 2 a wrong command line.
+#pragma once
+
+#include "files.h"
+#include "index.h"
+
+#include <string>
+#include <vector>
+
+namespace when {
+
+using Args = std::vector<std::string>;
+
+int usage();
+// Prints "vornacq4-when: message" on stderr; returns 1.
+int fail(const std::string &message);
+// Removes every `flag` from args; whether there was one.
+bool take_flag(Args &args, const char *flag);
+// Removes `option VALUE` from args into `value`; false when the option
+// came without a value (args is then unchanged). Absent: true, value kept.
+bool take_value(Args &args, const char *option, std::string &value);
+
+// Opens a data file and its index, and checks that the index is one.
+bool open_checked(const std::string &path, Recording &r, std::string &error);
+// Says on stderr how many segments of the index were damaged, if any.
+void warn_damage(const Recording &r, const IndexSummary &s);
+
+// What check and coverage say of an index: its records taken together.
+struct Extent {
+    long long covered = 0; // bytes the records date
+    long long end = 0;     // where the last dated byte ends
+    long long earliest = 0, latest = 0;
+};
+// Takes record `b` in; `firstOne` for the first record read.
+void extend(Extent &e, const Burst &b, bool firstOne);
+
+int cmd_when(Args args);     // commands.cpp
+int cmd_slice(Args args);
+int cmd_check(Args args);
+int cmd_records(Args args);
+int cmd_lines(Args args);    // views.cpp
+int cmd_coverage(Args args);
+int cmd_replay(Args args);   // replay.cpp
+
+} // namespace when

@@ -1,0 +1,128 @@
+#include "times.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+namespace when {
+
+namespace {
+
+constexpr long long kUsPerSecond = 1000000;
+constexpr long long kMaxSeconds = 100000000000LL; // year 5138: beyond any index
+
+// Reads exactly `digits` decimal digits at `at`.
+bool fixed(const char *&at, int digits, int &value)
+{
+    value = 0;
+    for (int i = 0; i < digits; ++i, ++at) {
+        if (!std::isdigit(static_cast<unsigned char>(*at)))
+            return false;
+        value = value * 10 + (*at - '0');
+    }
+    return true;
+}
+
+// Reads ".ddd" (any number of digits, the first six counted) as microseconds.
+void fraction(const char *&at, long long &us)
+{
+    us = 0;
+    if (*at != '.')
+        return;
+    long long scale = 100000;
+    for (++at; std::isdigit(static_cast<unsigned char>(*at)); ++at, scale /= 10)
+        us += (*at - '0') * scale;
+}
+
+bool parse_epoch(const char *at, long long &us)
+{
+    const bool negative = *at == '-';
+    at += negative ? 1 : 0;
+    long long seconds = 0;
+    const char *start = at;
+    for (; std::isdigit(static_cast<unsigned char>(*at)) && seconds < kMaxSeconds; ++at)
+        seconds = seconds * 10 + (*at - '0');
+    long long part = 0;
+    fraction(at, part);
+    if (at == start || *at != '\0' || seconds >= kMaxSeconds)
+        return false;
+    us = (negative ? -1 : 1) * (seconds * kUsPerSecond + part);
+    return true;
+}
+
+// Reads "Z", "+hh:mm", "-hh:mm" (or without the colon) into seconds east of
+// UTC; `local` when there is nothing.
+bool parse_zone(const char *at, bool &local, long long &east)
+{
+    local = *at == '\0';
+    east = 0;
+    if (local || (at[0] == 'Z' && at[1] == '\0'))
+        return true;
+    if (*at != '+' && *at != '-')
+        return false;
+    const int sign = *at++ == '+' ? 1 : -1;
+    int hours = 0, minutes = 0;
+    if (!fixed(at, 2, hours) || (*at == ':' && *++at == '\0') || !fixed(at, 2, minutes) || *at != '\0' ||
+        hours > 23 || minutes > 59)
+        return false;
+    east = sign * (hours * 3600LL + minutes * 60LL);
+    return true;
+}
+
+} // namespace
+
+bool parse_time(const std::string &text, long long &us)
+{
+    const char *at = text.c_str();
+    if (*at == '@')
+        return parse_epoch(at + 1, us);
+    std::tm t{};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!fixed(at, 4, year) || *at++ != '-' || !fixed(at, 2, month) || *at++ != '-' || !fixed(at, 2, day) ||
+        (*at != 'T' && *at != ' ') || !fixed(++at, 2, hour) || *at++ != ':' || !fixed(at, 2, minute))
+        return false;
+    if (*at == ':' && !fixed(++at, 2, second))
+        return false;
+    long long part = 0, east = 0;
+    bool local = false;
+    fraction(at, part);
+    if (!parse_zone(at, local, east) || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+        minute > 59 || second > 60)
+        return false;
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    const long long seconds = local ? static_cast<long long>(std::mktime(&t)) : static_cast<long long>(timegm(&t)) - east;
+    us = seconds * kUsPerSecond + part;
+    return true;
+}
+
+std::string format_time(long long us, bool utc)
+{
+    long long seconds = us / kUsPerSecond, part = us % kUsPerSecond;
+    if (part < 0) {
+        part += kUsPerSecond;
+        --seconds;
+    }
+    const std::time_t s = static_cast<std::time_t>(seconds);
+    std::tm t{};
+    if (utc)
+        gmtime_r(&s, &t);
+    else
+        localtime_r(&s, &t);
+    char zone[32] = "Z";
+    if (!utc) {
+        const long long east = t.tm_gmtoff, minutes = (east < 0 ? -east : east) / 60;
+        std::snprintf(zone, sizeof zone, "%c%02lld:%02lld", east < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lld%s", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, part, zone);
+    return text;
+}
+
+} // namespace when
