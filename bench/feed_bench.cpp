@@ -81,7 +81,8 @@ struct Result {
     // --abuse
     int silent = 0, silentCut = 0, flooders = 0, floodersWhole = 0;
     std::uint64_t silentHeld = 0, flooded = 0, toDevices = 0;
-    std::string said; // the server's first lines on stderr
+    std::string shortClients; // a line for each reading client that lost bytes
+    std::string said;         // the server's first lines on stderr
 };
 
 // Feeds every terminal `rate` bytes a second for `seconds` while the clients
@@ -124,6 +125,10 @@ void judge_clients(const Clients &clients, const std::vector<std::vector<ptykit:
         ++r.readers;
         r.readersWhole += whole ? 1 : 0;
         r.clientLost += r.perPort - std::min(r.perPort, c->intact) + (c->received - c->intact);
+        if (!whole)
+            r.shortClients += "    COM" + std::to_string(c->port) + " client: " + std::to_string(c->intact) +
+                              " bytes intact of " + std::to_string(c->received) + " received" +
+                              (c->ended ? ", then closed" : "") + "\n";
         if (!stamps.empty())
             bench::add_latencies(*c, stamps[static_cast<std::size_t>(c->port - 1)], r.latencyMs);
     }
@@ -305,9 +310,12 @@ bool parse(int argc, char *argv[], Options &o)
 
 void print_said(const std::vector<Result> &results)
 {
-    for (const Result &r : results)
+    for (const Result &r : results) {
+        if (!r.shortClients.empty())
+            std::printf("  %s's clients that lost bytes:\n%s", name_of(r.server), r.shortClients.c_str());
         if (!r.said.empty())
             std::printf("  %s said first:\n%s", name_of(r.server), r.said.c_str());
+    }
 }
 
 } // namespace
