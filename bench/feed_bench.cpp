@@ -174,6 +174,8 @@ Result run_trial(Server server, const std::vector<Role> &roles, long rate, int s
     // Time for the server to take in its clients before the first byte.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const auto stamps = feed(s, clients, rate, seconds, r);
+    if (!bench::running(s.pid))
+        std::printf("  (%s ended during the run)\n", name_of(server));
     clients.halt();
     r.silentCut = clients.drain_silent(5000);
     r.flooded = clients.flooded();
