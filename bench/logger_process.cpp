@@ -68,7 +68,11 @@ void stop(pid_t pid, int graceMs)
 
 bool running(pid_t pid)
 {
-    return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
+    // WNOWAIT: an ended child stays unreaped, so that its id is not given to
+    // another process before stop() reaps it.
+    siginfo_t info{};
+    return pid > 0 && waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
 }
 
 double cpu_seconds(pid_t pid)

@@ -27,7 +27,8 @@ pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const 
 // Does nothing for pid <= 0.
 void stop(pid_t pid, int graceMs = 5000);
 
-// Whether the child `pid` is still running (not yet reaped, not a zombie).
+// Whether the child `pid` is still running; an ended child is left for
+// stop() to reap.
 bool running(pid_t pid);
 
 // CPU seconds (user and system, all threads) the process has used so far,
