@@ -44,10 +44,15 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # engine_bench times the engine's paths; acq_bench runs the real logger on 18
-# pseudo-terminals for a minute at 115200 and at 921600 baud (about 2.5 min).
+# pseudo-terminals for a minute at 115200 and at 921600 baud (about 2.5 min);
+# feed_bench serves the same to TCP clients on 127.0.0.1, the logger beside
+# ser2net when it is installed (about 5 min), then with misbehaving clients
+# (about 1.5 min).
 bench: build
 	$(BUILD)/engine_bench
 	$(BUILD)/acq_bench
+	$(BUILD)/feed_bench
+	$(BUILD)/feed_bench --abuse
 
 clean:
 	rm -rf $(BUILD)

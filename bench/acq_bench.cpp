@@ -23,19 +23,16 @@
 //
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
+#include "logger_process.h"
 #include "ptykit/pty.h"
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -49,92 +46,12 @@ using ptykit::Pty;
 
 namespace {
 
-constexpr int kPorts = 18;
-
-// Starts args[0] in dir with stdin from `in` and stdout and stderr into `out`.
-pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const std::string &in,
-            const std::string &out, const std::vector<std::string> &env)
-{
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    std::vector<char *> argv, envp;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const std::string &e : env)
-        envp.push_back(const_cast<char *>(e.c_str()));
-    envp.push_back(nullptr);
-    const int fin = open(in.c_str(), O_RDONLY | O_NOCTTY);
-    const int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fin < 0 || fout < 0 || dup2(fin, 0) < 0 || dup2(fout, 1) < 0 || dup2(fout, 2) < 0 ||
-        chdir(dir.c_str()) != 0)
-        _exit(120);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(121);
-}
-
-// CPU seconds (user and system, all threads) the process has used so far,
-// to the nanosecond: the figures of /proc count in hundredths.
-double cpu_seconds(pid_t pid)
-{
-    clockid_t clock;
-    timespec t{};
-    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
-        return 0;
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double peak_rss_mib(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
-
-// All data files of a port, joined in day and name order.
-std::string recorded(const std::string &dir, int port)
-{
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, ".C%02d", port);
-    std::string all;
-    for (const std::string &day : ptykit::list_dir(dir))
-        if (day[0] == 'D')
-            for (const std::string &name : ptykit::list_dir(dir + "/" + day))
-                if (name.size() == 12 && name.substr(8) == suffix)
-                    all += ptykit::read_file(dir + "/" + day + "/" + name);
-    return all;
-}
-
-// How many bytes of `data` follow the test stream from its start.
-// The bytes in the directories whose names begin with `letter`: D for the
-// data files, T for their arrival-time index.
-std::uint64_t bytes_under(const std::string &dir, char letter)
-{
-    std::uint64_t total = 0;
-    for (const std::string &day : ptykit::list_dir(dir))
-        if (day[0] == letter)
-            for (const std::string &name : ptykit::list_dir(dir + "/" + day)) {
-                struct stat st {};
-                if (::stat((dir + "/" + day + "/" + name).c_str(), &st) == 0)
-                    total += static_cast<std::uint64_t>(st.st_size);
-            }
-    return total;
-}
-
-std::uint64_t intact_prefix(const std::string &data)
-{
-    std::uint64_t n = 0;
-    while (n < data.size()) {
-        const std::size_t part = std::min<std::size_t>(ptykit::kStreamChunk, data.size() - n);
-        if (!ptykit::stream_intact(data.data() + n, part, n))
-            break;
-        n += part;
-    }
-    return n;
-}
+using bench::bytes_under;
+using bench::cpu_seconds;
+using bench::intact_prefix;
+using bench::kPorts;
+using bench::peak_rss_mib;
+using bench::recorded;
 
 struct Rig {
     bool index = true;
@@ -146,67 +63,42 @@ struct Rig {
 
     Rig()
     {
-        std::map<int, std::string> paths;
-        std::vector<ptykit::PortRecord> table(kPorts, ptykit::PortRecord{115200, 1, 0, 0});
+        std::vector<std::string> paths;
         for (int port = 1; port <= kPorts; ++port) {
             logged.push_back(std::make_unique<Pty>());
             copied.push_back(std::make_unique<Pty>());
-            paths[port] = logged.back()->path();
+            paths.push_back(logged.back()->path());
             termios tio{};
             tcgetattr(copied.back()->slave(), &tio);
             cfmakeraw(&tio);
             tcsetattr(copied.back()->slave(), TCSANOW, &tio);
         }
-        for (int slot = 1; slot <= 5; ++slot)
-            table[static_cast<std::size_t>(slot - 1)] = {115200, 1, slot, slot == 2 || slot == 4 ? 1 : 0};
-        ptykit::write_file(dir.file("comports.map"), ptykit::port_map_text(paths));
-        ptykit::write_file(dir.file("coms.cfg"), ptykit::config_bytes(table));
+        bench::write_station(dir.path(), paths);
         mkdir(dir.file("cat").c_str(), 0755);
     }
 
     ~Rig()
     {
         for (pid_t pid : cats)
-            kill(pid, SIGTERM);
-        if (logger > 0)
-            kill(logger, SIGTERM);
-        for (pid_t pid : cats)
-            waitpid(pid, nullptr, 0);
-        if (logger > 0)
-            waitpid(logger, nullptr, 0);
+            bench::stop(pid);
+        bench::stop(logger);
     }
 
     bool start()
     {
-        std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + dir.path(), "TZ=UTC"};
-        // On the display the benchmark runs on, if any, so that painting is paid for.
+        const std::vector<std::string> env = bench::logger_env(dir.path());
         const char *display = std::getenv("DISPLAY");
-        env.push_back(display != nullptr ? std::string("DISPLAY=") + display : "QT_QPA_PLATFORM=offscreen");
-        if (const char *auth = std::getenv("XAUTHORITY"))
-            env.push_back(std::string("XAUTHORITY=") + auth);
         std::printf("logger on %s\n", display != nullptr ? display : "the offscreen platform");
         std::fflush(stdout);
         std::vector<std::string> args = {VORNACQ4_BINARY};
         if (!index)
             args.push_back("--no-index");
-        logger = spawn(args, dir.path(), "/dev/null", dir.file("logger.txt"), env);
+        logger = bench::spawn(args, dir.path(), "/dev/null", dir.file("logger.txt"), env);
         for (int port = 1; withCats && port <= kPorts; ++port)
-            cats.push_back(spawn({"/bin/cat"}, dir.path(), copied[port - 1]->path(),
+            cats.push_back(bench::spawn({"/bin/cat"}, dir.path(), copied[port - 1]->path(),
                                  dir.file("cat/" + std::to_string(port)), env));
         // The countdown starts the run; the files appear, then the ports open.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int files = 0;
-            for (const std::string &day : ptykit::list_dir(dir.path()))
-                if (day[0] == 'D')
-                    files += static_cast<int>(ptykit::list_dir(dir.file(day)).size());
-            if (files == kPorts) {
-                std::this_thread::sleep_for(std::chrono::seconds(1));
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        return bench::wait_for_run(dir.path(), kPorts, 40000);
     }
 
     std::vector<int> masters() const

@@ -55,8 +55,10 @@ bool stream_intact(const char *data, std::size_t n, std::uint64_t offset)
     return true;
 }
 
-PacedWriter::PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset)
-    : m_masters(std::move(masters)), m_rate(bytesPerSecond), m_total(total), m_offset(offset)
+PacedWriter::PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset,
+                         bool stamped)
+    : m_masters(std::move(masters)), m_rate(bytesPerSecond), m_total(total), m_offset(offset),
+      m_stamps(stamped ? m_masters.size() : 0)
 {
     for (int fd : m_masters)
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -87,12 +89,15 @@ void PacedWriter::run()
             Line &l = lines[i];
             while (l.written < due && !m_stop) {
                 const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, due - l.written));
+                const auto before = std::chrono::steady_clock::now();
                 const ssize_t n = ::write(m_masters[i], stream_at(m_offset + l.written), part);
                 if (n < 0 && errno != EAGAIN && errno != EINTR)
                     return; // the terminal failed, not merely filled
                 if (n <= 0)
                     break;
                 l.written += static_cast<std::uint64_t>(n);
+                if (!m_stamps.empty())
+                    m_stamps[i].push_back({l.written, before});
             }
             // Count each byte that found the line full once, however long it waits.
             if (m_rate != kFlood && l.written < due && due > l.lateMark) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -37,18 +38,31 @@ bool stream_intact(const char *data, std::size_t n, std::uint64_t offset);
 // full; nothing is refused. With kEndless bytes it runs until destroyed.
 //
 // A terminal that fails other than by being full ends the writing, unfinished.
+//
+// When stamped, it notes for every write that took bytes the moment just
+// before the call and how many bytes that master held after it: whoever reads
+// the bytes back can tell how long each write's last byte took to arrive.
 class PacedWriter {
 public:
     static constexpr long kFlood = 0;                                                    // as bytesPerSecond
     static constexpr std::uint64_t kEndless = std::numeric_limits<std::uint64_t>::max(); // as total
 
-    PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset = 0);
+    struct Stamp {
+        std::uint64_t end; // bytes written to the master so far, this write's included
+        std::chrono::steady_clock::time_point at;
+    };
+
+    PacedWriter(std::vector<int> masters, long bytesPerSecond, std::uint64_t total, std::uint64_t offset = 0,
+                bool stamped = false);
     ~PacedWriter(); // stops at once
     PacedWriter(const PacedWriter &) = delete;
     PacedWriter &operator=(const PacedWriter &) = delete;
 
     bool finished() const { return m_finished; }
     std::uint64_t refused() const { return m_refused; } // over all masters
+    // Each master's stamps, in its order; empty unless stamped, and complete
+    // only once finished() holds (the thread appends to them until then).
+    const std::vector<std::vector<Stamp>> &stamps() const { return m_stamps; }
 
 private:
     struct Line {
@@ -64,6 +78,7 @@ private:
     std::atomic<bool> m_finished{false};
     std::atomic<std::uint64_t> m_refused{0};
     std::atomic<bool> m_stop{false};
+    std::vector<std::vector<Stamp>> m_stamps;
     std::thread m_thread;
 };
 
