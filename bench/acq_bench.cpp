@@ -17,6 +17,10 @@
 //     acq_bench --gone [seconds, default 60]
 //               the logger with its ports silent, then with every device
 //               unplugged (it looks for each once a second); no cats
+//     acq_bench --scrape [seconds] [rate ...]
+//               as the first, with the monitoring endpoint on (an http line in
+//               network.map) and its /metrics fetched once a second, as a
+//               Prometheus server scraping hard would
 //
 // It also reports what the arrival-time index beside the data files costs
 // in bytes; --no-index runs the logger without it, to compare the CPU.
@@ -35,6 +39,10 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -56,6 +64,7 @@ using bench::recorded;
 struct Rig {
     bool index = true;
     bool withCats = true;
+    int httpPort = 0; // the monitoring endpoint's, 0 for none
     ptykit::TempDir dir;
     std::vector<std::unique_ptr<Pty>> logged, copied;
     pid_t logger = -1;
@@ -90,6 +99,8 @@ struct Rig {
         const char *display = std::getenv("DISPLAY");
         std::printf("logger on %s\n", display != nullptr ? display : "the offscreen platform");
         std::fflush(stdout);
+        if (httpPort != 0)
+            ptykit::write_file(dir.file("network.map"), "http 127.0.0.1:" + std::to_string(httpPort) + "\n");
         std::vector<std::string> args = {VORNACQ4_BINARY};
         if (!index)
             args.push_back("--no-index");
@@ -252,6 +263,66 @@ bool run_gone(Rig &rig, int seconds)
     return reported == kPorts && waitpid(rig.logger, nullptr, WNOHANG) == 0;
 }
 
+// An unused port of 127.0.0.1.
+int free_port()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Whether one GET of /metrics from 127.0.0.1:port came back whole (200).
+bool scrape_once(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string answer;
+    const char request[] = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
+        char buffer[16384];
+        for (ssize_t n; answer.size() < (1 << 20) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return answer.rfind("HTTP/1.1 200", 0) == 0 && answer.find("vornacq4_build_info") != std::string::npos;
+}
+
+// Fetches /metrics once a second until stopped; counts what came back whole.
+struct Scraper {
+    std::atomic<bool> stop{false};
+    std::atomic<int> good{0}, tried{0};
+    std::thread thread;
+
+    explicit Scraper(int port)
+        : thread([this, port] {
+              for (auto next = std::chrono::steady_clock::now(); !stop; next += std::chrono::seconds(1)) {
+                  ++tried;
+                  good += scrape_once(port) ? 1 : 0;
+                  std::this_thread::sleep_until(next + std::chrono::seconds(1));
+              }
+          })
+    {
+    }
+    ~Scraper()
+    {
+        stop = true;
+        thread.join();
+        std::printf("/metrics fetched     %10d of %d times\n", good.load(), tried.load());
+    }
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -266,6 +337,8 @@ int main(int argc, char *argv[])
             lines = true;
         else if (std::strcmp(argv[i], "--gone") == 0)
             gone = true;
+        else if (std::strcmp(argv[i], "--scrape") == 0)
+            rig.httpPort = free_port();
         else
             numbers.push_back(std::atol(argv[i]));
     }
@@ -283,10 +356,12 @@ int main(int argc, char *argv[])
         return run_lines(rig, seconds) ? 0 : 1;
     if (gone)
         return run_gone(rig, seconds) ? 0 : 1;
+    std::unique_ptr<Scraper> scraper(rig.httpPort != 0 ? new Scraper(rig.httpPort) : nullptr);
     std::uint64_t offset = 0;
     bool whole = true;
     for (long rate : rates)
         whole = run_rate(rig, rate, seconds, offset) && whole;
+    scraper.reset();
     std::printf(whole ? "every byte in its file, in order\n" : "BYTES LOST OR ALTERED\n");
     return whole ? 0 : 1;
 }
