@@ -74,9 +74,11 @@ protected:
     Watched() : m_start(m_top.path() + "/start"), m_port(free_tcp_port())
     {
         ::mkdir(m_start.c_str(), 0755);
+        // COM3 through a link that goes with its adapter: the terminal's own
+        // name may be given to another test's terminal once it is closed.
+        ::symlink(m_com3.path().c_str(), adapter().c_str());
         write_file(m_start + "/comports.map",
-                   testing_support::port_map_text(
-                       {{1, m_com1.path()}, {2, m_com2.path()}, {3, m_com3.path()}}));
+                   testing_support::port_map_text({{1, m_com1.path()}, {2, m_com2.path()}, {3, adapter()}}));
         std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
         for (int i = 0; i < 3; ++i)
             table[i] = {115200, 1, i + 1, 0};
@@ -87,6 +89,8 @@ protected:
         o.stderrPath = m_top.path() + "/stderr.txt";
         m_logger = std::make_unique<LoggerProcess>(o);
     }
+
+    std::string adapter() const { return m_top.path() + "/usb-adapter"; }
 
     bool running()
     {
@@ -118,7 +122,8 @@ protected:
 TEST_F(Watched, MetricsAndStatusAgreeWithTheBytesSentAndTheFilesWritten)
 {
     ASSERT_TRUE(running()) << m_logger->stderr_text();
-    m_com3.close(); // unplugged
+    ::unlink(adapter().c_str()); // unplugged: its name goes with it
+    m_com3.close();
     m_com1.write(stream_bytes(0, 5000));
     m_com2.write(stream_bytes(0, 7000));
     std::string metrics;
