@@ -67,13 +67,13 @@ struct Shutdown {
     }
 } g_shutdown;
 
-void start(const net::FeedSpec &spec, const std::string &mapPath)
+void start(const net::FeedEntry &entry, const std::string &mapPath)
 {
     const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL |
-                           (spec.address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
-    const unsigned port = ntohs(reinterpret_cast<const sockaddr_in &>(spec.address).sin_port);
+                           (entry.address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
+    const unsigned port = ntohs(reinterpret_cast<const sockaddr_in &>(entry.address).sin_port);
     g_daemon = MHD_start_daemon(flags, static_cast<uint16_t>(port), nullptr, nullptr, handle, nullptr,
-                                MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr *>(&spec.address),
+                                MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr *>(&entry.address),
                                 MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
                                 MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
                                 MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
@@ -81,17 +81,17 @@ void start(const net::FeedSpec &spec, const std::string &mapPath)
                                 MHD_OPTION_END);
     if (g_daemon == nullptr)
         std::fprintf(stderr, "vornacq4: %s:%d: http %s: cannot listen there (%s); the logger runs on without it\n",
-                     mapPath.c_str(), spec.line, spec.addressText.c_str(), std::strerror(errno));
+                     mapPath.c_str(), entry.line, entry.addressText.c_str(), std::strerror(errno));
 }
 
 } // namespace
 
-void http_start(const std::vector<net::FeedSpec> &network, const std::string &mapPath)
+void http_start(const std::vector<net::FeedEntry> &network, const std::string &mapPath)
 {
     std::call_once(g_started, [&] {
-        for (const net::FeedSpec &spec : network)
-            if (spec.kind == net::FeedKind::Http)
-                start(spec, mapPath);
+        for (const net::FeedEntry &entry : network)
+            if (entry.kind == net::FeedKind::Http)
+                start(entry, mapPath);
     });
 }
 

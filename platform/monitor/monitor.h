@@ -53,6 +53,6 @@ extern const char kStatusPage[];
 // Starts serving on the address of network.map's http line, if it has one,
 // reporting on stderr, with its line of mapPath, when it cannot. Only the
 // first call does anything.
-void http_start(const std::vector<net::FeedSpec> &network, const std::string &mapPath);
+void http_start(const std::vector<net::FeedEntry> &network, const std::string &mapPath);
 
 } // namespace monitor

@@ -55,35 +55,35 @@ void name_peer(const sockaddr_storage &a, char *peer, std::size_t size)
 
 } // namespace
 
-int open_tcp_server(const FeedSpec &spec, std::string &why)
+int open_tcp_server(const FeedEntry &entry, std::string &why)
 {
-    const int family = spec.address.ss_family;
+    const int family = entry.address.ss_family;
     const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail(fd, "cannot make a socket", why);
     set_option(fd, SOL_SOCKET, SO_REUSEADDR, 1); // a restart need not wait for old connections to time out
     if (family == AF_INET6)
         set_option(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&spec.address), spec.addressLength) != 0)
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&entry.address), entry.addressLength) != 0)
         return fail(fd, "cannot listen there", why);
     if (::listen(fd, 16) != 0)
         return fail(fd, "cannot listen there", why);
     return fd;
 }
 
-int open_udp_sender(const FeedSpec &spec, std::string &why)
+int open_udp_sender(const FeedEntry &entry, std::string &why)
 {
-    const int family = spec.address.ss_family;
+    const int family = entry.address.ss_family;
     const int fd = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail(fd, "cannot make a socket", why);
     if (family == AF_INET)
         set_option(fd, SOL_SOCKET, SO_BROADCAST, 1);
-    if (is_multicast(spec.address) && family == AF_INET)
-        set_option(fd, IPPROTO_IP, IP_MULTICAST_TTL, spec.ttl);
-    if (is_multicast(spec.address) && family == AF_INET6)
-        set_option(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, spec.ttl);
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&spec.address), spec.addressLength) != 0)
+    if (is_multicast(entry.address) && family == AF_INET)
+        set_option(fd, IPPROTO_IP, IP_MULTICAST_TTL, entry.ttl);
+    if (is_multicast(entry.address) && family == AF_INET6)
+        set_option(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, entry.ttl);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&entry.address), entry.addressLength) != 0)
         return fail(fd, "cannot send there", why);
     return fd;
 }

@@ -10,11 +10,11 @@
 namespace net {
 
 // A listening TCP socket on the feed's address, or -1 with the reason in why.
-int open_tcp_server(const FeedSpec &spec, std::string &why);
+int open_tcp_server(const FeedEntry &entry, std::string &why);
 // A UDP socket whose sends go to the feed's address (broadcast allowed, as
 // the operator wrote the address out; multicast with the feed's TTL), or -1
 // with the reason in why.
-int open_udp_sender(const FeedSpec &spec, std::string &why);
+int open_udp_sender(const FeedEntry &entry, std::string &why);
 // Takes one waiting connection: a descriptor and the peer's "address:port"
 // in peer, or -errno (-EAGAIN when none waits).
 int accept_client(int server, char *peer, std::size_t peerSize);

@@ -33,7 +33,7 @@ struct Ring {
 };
 
 struct Feed {
-    FeedSpec spec;
+    FeedEntry entry;
     int fd = -1;               // the server's or the UDP socket
     std::uint64_t pos = 0;     // UDP: the next byte to send
     std::uint64_t arrival = 0; // UDP: the read that byte belongs to

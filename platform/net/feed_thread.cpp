@@ -38,10 +38,10 @@ enum class Drop { Left, Behind, Stalled };
 
 void close_client(Client &c, Drop why)
 {
-    const int port = g_feeds[c.feed].spec.port;
+    const int port = g_feeds[c.feed].entry.port;
     if (why != Drop::Left) {
         std::fprintf(stderr, "vornacq4: COM%d feed %s: client %s closed: %s\n", port,
-                     g_feeds[c.feed].spec.addressText.c_str(), c.peer,
+                     g_feeds[c.feed].entry.addressText.c_str(), c.peer,
                      why == Drop::Behind ? "it fell 256 KiB behind" : "it took no byte for 30 s");
         ++(why == Drop::Behind ? g_counts[port].droppedBehind : g_counts[port].droppedStalled);
     }
@@ -54,7 +54,7 @@ void close_client(Client &c, Drop why)
 // when it fell out of the ring or its connection failed.
 void pump_client(Client &c, double now)
 {
-    Ring &ring = *g_rings[g_feeds[c.feed].spec.port].load();
+    Ring &ring = *g_rings[g_feeds[c.feed].entry.port].load();
     for (;;) {
         const long n = copy_out(ring, c.pos, UINT64_MAX, g_scratch, sizeof g_scratch);
         if (n < 0)
@@ -71,7 +71,7 @@ void pump_client(Client &c, double now)
         if (sent < 0)
             return close_client(c, Drop::Left); // it went away
         c.pos += static_cast<std::uint64_t>(sent);
-        g_counts[g_feeds[c.feed].spec.port].sent += sent;
+        g_counts[g_feeds[c.feed].entry.port].sent += sent;
         if (sent < n) { // it took some: the 30 s count from now
             c.blockedSince = now;
             return;
@@ -83,7 +83,7 @@ void pump_client(Client &c, double now)
 // datagram may be). A feed that fell out of the ring goes on from its head.
 void pump_udp(Feed &f)
 {
-    Ring &ring = *g_rings[f.spec.port].load();
+    Ring &ring = *g_rings[f.entry.port].load();
     f.blocked = false;
     for (;;) {
         std::uint64_t end = 0;
@@ -107,7 +107,7 @@ void pump_udp(Feed &f)
         }
         // A datagram the network refused (no listener, no route) is gone, as UDP's are.
         if (taken > 0)
-            g_counts[f.spec.port].sent += taken;
+            g_counts[f.entry.port].sent += taken;
         f.pos += static_cast<std::uint64_t>(n);
         if (f.pos == end)
             ++f.arrival;
@@ -133,17 +133,17 @@ void accept_clients(int index, double now)
             connected += other.fd >= 0 && other.feed == index ? 1 : 0;
             slot = slot == nullptr && other.fd < 0 ? &other : slot;
         }
-        if (slot == nullptr || connected >= f.spec.maxClients) {
+        if (slot == nullptr || connected >= f.entry.maxClients) {
             ::close(c.fd); // over the feed's cap: refused at once
             continue;
         }
         c.feed = index;
         {
-            std::lock_guard<std::mutex> lock(g_rings[f.spec.port].load()->mutex);
-            c.pos = g_rings[f.spec.port].load()->head; // every byte from now on
+            std::lock_guard<std::mutex> lock(g_rings[f.entry.port].load()->mutex);
+            c.pos = g_rings[f.entry.port].load()->head; // every byte from now on
         }
         *slot = c;
-        ++g_counts[f.spec.port].clients;
+        ++g_counts[f.entry.port].clients;
     }
 }
 
@@ -169,7 +169,7 @@ void collect_waits(Waits &w, double now)
     add_wait(w, g_wake, POLLIN, -1);
     for (int i = 0; i < g_feedCount; ++i) {
         const Feed &f = g_feeds[i];
-        const bool server = f.spec.kind == FeedKind::Tcp;
+        const bool server = f.entry.kind == FeedKind::Tcp;
         if (f.fd >= 0 && server && f.acceptAgainAt > now)
             again_within(1000);
         if (f.fd < 0 || (server && f.acceptAgainAt > now) || (!server && !f.blocked))
@@ -212,7 +212,7 @@ void handle_events(const Waits &w, double now)
         if (got == 0 || w.owner[k] < 0)
             continue;
         if (w.owner[k] < net::kMaxFeeds) {
-            if (g_feeds[w.owner[k]].spec.kind == FeedKind::Tcp)
+            if (g_feeds[w.owner[k]].entry.kind == FeedKind::Tcp)
                 accept_clients(w.owner[k], now);
             continue;
         }
@@ -226,7 +226,7 @@ void pump_all(double now)
         if (c.fd >= 0)
             pump_client(c, now);
     for (int i = 0; i < g_feedCount; ++i)
-        if (g_feeds[i].fd >= 0 && g_feeds[i].spec.kind == FeedKind::Udp)
+        if (g_feeds[i].fd >= 0 && g_feeds[i].entry.kind == FeedKind::Udp)
             pump_udp(g_feeds[i]);
     for (Client &c : g_clients)
         if (c.fd >= 0 && c.blockedSince != 0 && now - c.blockedSince >= kStallSeconds)

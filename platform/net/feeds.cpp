@@ -46,12 +46,12 @@ void wake_thread()
 bool set_up(Feed &f, const std::string &map)
 {
     std::string why;
-    const bool tcp = f.spec.kind == FeedKind::Tcp;
-    f.fd = tcp ? net::open_tcp_server(f.spec, why) : net::open_udp_sender(f.spec, why);
+    const bool tcp = f.entry.kind == FeedKind::Tcp;
+    f.fd = tcp ? net::open_tcp_server(f.entry, why) : net::open_udp_sender(f.entry, why);
     if (f.fd >= 0)
         return true;
     std::fprintf(stderr, "vornacq4: %s:%d: COM%d %s %s: %s; the logger runs on without this feed\n", map.c_str(),
-                 f.spec.line, f.spec.port, tcp ? "tcp" : "udp", f.spec.addressText.c_str(), why.c_str());
+                 f.entry.line, f.entry.port, tcp ? "tcp" : "udp", f.entry.addressText.c_str(), why.c_str());
     return false;
 }
 
@@ -59,31 +59,31 @@ struct FeedShutdown {
     ~FeedShutdown() { feeds_stop(); }
 } g_feedShutdown;
 
-void start(const std::vector<FeedSpec> &specs, const std::string &mapPath)
+void start(const std::vector<FeedEntry> &entries, const std::string &mapPath)
 {
-    for (const FeedSpec &spec : specs) {
-        if (spec.kind == FeedKind::Http)
+    for (const FeedEntry &entry : entries) {
+        if (entry.kind == FeedKind::Http)
             continue;
         Feed &f = g_feeds[g_feedCount++];
-        f.spec = spec;
-        PortCounts &counts = g_counts[spec.port];
+        f.entry = entry;
+        PortCounts &counts = g_counts[entry.port];
         if (!set_up(f, mapPath)) {
             ++counts.down;
             continue;
         }
-        counts.servers += spec.kind == FeedKind::Tcp ? 1 : 0;
-        counts.datagrams += spec.kind == FeedKind::Udp ? 1 : 0;
-        if (g_rings[spec.port].load() == nullptr)
-            g_rings[spec.port] = new Ring;
+        counts.servers += entry.kind == FeedKind::Tcp ? 1 : 0;
+        counts.datagrams += entry.kind == FeedKind::Udp ? 1 : 0;
+        if (g_rings[entry.port].load() == nullptr)
+            g_rings[entry.port] = new Ring;
     }
 }
 
 } // namespace
 
-void feeds_start(const std::vector<FeedSpec> &specs, const std::string &mapPath)
+void feeds_start(const std::vector<FeedEntry> &entries, const std::string &mapPath)
 {
     std::call_once(g_started, [&] {
-        start(specs, mapPath);
+        start(entries, mapPath);
         bool any = false;
         for (int i = 0; i < g_feedCount; ++i)
             any = any || g_feeds[i].fd >= 0;

@@ -21,7 +21,7 @@
 // alone): binds the TCP servers and opens the UDP sockets, reporting on
 // stderr each that cannot be, with its line of mapPath, and starts the
 // feeds' thread. Only the first call does anything.
-void feeds_start(const std::vector<net::FeedSpec> &specs, const std::string &mapPath);
+void feeds_start(const std::vector<net::FeedEntry> &entries, const std::string &mapPath);
 
 // Hands a read's bytes to the port's feeds; returns at once, whatever the
 // clients do. Nothing happens for a port without feeds. Called by the

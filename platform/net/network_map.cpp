@@ -31,7 +31,7 @@ bool number_in(const std::string &text, long lo, long hi, int &value)
 
 // "PORT", "A.B.C.D:PORT" or "[IPv6]:PORT" into a socket address; the host is
 // never looked up by name (a ship's network has no name server to wait for).
-bool parse_address(const std::string &text, FeedSpec &spec)
+bool parse_address(const std::string &text, FeedEntry &entry)
 {
     std::string host = "127.0.0.1", service = text;
     const std::size_t colon = text.rfind(':');
@@ -48,64 +48,64 @@ bool parse_address(const std::string &text, FeedSpec &spec)
         return false;
     addrinfo hints{}, *found = nullptr;
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    hints.ai_socktype = spec.kind == FeedKind::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+    hints.ai_socktype = entry.kind == FeedKind::Tcp ? SOCK_STREAM : SOCK_DGRAM;
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr)
         return false;
-    std::memcpy(&spec.address, found->ai_addr, found->ai_addrlen);
-    spec.addressLength = found->ai_addrlen;
+    std::memcpy(&entry.address, found->ai_addr, found->ai_addrlen);
+    entry.addressLength = found->ai_addrlen;
     freeaddrinfo(found);
-    spec.addressText = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + service;
+    entry.addressText = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + service;
     return true;
 }
 
 // "max=N" for a TCP feed, "ttl=N" for a UDP one.
-bool parse_option(const std::string &word, FeedSpec &spec)
+bool parse_option(const std::string &word, FeedEntry &entry)
 {
-    if (spec.kind == FeedKind::Tcp && word.compare(0, 4, "max=") == 0)
-        return number_in(word.substr(4), 1, kMaxClientsPerFeed, spec.maxClients);
-    if (spec.kind == FeedKind::Udp && word.compare(0, 4, "ttl=") == 0)
-        return number_in(word.substr(4), 1, 255, spec.ttl);
+    if (entry.kind == FeedKind::Tcp && word.compare(0, 4, "max=") == 0)
+        return number_in(word.substr(4), 1, kMaxClientsPerFeed, entry.maxClients);
+    if (entry.kind == FeedKind::Udp && word.compare(0, 4, "ttl=") == 0)
+        return number_in(word.substr(4), 1, 255, entry.ttl);
     return false;
 }
 
 } // namespace
 
-bool parse_feed_line(const std::string &text, FeedSpec &spec, std::string &why)
+bool parse_feed_line(const std::string &text, FeedEntry &entry, std::string &why)
 {
     std::istringstream words(text);
     std::string port, kind, address, option;
     words >> port;
-    spec = FeedSpec{};
+    entry = FeedEntry{};
     if (port == "http") {
-        spec.kind = FeedKind::Http;
+        entry.kind = FeedKind::Http;
         words >> address >> option;
-        if (!address.empty() && option.empty() && parse_address(address, spec))
+        if (!address.empty() && option.empty() && parse_address(address, entry))
             return true;
         why = "expected 'http [ADDRESS:]PORT', a numeric address and a port from 1 to 65535";
         return false;
     }
     words >> kind >> address;
-    spec.port = com_number(port);
-    if (spec.port == 0 || (kind != "tcp" && kind != "udp") || address.empty()) {
+    entry.port = com_number(port);
+    if (entry.port == 0 || (kind != "tcp" && kind != "udp") || address.empty()) {
         why = "expected 'COMn tcp [ADDRESS:]PORT [max=N]' or 'COMn udp [ADDRESS:]PORT [ttl=N]', n from 1 to 18";
         return false;
     }
-    spec.kind = kind == "tcp" ? FeedKind::Tcp : FeedKind::Udp;
-    if (!parse_address(address, spec)) {
+    entry.kind = kind == "tcp" ? FeedKind::Tcp : FeedKind::Udp;
+    if (!parse_address(address, entry)) {
         why = "'" + address + "' is no numeric address with a port from 1 to 65535";
         return false;
     }
     while (words >> option)
-        if (!parse_option(option, spec)) {
+        if (!parse_option(option, entry)) {
             why = "'" + option + "' is not max=1..64 (tcp) or ttl=1..255 (udp)";
             return false;
         }
     return true;
 }
 
-std::vector<FeedSpec> read_network_map(const std::string &dir)
+std::vector<FeedEntry> read_network_map(const std::string &dir)
 {
-    std::vector<FeedSpec> feeds;
+    std::vector<FeedEntry> feeds;
     const std::string file = dir + "/network.map";
     std::string contents;
     const int read = filesys::read_regular(file.c_str(), kMaxMapBytes, contents);
@@ -123,17 +123,17 @@ std::vector<FeedSpec> read_network_map(const std::string &dir)
         const std::string text = raw.substr(0, raw.find('#'));
         if (text.find_first_not_of(" \t\r") == std::string::npos)
             continue;
-        FeedSpec spec;
+        FeedEntry entry;
         if (feeds.size() >= static_cast<std::size_t>(kMaxFeeds))
             why = "more feeds than the 64 the logger serves";
-        else if (text.find('\0') == std::string::npos && parse_feed_line(text, spec, why) &&
-                 (spec.kind != FeedKind::Http || !http)) {
-            http = http || spec.kind == FeedKind::Http;
-            spec.line = line;
-            feeds.push_back(spec);
+        else if (text.find('\0') == std::string::npos && parse_feed_line(text, entry, why) &&
+                 (entry.kind != FeedKind::Http || !http)) {
+            http = http || entry.kind == FeedKind::Http;
+            entry.line = line;
+            feeds.push_back(entry);
             continue;
         }
-        if (spec.kind == FeedKind::Http && http)
+        if (entry.kind == FeedKind::Http && http)
             why = "the endpoint is named on an earlier line";
         std::fprintf(stderr, "vornacq4: %s:%d: %s; line ignored\n", file.c_str(), line, why.c_str());
     }

@@ -24,7 +24,7 @@ namespace net {
 
 enum class FeedKind { Tcp, Udp, Http }; // Http: the monitoring endpoint, not a port's feed
 
-struct FeedSpec {
+struct FeedEntry {
     int port = 0; // 1..COM_PORTS; 0 for the http line
     FeedKind kind = FeedKind::Tcp;
     sockaddr_storage address{};
@@ -40,12 +40,12 @@ constexpr int kMaxFeeds = 64;
 constexpr int kMaxClientsPerFeed = 64;
 
 // Reads one line's text, its comment already cut off and not blank, into
-// spec. False, with why in `why`, when it is not a feed line.
-bool parse_feed_line(const std::string &text, FeedSpec &spec, std::string &why);
+// entry. False, with why in `why`, when it is not a feed line.
+bool parse_feed_line(const std::string &text, FeedEntry &entry, std::string &why);
 
 // The feeds named in dir/network.map, in the order of their lines, and its
 // http line if it has one (a second is a bad line); none when the file is
 // absent. Unreadable files and bad lines are reported on stderr.
-std::vector<FeedSpec> read_network_map(const std::string &dir);
+std::vector<FeedEntry> read_network_map(const std::string &dir);
 
 } // namespace net

@@ -153,7 +153,7 @@ int InitEngine(int, char *argv[], int)
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) != nullptr) {
         port_map_set_startup_dir(cwd);
-        const std::vector<net::FeedSpec> network = net::read_network_map(cwd);
+        const std::vector<net::FeedEntry> network = net::read_network_map(cwd);
         const std::string mapPath = std::string(cwd) + "/network.map";
         feeds_start(network, mapPath);
         monitor::http_start(network, mapPath);
