@@ -28,6 +28,7 @@
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
 #include "logger_process.h"
+#include "ptykit/loopback.h"
 #include "ptykit/pty.h"
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
@@ -39,9 +40,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <arpa/inet.h>
 #include <atomic>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -263,34 +262,15 @@ bool run_gone(Rig &rig, int seconds)
     return reported == kPorts && waitpid(rig.logger, nullptr, WNOHANG) == 0;
 }
 
-// An unused port of 127.0.0.1.
-int free_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 // Whether one GET of /metrics from 127.0.0.1:port came back whole (200).
 bool scrape_once(int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = ptykit::connect_loopback(port);
     timeval limit{2, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     std::string answer;
     const char request[] = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
+    if (fd >= 0 && ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
         char buffer[16384];
         for (ssize_t n; answer.size() < (1 << 20) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
             answer.append(buffer, static_cast<std::size_t>(n));
@@ -338,7 +318,7 @@ int main(int argc, char *argv[])
         else if (std::strcmp(argv[i], "--gone") == 0)
             gone = true;
         else if (std::strcmp(argv[i], "--scrape") == 0)
-            rig.httpPort = free_port();
+            rig.httpPort = ptykit::free_tcp_port();
         else
             numbers.push_back(std::atol(argv[i]));
     }

@@ -1,11 +1,9 @@
 #include "feed_servers.h"
 
+#include "ptykit/loopback.h"
 #include "ptykit/stream.h"
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <netinet/in.h>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <termios.h>
 #include <thread>
@@ -27,17 +25,11 @@ const char *name_of(Server s)
 std::vector<int> free_tcp_ports(int count)
 {
     std::vector<int> fds, ports;
+    // All held open until the last is found, so that no port comes twice.
     for (int i = 0; i < count; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof at;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr *>(&at), &size) != 0)
-            throw std::runtime_error("no free TCP port on 127.0.0.1");
-        fds.push_back(fd);
-        ports.push_back(ntohs(at.sin_port));
+        int port = 0;
+        fds.push_back(ptykit::bound_socket(SOCK_STREAM, port));
+        ports.push_back(port);
     }
     for (int fd : fds)
         close(fd);

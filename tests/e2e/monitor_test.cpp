@@ -2,7 +2,6 @@
 // metrics and status agree with the bytes sent and the files written, and
 // requests that are not ours cost nothing. Every socket is on 127.0.0.1.
 #include "logger_process.h"
-#include "loopback.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using testing_support::bound_socket;
 using testing_support::config_bytes;
+using testing_support::connect_loopback;
+using testing_support::free_tcp_port;
+using testing_support::loopback;
 using testing_support::eventually;
 using testing_support::list_dir;
 using testing_support::PortRecord;

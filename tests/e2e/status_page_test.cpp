@@ -4,7 +4,6 @@
 // one port talking and one silent. The browser and the logger only ever talk
 // on 127.0.0.1.
 #include "logger_process.h"
-#include "loopback.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using testing_support::bound_socket;
 using testing_support::config_bytes;
+using testing_support::connect_loopback;
+using testing_support::free_tcp_port;
+using testing_support::loopback;
 using testing_support::eventually;
 using testing_support::list_dir;
 using testing_support::PortRecord;

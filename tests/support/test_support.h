@@ -4,6 +4,7 @@
 // start-up directories, pseudo-terminals, comports.map, the test stream).
 #pragma once
 
+#include "ptykit/loopback.h"
 #include "ptykit/pty.h"
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
@@ -21,6 +22,10 @@ using ptykit::eventually;
 using ptykit::file_exists;
 using ptykit::kStreamChunk;
 using ptykit::list_dir;
+using ptykit::bound_socket;
+using ptykit::connect_loopback;
+using ptykit::free_tcp_port;
+using ptykit::loopback;
 using ptykit::PacedWriter;
 using ptykit::port_map_text;
 using ptykit::PortRecord;

@@ -1,7 +1,10 @@
-// Sockets on 127.0.0.1, the only address the tests talk to.
+// loopback.h - sockets on 127.0.0.1, the only address the tests and the
+// benchmarks talk to.
 #pragma once
 
 #include <netinet/in.h>
+
+namespace ptykit {
 
 // 127.0.0.1:port.
 sockaddr_in loopback(int port);
@@ -12,3 +15,5 @@ int bound_socket(int type, int &port);
 int free_tcp_port();
 // A connected, blocking TCP socket to 127.0.0.1:port, or -1.
 int connect_loopback(int port);
+
+} // namespace ptykit

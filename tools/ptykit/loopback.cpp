@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace ptykit {
+
 sockaddr_in loopback(int port)
 {
     sockaddr_in a{};
@@ -43,3 +45,5 @@ int connect_loopback(int port)
         ::close(fd);
     return -1;
 }
+
+} // namespace ptykit
