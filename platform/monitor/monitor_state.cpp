@@ -94,10 +94,8 @@ std::string state_of(const ComStatus &s, const Reported &r, int logging, bool ru
     return s.bytes == 0 ? "waiting" : "receiving";
 }
 
-void port_facts(int port, const Reported &r, double now, bool running, PortFacts &f)
+void port_facts(int port, const ComStatus &s, const Reported &r, double now, bool running, PortFacts &f)
 {
-    ComStatus s{};
-    GetComStatus(port, &s);
     const FeedCounts feeds = feed_counts(port);
     char device[4096];
     GetComDevice(port, device);
@@ -137,7 +135,7 @@ void snapshot(RunFacts &facts)
         ComStatus s{};
         GetComStatus(port, &s);
         if (g_ports[port].figures.logged != 0 || s.open != 0)
-            port_facts(port, g_ports[port], facts.now, g_runStart > 0, facts.ports[facts.portCount++]);
+            port_facts(port, s, g_ports[port], facts.now, g_runStart > 0, facts.ports[facts.portCount++]);
     }
 }
 
