@@ -68,9 +68,15 @@ VORNACQ4_UNDER_TEST=/usr/bin/vornacq4 QT_QPA_PLATFORM=offscreen "$build/e2e_test
     >"$scratch/run.log" 2>&1 || { cat "$scratch/run.log" >&2; fail "the installed logger"; }
 grep -q '\[  PASSED  \] 1 test' "$scratch/run.log" || { cat "$scratch/run.log" >&2; fail "the test did not run"; }
 
-step "purge"
+# A station's data, which an upgrade (here the package installed over
+# itself) and a purge must leave as they are.
 mkdir -p "$data/D045"
 echo "a station's data" >"$data/D045/04536005.C02"
+step "installed again over itself"
+dpkg -i "$deb" >"$scratch/again.log" 2>&1 || { cat "$scratch/again.log" >&2; fail "dpkg -i over itself"; }
+[ "$(getent passwd vornacq4)" = "$entry" ] || fail "the user changed: $(getent passwd vornacq4)"
+
+step "purge"
 dpkg --purge vornacq4 >"$scratch/purge.log" 2>&1 || { cat "$scratch/purge.log" >&2; fail "dpkg --purge"; }
 [ "$(state)" = not-installed ] || fail "dpkg still knows vornacq4: $(state)"
 # Of what the package held, only directories that other packages share remain.
