@@ -11,14 +11,19 @@ PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmoc
            libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev \
            prometheus chromium systemd
 
+# What making and checking the Debian package needs besides (make package).
+PACKAGE_TOOLS = dpkg-dev file lintian
+
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench clean package package-deps package-test
 
 all: build
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do \
+deps: WANTED = $(PACKAGES)
+package-deps: WANTED = $(PACKAGE_TOOLS)
+deps package-deps:
+	@missing=$$(for p in $(WANTED); do \
 	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
 	  done); \
 	if [ -n "$$missing" ]; then \
@@ -56,6 +61,20 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The Debian package build/vornacq4_VERSION_amd64.deb (README, "Installing on
+# a station"), made afresh by CPack and refused when lintian finds an error.
+package: build package-deps
+	rm -f $(BUILD)/vornacq4_*.deb
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/vornacq4_*.deb
+
+# Installs that package on this machine, tries it and purges it again: root
+# only, and never where vornacq4 is installed already (tools/package-test.sh).
+package-test:
+	@if [ "$$(id -u)" != 0 ]; then \
+	  echo "package-test: skipped: it installs and purges a package, which needs root"; \
+	else $(MAKE) package && tools/package-test.sh $(BUILD); fi
 
 # Randomized hostile inputs to the readers of coms.cfg, comports.map, the
 # panel resource and the arrival-time index (vornacq4-when's reader), under

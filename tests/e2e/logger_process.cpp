@@ -39,6 +39,12 @@ std::vector<std::string> environment(const LoggerProcess::Options &o)
 
 } // namespace
 
+std::string logger_binary()
+{
+    const char *installed = std::getenv("VORNACQ4_UNDER_TEST");
+    return installed != nullptr && *installed != '\0' ? installed : VORNACQ4_BINARY;
+}
+
 LoggerProcess::LoggerProcess(Options options) : m_options(std::move(options))
 {
     const std::vector<std::string> env = environment(m_options);

@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+// The logger the tests run: the one just built, or the one VORNACQ4_UNDER_TEST
+// names (tools/package-test.sh runs a test on the installed /usr/bin/vornacq4).
+std::string logger_binary();
+
 class LoggerProcess {
 public:
     struct Options {
-        std::string binary = VORNACQ4_BINARY;
+        std::string binary = logger_binary();
         std::vector<std::string> args;           // after the program's name
         std::string startDir;                    // current directory of the logger
         std::string stderrPath;                  // where its stderr goes
