@@ -3,12 +3,12 @@
 // what the engine counts itself, for the endpoint's thread.
 #include "monitor.h"
 
+#include "base/clock.h"
 #include "engine.h"
 #include "net/feeds.h"
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 
 namespace monitor {
@@ -34,11 +34,11 @@ double g_runStart = 0;
 char g_statusText[TEXT_LEN] = "";
 long long g_minute = 0; // of the latest sample, in minutes since 1970
 
+// The engine's wall clock, the one the arrival times are read from, so that
+// "now" and a port's last byte are on the same clock.
 double wall_seconds()
 {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+    return static_cast<double>(wall_clock_us()) / 1e6;
 }
 
 void copy_text(char *to, std::size_t size, const char *from)
