@@ -11,12 +11,16 @@ PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmoc
            libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev \
            prometheus chromium systemd
 
+# What cross-building for Windows and running its tests under wine needs
+# (make windows-test).
+PACKAGES += g++-mingw-w64-x86-64-posix wine wine64 socat
+
 # What making and checking the Debian package needs besides (make package).
 PACKAGE_TOOLS = dpkg-dev file lintian
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench clean package package-deps package-test
+.PHONY: all deps build run test bench clean package package-deps package-test windows-test
 
 all: build
 
@@ -60,7 +64,13 @@ bench: build
 	$(BUILD)/feed_bench --abuse
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-windows
+
+# The Windows half (the engine without Qt, the program's modules that use it,
+# vornacq4-when) cross-built with mingw-w64 into build-windows, its tests run
+# under wine in a wine prefix made for the run (tools/windows-test.sh).
+windows-test: deps
+	tools/windows-test.sh $(BUILD)-windows
 
 # The Debian package build/vornacq4_VERSION_amd64.deb (README, "Installing on
 # a station"), made afresh by CPack and refused when lintian finds an error.

@@ -119,6 +119,11 @@ void take_last_bytes(void);
 // Gives an open port the run's settings: no flow control, the run's read
 // time-out. At the start of the run, and for a port the engine opened later.
 void set_up_port(int port);
+// Opens every port the run wants (logged, with a data file or a display
+// slot) at its rate from the table, 8 data bits, no parity, 1 stop bit, and
+// gives it the run's settings. A device missing now is opened by the engine
+// once it comes, and set up by the tick. Bytes sent before are no part of it.
+void open_ports(void);
 // pause_button: stops the writing to the data files (LEDs red, button
 // "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files
 // and ports stay open. Every byte waiting when it is pressed is taken first:

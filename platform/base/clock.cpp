@@ -1,34 +1,20 @@
-// The clock: local time of day and date through the C library, elapsed
-// time, the wall clock that dates arrivals, and whether it is kept synchronised.
+// The clock: local time of day and date, elapsed time, and the wall clock
+// that dates arrivals, each through its source. The system's own sources of
+// local time and the wall clock, and whether the clock is kept synchronised,
+// are the system's: clock_posix.cpp and clock_win32.cpp.
 #include "clock.h"
 
 #include "engine.h"
 
 #include <chrono>
-#include <sys/timex.h>
 
 std::atomic<LocalTimeSource> local_time_source{system_local_time};
 std::atomic<MonotonicSource> monotonic_source{system_monotonic_seconds};
 std::atomic<WallClockSource> wall_clock_source{system_wall_clock_us};
 
-std::tm system_local_time()
-{
-    std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return local;
-}
-
 double system_monotonic_seconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-long long system_wall_clock_us()
-{
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return static_cast<long long>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
 }
 
 long long wall_clock_us()
@@ -67,11 +53,4 @@ int GetSystemDate(int *month, int *day, int *year)
 double Timer(void)
 {
     return monotonic_seconds();
-}
-
-int ClockSynchronised(void)
-{
-    timex status{};
-    const int state = ntp_adjtime(&status); // modes 0: reads, changes nothing
-    return state != -1 && state != TIME_ERROR && (status.status & STA_UNSYNC) == 0 ? 1 : 0;
 }

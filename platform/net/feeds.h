@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "network_map.h"
+namespace net {
+struct FeedEntry; // network_map.h
+}
 
 // Sets up the feeds of network.map (read_network_map; other lines are left
 // alone): binds the TCP servers and opens the UDP sockets, reporting on

@@ -120,7 +120,7 @@ static int open_port(int port, const char *deviceName, long baud, int parity, in
     lock.unlock();
     serialdev::wake(); // the reader lets go of the device it was waiting on
     // Opening a device can take a moment; the reader goes on meanwhile.
-    const int fd = path.empty() ? COM_ERR_NO_DEVICE : serialdev::open(path.c_str(), s);
+    const serialdev::Handle fd = path.empty() ? COM_ERR_NO_DEVICE : serialdev::open(path.c_str(), s);
     lock.lock();
     if (fd < 0) {
         p.openResult = fd;

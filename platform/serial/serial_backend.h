@@ -2,8 +2,9 @@
 //
 // The one place where the engine touches a serial device: serial_posix.cpp,
 // and serial_identity.cpp for what tells devices apart. The queues, the
-// reader thread and the port numbers live above it (serial.cpp); a Windows
-// back end would provide these functions over its own calls.
+// reader thread and the port numbers live above it (serial.cpp). Two back
+// ends provide these functions: termios (serial_posix.cpp) and Win32
+// (serial_win32.cpp, with serial_identity_win32.cpp).
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,11 @@
 #include <string>
 
 namespace serialdev {
+
+// An open device as the back end knows it: a descriptor on POSIX, the number
+// of the back end's own record of the open port on Windows. Never negative;
+// the negative values a call returns in its place are ComErrors.
+using Handle = int;
 
 struct Settings {
     long baud = 9600;
@@ -25,17 +31,17 @@ struct Settings {
 bool valid(const Settings &settings);
 
 // Opens the device exclusively, non-blocking, in raw mode with the settings.
-// Returns a descriptor (>= 0) or a ComError (no device, permission, busy, not
+// Returns a handle (>= 0) or a ComError (no device, permission, busy, not
 // serial, bad setting, system). What the device sent before stays in its
 // buffer: flush_input discards it where that is wanted.
-int open(const char *path, const Settings &settings);
+Handle open(const char *path, const Settings &settings);
 // Applies new settings to an open device; 0 or a ComError.
-int apply(int fd, const Settings &settings);
-void flush_input(int fd);
+int apply(Handle device, const Settings &settings);
+void flush_input(Handle device);
 // Reads up to max bytes that are waiting. Returns the count (> 0), 0 when
 // nothing is waiting, or COM_ERR_DEVICE_GONE when the device hung up.
-long read_some(int fd, unsigned char *buffer, std::size_t max);
-void close(int fd);
+long read_some(Handle device, unsigned char *buffer, std::size_t max);
+void close(Handle device);
 
 // What tells one device from another across unplugging and plugging in: the
 // USB serial number the system reports (with vendor, product and interface),
@@ -48,12 +54,12 @@ std::string system_identity(const char *path);
 using IdentitySource = std::string (*)(const char *path);
 extern std::atomic<IdentitySource> identity_source;
 
-// What a wait found for one descriptor.
+// What a wait found for one device.
 enum Readiness { Idle, Readable, HungUp };
 
-// Waits until one of fds is readable or hung up, wake() is called, or
-// timeoutMs passes (-1: no limit). Fills ready[i] for each fd.
-void wait(const int *fds, Readiness *ready, int count, int timeoutMs);
+// Waits until one of devices is readable or hung up, wake() is called, or
+// timeoutMs passes (-1: no limit). Fills ready[i] for each device.
+void wait(const Handle *devices, Readiness *ready, int count, int timeoutMs);
 // Ends the current or next wait() early; safe from any thread.
 void wake();
 

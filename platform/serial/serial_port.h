@@ -24,7 +24,7 @@ struct Port {
     double lastByteTime = 0; // of the last byte on the wall clock, seconds since 1970; 0 none yet
     double goneAt = 0;
     int openResult = 0;      // of the last OpenComConfig
-    int fd = -1;
+    serialdev::Handle fd = -1;
     unsigned generation = 0; // changes at every open and close
     serialdev::Settings settings;
     double timeout = 10.0;   // seconds a ComRd waits for missing bytes
@@ -57,7 +57,7 @@ void advance_backlog(Port &p);
 void start_threads_locked();
 // Makes fd, just opened at path with the settings, the port's device, with
 // an empty queue of queueSize bytes and its figures started afresh.
-void install_locked(Port &p, int fd, const std::string &path, const serialdev::Settings &settings,
+void install_locked(Port &p, serialdev::Handle fd, const std::string &path, const serialdev::Settings &settings,
                     int queueSize, const std::string &identity);
 // Ends the reader and reopen threads for good; the queues keep what they hold.
 void stop_threads();

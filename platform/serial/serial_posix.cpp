@@ -120,7 +120,7 @@ bool valid(const Settings &s)
            s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2);
 }
 
-int apply(int fd, const Settings &s)
+int apply(Handle fd, const Settings &s)
 {
     speed_t code;
     if (!valid(s) || !rate_code(s.baud, code))
@@ -185,7 +185,7 @@ int take(int fd, const Settings &settings)
     return result;
 }
 
-int open(const char *path, const Settings &settings)
+Handle open(const char *path, const Settings &settings)
 {
     if (!valid(settings))
         return COM_ERR_BAD_SETTING;
@@ -211,12 +211,12 @@ int open(const char *path, const Settings &settings)
     return fd;
 }
 
-void flush_input(int fd)
+void flush_input(Handle fd)
 {
     tcflush(fd, TCIFLUSH);
 }
 
-long read_some(int fd, unsigned char *buffer, std::size_t max)
+long read_some(Handle fd, unsigned char *buffer, std::size_t max)
 {
     for (;;) {
         ssize_t n = ::read(fd, buffer, max);
@@ -232,7 +232,7 @@ long read_some(int fd, unsigned char *buffer, std::size_t max)
     }
 }
 
-void close(int fd)
+void close(Handle fd)
 {
     // Leave the terminal open to others again, then let go of it. The lock is
     // dropped explicitly: a reader thread still waiting in poll() holds the
@@ -243,7 +243,7 @@ void close(int fd)
     ::close(fd);
 }
 
-void wait(const int *fds, Readiness *ready, int count, int timeoutMs)
+void wait(const Handle *fds, Readiness *ready, int count, int timeoutMs)
 {
     pollfd set[COM_PORTS + 1];
     if (count > COM_PORTS)

@@ -83,7 +83,7 @@ void mark_gone(Port &p)
 
 void reader_loop()
 {
-    int fds[COM_PORTS];
+    serialdev::Handle fds[COM_PORTS];
     int ports[COM_PORTS];
     unsigned generations[COM_PORTS];
     serialdev::Readiness ready[COM_PORTS];
@@ -166,7 +166,7 @@ void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
     const serialdev::Settings settings = p.settings;
     const unsigned generation = p.generation;
     lock.unlock();
-    const int fd = same_device(path, identity, p.refused) ? serialdev::open(path.c_str(), settings) : -1;
+    const serialdev::Handle fd = same_device(path, identity, p.refused) ? serialdev::open(path.c_str(), settings) : -1;
     const std::string found = fd >= 0 && first ? serialdev::identity(path.c_str()) : std::string();
     lock.lock();
     if (fd < 0)
@@ -262,7 +262,7 @@ void advance_backlog(Port &p)
         release_backlog(p);
 }
 
-void install_locked(Port &p, int fd, const std::string &path, const serialdev::Settings &settings,
+void install_locked(Port &p, serialdev::Handle fd, const std::string &path, const serialdev::Settings &settings,
                     int queueSize, const std::string &identity)
 {
     clear_queue(p);
