@@ -1,24 +1,16 @@
-// Start-up: whether Qt can start at all (a display to show windows on), the
-// runtime directory Qt looks into, and the application.
+// Start-up: whether Qt can start at all, the start-up directory, the network
+// side and the application. What differs between systems is in
+// startup_linux.cpp and startup_win32.cpp.
 #include "engine.h"
 
-#include "monitor/monitor.h"
-#include "net/feeds.h"
+#include "files/file_backend.h"
 #include "serial/port_map.h"
 #include "ui_internal.h"
 
 #include <QApplication>
-#include <QDir>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <pwd.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,113 +18,6 @@ namespace {
 // Qt keeps references to argc and argv for the life of the application.
 int g_argc = 0;
 std::vector<char *> g_argv;
-
-std::string option_value(int argc, char *argv[], const char *option)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], option) == 0)
-            return argv[i + 1];
-    return std::string();
-}
-
-std::string env(const char *name)
-{
-    const char *v = std::getenv(name);
-    return v != nullptr ? v : "";
-}
-
-// Whether an X server answers at a local display such as ":0" or "unix:1.0".
-// A display on another host is assumed to answer.
-bool x_display_answers(const std::string &display)
-{
-    std::size_t colon = display.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    const std::string host = display.substr(0, colon);
-    if (!host.empty() && host != "unix")
-        return true;
-    const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
-    const std::string path = "/tmp/.X11-unix/X" + number;
-    for (bool abstract : {true, false}) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return false;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path + (abstract ? 1 : 0), path.c_str(), sizeof address.sun_path - 2);
-        const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + (abstract ? 1 : 0));
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0;
-        close(fd);
-        if (ok)
-            return true;
-    }
-    return false;
-}
-
-// Whether Qt can start its platform: anything but a display server needs
-// nothing; X and Wayland need a server to talk to. Checked beforehand because
-// Qt ends the process when its platform cannot start.
-bool display_available(int argc, char *argv[])
-{
-    std::string platforms = option_value(argc, argv, "-platform");
-    if (platforms.empty())
-        platforms = env("QT_QPA_PLATFORM");
-    if (platforms.empty())
-        platforms = "xcb";
-    std::size_t start = 0;
-    while (start <= platforms.size()) {
-        std::size_t end = platforms.find(';', start);
-        if (end == std::string::npos)
-            end = platforms.size();
-        const std::string name = platforms.substr(start, end - start);
-        const std::string plugin = name.substr(0, name.find(':'));
-        if (plugin == "xcb") {
-            std::string display = option_value(argc, argv, "-display");
-            if (display.empty())
-                display = env("DISPLAY");
-            if (!display.empty() && x_display_answers(display))
-                return true;
-        } else if (plugin.rfind("wayland", 0) == 0) {
-            if (!env("WAYLAND_DISPLAY").empty())
-                return true;
-        } else if (!plugin.empty()) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
-}
-
-bool private_dir(const std::string &path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-           (st.st_mode & 0777) == 0700;
-}
-
-// Qt looks into the user's runtime directory as it starts (for signs of a
-// sandbox), and warns on stderr when XDG_RUNTIME_DIR is not set, as under a
-// service manager, su or cron. Name the one a login session would have had
-// when it is there, else the private directory Qt falls back to, made here if
-// need be. A directory that is not this user's alone is not named: Qt then
-// warns, and rightly.
-void name_runtime_dir()
-{
-    if (!env("XDG_RUNTIME_DIR").empty())
-        return;
-    const std::string session = "/run/user/" + std::to_string(geteuid());
-    const passwd *user = getpwuid(geteuid());
-    const std::string fallback = QDir::tempPath().toStdString() + "/runtime-" +
-                                 (user != nullptr ? user->pw_name : std::to_string(geteuid()));
-    for (const std::string &dir : {session, fallback}) {
-        if (dir == fallback)
-            mkdir(dir.c_str(), 0700);
-        if (private_dir(dir)) {
-            setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-            return;
-        }
-    }
-}
 
 } // namespace
 
@@ -145,20 +30,17 @@ int InitEngine(int, char *argv[], int)
         g_argv.push_back(argv[i]);
     g_argc = static_cast<int>(g_argv.size());
     g_argv.push_back(nullptr);
-    if (!display_available(g_argc, g_argv.data())) {
+    if (!ui::display_available(g_argc, g_argv.data())) {
         std::fprintf(stderr, "vornacq4: no display to show the window on; to run without one, "
                              "start it with QT_QPA_PLATFORM=offscreen\n");
         return 0;
     }
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) != nullptr) {
+    std::string cwd;
+    if (filesys::current_dir(cwd) == 0) {
         port_map_set_startup_dir(cwd);
-        const std::vector<net::FeedEntry> network = net::read_network_map(cwd);
-        const std::string mapPath = std::string(cwd) + "/network.map";
-        feeds_start(network, mapPath);
-        monitor::http_start(network, mapPath);
+        ui::start_network(cwd);
     }
-    name_runtime_dir();
+    ui::name_runtime_dir();
     auto *app = new QApplication(g_argc, g_argv.data());
     app->setQuitOnLastWindowClosed(false);
     ui::install_signal_handlers(app);

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <map>
+#include <string>
 #include <memory>
 
 class QMessageBox;
@@ -90,9 +91,22 @@ private:
 // not the event loop runs yet.
 bool loop_ending();
 
-// Makes SIGTERM, SIGINT and SIGHUP end the event loop as QuitUserInterface(0)
-// does; what watches for them belongs to owner (the application). signals.cpp.
+// Makes SIGTERM, SIGINT and SIGHUP (on Windows: Ctrl+C, Ctrl+Break, the
+// console closing, log-off and shut-down) end the event loop as
+// QuitUserInterface(0) does; what watches for them belongs to owner (the
+// application). signals.cpp, signals_win32.cpp.
 void install_signal_handlers(QObject *owner);
+
+// What start-up does that differs between systems (startup_linux.cpp,
+// startup_win32.cpp).
+// Whether Qt's platform can start: an X or Wayland server that answers, on
+// Linux; Qt ends the process when its platform cannot start.
+bool display_available(int argc, char *argv[]);
+// Starts the network side network.map in dir asks for (live feeds, the
+// monitor), or says on stderr that this system has none.
+void start_network(const std::string &dir);
+// Names the runtime directory Qt looks into when the session named none.
+void name_runtime_dir();
 
 // Builds a control's widgets (or its timer) on the panel's window, as the
 // description says, with its callback. widgets.cpp.
