@@ -1,7 +1,7 @@
 // zone.h over Win32: the zone Windows is set to, with the rules it holds for
-// each year (GetDynamicTimeZoneInformation and the ...Ex conversions), so a
-// time of an earlier year gets that year's offset. TZ plays no part: the C
-// runtime's own zone handling knows one set of rules only.
+// the year in question (GetTimeZoneInformationForYear), so a time of an
+// earlier year gets that year's offset. TZ plays no part: the C runtime's own
+// zone handling knows one set of rules only.
 #include "zone.h"
 
 #include <windows.h>
@@ -60,9 +60,10 @@ void fill(std::tm &t, const SYSTEMTIME &st)
     t.tm_wday = st.wDayOfWeek;
 }
 
-bool zone(DYNAMIC_TIME_ZONE_INFORMATION &z)
+// The rules of the system's zone for `year`.
+bool zone(WORD year, TIME_ZONE_INFORMATION &z)
 {
-    return GetDynamicTimeZoneInformation(&z) != TIME_ZONE_ID_INVALID;
+    return GetTimeZoneInformationForYear(year, nullptr, &z) != 0;
 }
 
 } // namespace
@@ -79,10 +80,10 @@ long long local_seconds(std::tm t)
 {
     // The fields carried over as for UTC, then read as the zone's local time.
     SYSTEMTIME local{}, utc{};
-    DYNAMIC_TIME_ZONE_INFORMATION z{};
+    TIME_ZONE_INFORMATION z{};
     long long seconds = -1;
-    if (!to_system_time(utc_seconds(t), local) || !zone(z) || !TzSpecificLocalTimeToSystemTimeEx(&z, &local, &utc) ||
-        !from_system_time(utc, seconds))
+    if (!to_system_time(utc_seconds(t), local) || !zone(local.wYear, z) ||
+        !TzSpecificLocalTimeToSystemTime(&z, &local, &utc) || !from_system_time(utc, seconds))
         return -1;
     return seconds;
 }
@@ -90,7 +91,7 @@ long long local_seconds(std::tm t)
 void broken_down(long long seconds, bool utc, std::tm &t, long long &east)
 {
     SYSTEMTIME inUtc{}, local{};
-    DYNAMIC_TIME_ZONE_INFORMATION z{};
+    TIME_ZONE_INFORMATION z{};
     long long localSeconds = seconds;
     t = std::tm{};
     east = 0;
@@ -98,7 +99,8 @@ void broken_down(long long seconds, bool utc, std::tm &t, long long &east)
         return;
     if (utc)
         return fill(t, inUtc);
-    if (!zone(z) || !SystemTimeToTzSpecificLocalTimeEx(&z, &inUtc, &local) || !from_system_time(local, localSeconds))
+    if (!zone(inUtc.wYear, z) || !SystemTimeToTzSpecificLocalTime(&z, &inUtc, &local) ||
+        !from_system_time(local, localSeconds))
         return;
     fill(t, local);
     east = localSeconds - seconds;
