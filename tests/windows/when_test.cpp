@@ -212,6 +212,41 @@ TEST(WhenWindows, SliceGivesTheBytesTheLinuxBuildGivesWhereverTheRecordingLies)
     }
 }
 
+// A day directory under a non-ASCII name is listed, its file's span read
+// from the index, and its name written back in UTF-8.
+TEST(WhenWindows, CoverageListsADayDirectoryUnderANonASCIIName)
+{
+    Scratch scratch;
+    const std::wstring base = scratch.copy_recording(L"Mesures \u00e9t\u00e9");
+    const Outcome run = run_when(scratch, {L"coverage", L"--utc", base + L"\\D045"});
+    EXPECT_EQ(run.status, 0u) << run.err;
+    const std::string utf8Base = "\\Mesures \xC3\xA9t\xC3\xA9\\D045\\04550400.C01";
+    EXPECT_NE(run.out.find(utf8Base + ": 2024-02-14T14:03:00.000000Z to 2024-02-14T14:03:12.200000Z, 3072 bytes, "
+                                      "3072 of them dated\n"),
+              std::string::npos)
+        << run.out;
+}
+
+// Byte 2400 arrived at 14:03:00.825294Z (the tenth burst, 96 bytes in).
+// The local time `when` prints for it, with its offset or without, reads
+// back as that instant: a slice from it to a microsecond later is that byte.
+// Whatever zone the system is in: wine takes the machine's (or TZ's when
+// wine starts), so a run under TZ=Europe/Berlin checks an offset of +01:00.
+TEST(WhenWindows, LocalTimesItPrintsReadBackAsTheInstantTheByteArrived)
+{
+    Scratch scratch;
+    const std::wstring file = kFixture + L"\\" + kRecording;
+    EXPECT_EQ(run_when(scratch, {L"when", L"--utc", file, L"2400"}).out, "2024-02-14T14:03:00.825294Z\n");
+    const std::string local = run_when(scratch, {L"when", file, L"2400"}).out;
+    ASSERT_EQ(local.size(), 33u) << local;
+    const std::wstring withOffset = widen(local.substr(0, 32).c_str()), wall = withOffset.substr(0, 26);
+    const std::string byte = read_all(file).substr(2400, 1);
+    for (const std::wstring &from : {withOffset, wall}) {
+        const Outcome one = run_when(scratch, {L"slice", file, from, L"2024-02-14T14:03:00.825295Z"});
+        EXPECT_TRUE(one.status == 0 && one.out == byte) << local << one.err;
+    }
+}
+
 struct Refusal {
     const char *name;
     std::vector<std::wstring> options;
