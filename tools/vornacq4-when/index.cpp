@@ -32,7 +32,7 @@ bool in_time_range(long long t)
 }
 
 // The first `pattern` of `length` bytes in [from, end), or null. Each
-// candidate is found by its first byte, a 0 that records rarely hold.
+// candidate is found by its first byte, a 0, which no version-2 record holds.
 const char *find_bytes(const char *from, const char *end, const char *pattern, std::size_t length)
 {
     for (const char *at = from; end - at >= static_cast<std::ptrdiff_t>(length); ++at) {
