@@ -200,6 +200,25 @@ TEST(WhenTimes, OffsetsAndLocalTimeUnderBerlinSliceTheSameBytesAsUtc)
     EXPECT_EQ(run_when("when " + f + " 5", "UTC").text, "2024-02-14T14:03:30.000000+00:00\n");
 }
 
+// The recording the Windows tests slice as well (tests/fixtures/when): the
+// window, given in UTC, takes bytes of four bursts on both sides of a clock
+// set back, every byte value among them, the same to stdout as to a file.
+TEST(WhenSlice, TheSharedRecordingGivesTheBytesThatArrivedInTheWindowAndNoOther)
+{
+    const std::string fixture = WHEN_FIXTURE_DIR;
+    const std::string expected = read_file(fixture + "/slice.bin");
+    ASSERT_EQ(expected.size(), 768u) << "the fixture is missing or cut short";
+    const std::string args =
+        "slice " + fixture + "/D045/04550400.C01 2024-02-14T14:03:02.35Z 2024-02-14T14:03:04.6Z";
+    TempDir dir;
+    const Output toStdout = run_when(args, "Europe/Berlin", false);
+    const Output toFile = run_when(args + " -o " + dir.file("out"), "Europe/Berlin");
+    EXPECT_EQ(toStdout.status, 0);
+    EXPECT_TRUE(toStdout.text == expected) << "stdout gave " << toStdout.text.size() << " bytes, not those of slice.bin";
+    EXPECT_EQ(toFile.status, 0) << toFile.text;
+    EXPECT_TRUE(read_file(dir.file("out")) == expected) << "-o OUT holds other bytes than slice.bin";
+}
+
 // Two consecutive files of a GPS receiver: the second sentence is split
 // across three bursts and the two files, its CR LF too.
 TEST(WhenLines, EachLineAcrossFilesHasTheTimeOfItsFirstByte)

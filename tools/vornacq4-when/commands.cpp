@@ -169,7 +169,7 @@ int cmd_slice(Args args)
             continue;
         const long long lo = first_at_or_after(b, from), hi = first_at_or_after(b, to);
         if (lo < hi && f == nullptr)
-            f = out.empty() ? stdout : std::fopen(out.c_str(), "wb");
+            f = out.empty() ? stdout : open_output(out);
         if (lo < hi && (f == nullptr || !copy_bytes(r.dataFd, lo, hi, f)))
             ok = false;
         written += hi - lo;

@@ -3,9 +3,16 @@
 // non-blocking, never as a controlling terminal, and read only when they are
 // regular files, in pieces of a bounded size. A named pipe, a directory or a
 // link to a device is refused with a message, never waited on or slurped.
+//
+// Paths are UTF-8 on every system. The first group of functions is all that
+// touches the system: files_posix.cpp or files_win32.cpp, as CMake chooses.
+// Files the logger is still writing are read alongside it (on Windows they
+// are opened sharing read, write and delete).
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace when {
 
@@ -17,6 +24,29 @@ int open_regular(const std::string &path, long long &length, std::string &error)
 // Reads up to `count` bytes at `offset`, retrying when interrupted. Returns
 // how many were read: fewer at the end of the file, 0 on an error.
 long long read_at(int fd, long long offset, char *buffer, long long count);
+
+// Closes a descriptor that open_regular gave.
+void close_file(int fd);
+
+// The absolute form of `path` (links resolved where the system resolves
+// them in names), or `path` itself when it has none.
+std::string full_path(const std::string &path);
+
+// The characters that separate the names in a path.
+const char *separators();
+
+// `name` inside the directory `dir`, as the system writes it.
+std::string join_path(const std::string &dir, const std::string &name);
+
+// Whether `path` names a directory (links followed).
+bool is_directory(const std::string &path);
+
+// Adds the names of the regular files in `dir` (links followed) to `names`,
+// in no particular order. False when the directory cannot be read.
+bool regular_files_in(const std::string &dir, std::vector<std::string> &names);
+
+// `path` made afresh for writing bytes as they are; null when it cannot be.
+std::FILE *open_output(const std::string &path);
 
 // The index's path for a data file's: the day directory's D becomes T.
 // Empty when the data file is not in a day directory Dddd, or is named as

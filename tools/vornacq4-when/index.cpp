@@ -3,6 +3,7 @@
 #include "vorn_utl.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace when {
@@ -28,6 +29,20 @@ long long unzigzag(unsigned long long v)
 bool in_time_range(long long t)
 {
     return t >= kEarliestUs && t < kLatestUs;
+}
+
+// The first `pattern` of `length` bytes in [from, end), or null. Each
+// candidate is found by its first byte, a 0, which no version-2 record holds.
+const char *find_bytes(const char *from, const char *end, const char *pattern, std::size_t length)
+{
+    for (const char *at = from; end - at >= static_cast<std::ptrdiff_t>(length); ++at) {
+        at = static_cast<const char *>(std::memchr(at, pattern[0], static_cast<std::size_t>(end - at)));
+        if (at == nullptr || end - at < static_cast<std::ptrdiff_t>(length))
+            return nullptr;
+        if (std::memcmp(at, pattern, length) == 0)
+            return at;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -97,7 +112,7 @@ long long IndexReader::find_mark(long long from)
     for (long long at = from; peek(at) >= 0;) {
         const long long windowEnd = m_windowAt + m_windowLength;
         const char *base = m_window + (at - m_windowAt);
-        const void *hit = memmem(base, static_cast<std::size_t>(windowEnd - at), family, sizeof family);
+        const char *hit = find_bytes(base, m_window + (windowEnd - m_windowAt), family, sizeof family);
         if (hit == nullptr) {
             if (windowEnd >= m_length)
                 return -1;
@@ -105,7 +120,7 @@ long long IndexReader::find_mark(long long from)
             load(at);
             continue;
         }
-        at += static_cast<const char *>(hit) - base;
+        at += hit - base;
         if (mark_at(at))
             return at;
         ++at;

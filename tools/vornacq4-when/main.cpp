@@ -14,7 +14,8 @@
 //                                           faster), onto the terminal DEVICE
 //                                           (raw, at N baud) or onto a new
 //                                           pseudo-terminal whose name it
-//                                           prints; a clock set back is no
+//                                           prints (Windows has none: --to
+//                                           COMn there); a clock set back is no
 //                                           wait, and no silence lasts longer
 //                                           than --max-gap (600 s)
 //   vornacq4-when check FILE                whether the index and the data
@@ -42,16 +43,22 @@
 // The tool is split by job: files.cpp opens what it reads safely,
 // index.cpp reads the index, times.cpp reads and writes times, commands.cpp
 // answers from one file, views.cpp shows many, replay.cpp plays them back.
+// What differs between systems is behind files.h, zone.h, device.h and
+// console.h, each with a POSIX and a Win32 file.
 #include "commands.h"
+#include "console.h"
 
 #include <string>
 
 int main(int argc, char *argv[])
 {
-    if (argc < 2)
+    // The arguments in UTF-8 and an output that passes bytes as they are.
+    const when::Args all = when::arguments(argc, argv);
+    when::binary_output();
+    if (all.empty())
         return when::usage();
-    const std::string command = argv[1];
-    const when::Args args(argv + 2, argv + argc);
+    const std::string command = all[0];
+    const when::Args args(all.begin() + 1, all.end());
     if (command == "when")
         return when::cmd_when(args);
     if (command == "slice")

@@ -1,5 +1,7 @@
 #include "times.h"
 
+#include "zone.h"
+
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -95,8 +97,7 @@ bool parse_time(const std::string &text, long long &us)
     t.tm_hour = hour;
     t.tm_min = minute;
     t.tm_sec = second;
-    t.tm_isdst = -1;
-    const long long seconds = local ? static_cast<long long>(std::mktime(&t)) : static_cast<long long>(timegm(&t)) - east;
+    const long long seconds = local ? local_seconds(t) : utc_seconds(t) - east;
     us = seconds * kUsPerSecond + part;
     return true;
 }
@@ -108,15 +109,12 @@ std::string format_time(long long us, bool utc)
         part += kUsPerSecond;
         --seconds;
     }
-    const std::time_t s = static_cast<std::time_t>(seconds);
     std::tm t{};
-    if (utc)
-        gmtime_r(&s, &t);
-    else
-        localtime_r(&s, &t);
+    long long east = 0;
+    broken_down(seconds, utc, t, east);
     char zone[32] = "Z";
     if (!utc) {
-        const long long east = t.tm_gmtoff, minutes = (east < 0 ? -east : east) / 60;
+        const long long minutes = (east < 0 ? -east : east) / 60;
         std::snprintf(zone, sizeof zone, "%c%02lld:%02lld", east < 0 ? '-' : '+', minutes / 60, minutes % 60);
     }
     char text[64];

@@ -3,7 +3,8 @@
 // A time is given as ISO 8601, 2024-02-14T15:03:00[.fraction] (a space may
 // stand for the T, the seconds may be left out), followed by Z for UTC, by
 // +hh:mm or -hh:mm for that offset from UTC, or by nothing for local time
-// (TZ), as the data files are named; or as @seconds[.fraction] since 1970.
+// (TZ; on Windows the zone the system is set to), as the data files are
+// named; or as @seconds[.fraction] since 1970.
 // In the hour repeated when the clocks go back a local time is ambiguous:
 // give its offset to be exact.
 #pragma once

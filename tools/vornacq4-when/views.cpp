@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <sys/stat.h>
 
 namespace when {
 
@@ -117,19 +115,14 @@ namespace {
 // The data files in a directory, in name order; indexes set aside are not.
 bool files_of(const std::string &dir, Args &files)
 {
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr)
+    Args names, paths;
+    if (!regular_files_in(dir, names))
         return false;
-    Args names;
-    while (const dirent *e = readdir(d)) {
-        const std::string name = e->d_name;
-        struct stat st {};
-        if (name[0] != '.' && !is_set_aside(name) && stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            names.push_back(dir + "/" + name);
-    }
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    files.insert(files.end(), names.begin(), names.end());
+    for (const std::string &name : names)
+        if (name[0] != '.' && !is_set_aside(name))
+            paths.push_back(join_path(dir, name));
+    std::sort(paths.begin(), paths.end());
+    files.insert(files.end(), paths.begin(), paths.end());
     return true;
 }
 
@@ -172,8 +165,7 @@ int cmd_coverage(Args args)
         return usage();
     Args files;
     for (const std::string &arg : args) {
-        struct stat st {};
-        if (stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (is_directory(arg)) {
             if (!files_of(arg, files))
                 return fail(arg + " cannot be read");
         } else {
