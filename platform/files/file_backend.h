@@ -1,8 +1,8 @@
 // file_backend.h - the operating system's files and directories.
 //
 // The one place where the engine touches the file system; the rest of the
-// engine keeps handles and error reporting. A Windows back end would provide
-// these functions over its own calls.
+// engine keeps handles and error reporting. file_posix.cpp provides these
+// functions over POSIX, file_win32.cpp over Win32.
 #pragma once
 
 #include <cstddef>

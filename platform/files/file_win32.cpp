@@ -1,20 +1,571 @@
-// PLACEHOLDER on the skeleton branch: the Win32 file back end replaces it.
+// Win32 back end of the file services.
+//
+// Descriptors are the C runtime's: CreateFileW's HANDLE becomes one through
+// _open_osfhandle, and _get_osfhandle gives it back. They could not be
+// indexes into a table of our own, because files.cpp hands the descriptors
+// of the files read at start-up or replaced whole to fdopen, and takes them
+// back from the stream with fileno for sync. The C runtime's table holds
+// thousands; files.cpp holds at most 64 of them.
+//
+// Names are UTF-8, turned into whole "\\?\" paths (file_win32.h) so that no
+// length limit but the system's 32767 characters applies. Relative names are
+// resolved against the program's current directory, which is kept here:
+// Windows' own cannot be longer than MAX_PATH, and the program must be able
+// to start in a deeper directory and make its day directories there.
+// change_dir moves Windows' own along with it where Windows lets it, so
+// that the C runtime's relative names (std::remove) mean the same directory;
+// where it refuses (a directory longer than MAX_PATH, without long paths
+// enabled) they still mean the one before.
 #include "file_backend.h"
+#include "file_win32.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <mutex>
+#include <string>
+#include <windows.h>
+
 namespace filesys {
-int open(const char *, Access, Existing) { return -ENOSYS; }
-int open_regular(const char *) { return -ENOSYS; }
-int read_regular(const char *, std::size_t, std::string &) { return -ENOSYS; }
-int create_new(const char *, int) { return -ENOSYS; }
-int permissions(const char *) { return -1; }
-std::size_t write_all(int, const char *, std::size_t, int &error) { error = -ENOSYS; return 0; }
-int close(int) { return -ENOSYS; }
-long long length(int) { return -ENOSYS; }
-int sync(int) { return -ENOSYS; }
-int replace(const char *, const char *) { return -ENOSYS; }
-int rename_new(const char *, const char *) { return -ENOSYS; }
-int current_dir(std::string &) { return -ENOSYS; }
-int change_dir(const char *) { return -ENOSYS; }
-int make_dir(const char *) { return -ENOSYS; }
-const char *error_text(int) { return "placeholder"; }
+
+namespace win32 {
+
+// Microsoft's winerror.h has it; MinGW's lacks it.
+constexpr unsigned long kErrorDiskQuotaExceeded = 1295;
+
+int errno_of(unsigned long win32_error)
+{
+    switch (win32_error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_BAD_PATHNAME:
+        return -ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_ACCESS:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_DELETE_PENDING:
+    case ERROR_CURRENT_DIRECTORY:
+        return -EACCES;
+    // Another program holds the file without sharing it.
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_PIPE_BUSY:
+        return -EBUSY;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case kErrorDiskQuotaExceeded: // no EDQUOT in this C library
+        return -ENOSPC;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return -EEXIST;
+    case ERROR_DIRECTORY:
+        return -ENOTDIR;
+    case ERROR_DIR_NOT_EMPTY:
+        return -ENOTEMPTY;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return -ENAMETOOLONG;
+    case ERROR_NO_UNICODE_TRANSLATION:
+        return -EILSEQ;
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NEGATIVE_SEEK:
+        return -EINVAL;
+    case ERROR_INVALID_HANDLE:
+        return -EBADF;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return -EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return -ENOMEM;
+    case ERROR_NOT_SAME_DEVICE:
+        return -EXDEV;
+    case ERROR_WRITE_PROTECT:
+        return -EROFS;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+        return -EPIPE;
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+        return -ENODEV;
+    case ERROR_CANT_RESOLVE_FILENAME:
+        return -ELOOP;
+    case ERROR_NOT_SUPPORTED:
+        return -ENOTSUP;
+    default:
+        return -EIO;
+    }
 }
+
+} // namespace win32
+
+namespace {
+
+// Where nobody else holds the file, others may read it while it is written
+// (a viewer following a data file), and rename or remove it.
+constexpr DWORD kShareWhileWriting = FILE_SHARE_READ | FILE_SHARE_DELETE;
+// A reader shares with the writer too, or it could not open a file being written.
+constexpr DWORD kShareWhileReading = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Write access without FILE_WRITE_DATA: Windows then puts every write at the
+// end of the file, wherever the file position is, so an append never
+// overwrites what another program added meanwhile.
+constexpr DWORD kAppendAccess = FILE_GENERIC_WRITE & ~FILE_WRITE_DATA;
+// WriteFile counts in a DWORD; a gibibyte a call is far beyond any write here.
+constexpr std::size_t kMaxWrite = 1u << 30;
+
+std::mutex g_dirMutex;
+std::string g_dir; // the program's current directory (plain form); "" until first asked
+
+int last_errno()
+{
+    return win32::errno_of(GetLastError());
+}
+
+// UTF-16 of UTF-8 text; invalid UTF-8 is refused (-EILSEQ), not replaced.
+int to_wide(const std::string &text, std::wstring &wide)
+{
+    wide.clear();
+    if (text.empty())
+        return 0;
+    const int size = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (n <= 0)
+        return last_errno();
+    wide.resize(static_cast<std::size_t>(n));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], n);
+    return 0;
+}
+
+int to_utf8(const std::wstring &wide, std::string &text)
+{
+    text.clear();
+    if (wide.empty())
+        return 0;
+    const int size = static_cast<int>(wide.size());
+    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return last_errno();
+    text.resize(static_cast<std::size_t>(n));
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, &text[0], n, nullptr, nullptr);
+    return 0;
+}
+
+// Windows' own current directory, absolute, in the plain form.
+int windows_dir(std::string &dir)
+{
+    std::wstring wide(MAX_PATH, L'\0');
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), &wide[0]);
+    if (n >= wide.size()) { // too small: n is the size it needs
+        wide.resize(n);
+        n = GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), &wide[0]);
+    }
+    if (n == 0 || n >= wide.size())
+        return last_errno();
+    wide.resize(n);
+    std::string utf8;
+    const int err = to_utf8(wide, utf8);
+    if (err < 0)
+        return err;
+    const win32::Target target = win32::resolve("", utf8);
+    if (target.kind != win32::Kind::Disk)
+        return -ENOENT;
+    dir = win32::plain(target.path);
+    return 0;
+}
+
+// The directory relative names start from: Windows' own until change_dir.
+int program_dir(std::string &dir)
+{
+    std::lock_guard<std::mutex> lock(g_dirMutex);
+    if (g_dir.empty()) {
+        const int err = windows_dir(g_dir);
+        if (err < 0)
+            return err;
+    }
+    dir = g_dir;
+    return 0;
+}
+
+// What name stands for, and its UTF-16 path; 0 or -errno.
+int target_of(const char *name, win32::Target &target, std::wstring &path)
+{
+    std::wstring unused;
+    int err = to_wide(name, unused); // before ".." could drop an invalid component
+    if (err < 0)
+        return err;
+    std::string dir;
+    err = program_dir(dir);
+    if (err < 0)
+        return err;
+    target = win32::resolve(dir, name);
+    if (target.kind == win32::Kind::Invalid)
+        return -ENOENT;
+    return to_wide(target.path, path);
+}
+
+// The C runtime's descriptor for handle, which it takes over; -EMFILE (the
+// handle closed) when its table is full.
+int descriptor_of(HANDLE handle, int flags)
+{
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return -EMFILE;
+    }
+    return fd;
+}
+
+HANDLE handle_of(int fd)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+bool is_directory(const std::wstring &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Why CreateFileW failed: Windows refuses a directory as it refuses
+// permission; Linux says what it is.
+int open_error(const std::wstring &path)
+{
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && is_directory(path))
+        return -EISDIR;
+    return win32::errno_of(error);
+}
+
+DWORD access_of(Access access, Existing existing)
+{
+    const bool append = existing == Append;
+    switch (access) {
+    case ReadWrite: return append ? FILE_GENERIC_READ | kAppendAccess : GENERIC_READ | GENERIC_WRITE;
+    case ReadOnly: return GENERIC_READ;
+    case WriteOnly: return append ? kAppendAccess : GENERIC_WRITE;
+    }
+    return GENERIC_READ;
+}
+
+DWORD disposition_of(Access access, Existing existing)
+{
+    if (access == ReadOnly)
+        return OPEN_EXISTING;
+    switch (existing) {
+    case Truncate: return CREATE_ALWAYS;
+    case Append: return OPEN_ALWAYS;
+    case Keep: return OPEN_EXISTING;
+    }
+    return OPEN_EXISTING;
+}
+
+// Opens an existing regular file to read, shared with its writer.
+HANDLE open_to_read(const std::wstring &path)
+{
+    return CreateFileW(path.c_str(), GENERIC_READ, kShareWhileReading, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE create_exclusively(const std::wstring &path)
+{
+    return CreateFileW(path.c_str(), GENERIC_WRITE, kShareWhileWriting, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Removes what create_new finds in its way: a file, or a link (to a file or
+// a directory) without what it points to; never a directory. A read-only
+// leftover goes too, as on Linux, where the directory decides.
+int remove_leftover(const std::wstring &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : last_errno();
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (directory && !link)
+        return -EISDIR;
+    if (!link && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const BOOL removed = directory ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+    return removed ? 0 : last_errno();
+}
+
+// from and to as Disk paths for a rename; 0 or -errno.
+int rename_paths(const char *from, const char *to, std::wstring &from_path, std::wstring &to_path)
+{
+    win32::Target target;
+    int err = target_of(from, target, from_path);
+    if (err == 0 && target.kind != win32::Kind::Disk)
+        err = NOT_REGULAR;
+    if (err == 0)
+        err = target_of(to, target, to_path);
+    if (err == 0 && target.kind != win32::Kind::Disk)
+        err = NOT_REGULAR;
+    return err;
+}
+
+} // namespace
+
+int open(const char *name, Access access, Existing existing)
+{
+    win32::Target target;
+    std::wstring path;
+    const int err = target_of(name, target, path);
+    if (err < 0)
+        return err;
+    const DWORD share = access == ReadOnly ? kShareWhileReading : kShareWhileWriting;
+    const HANDLE handle = CreateFileW(path.c_str(), access_of(access, existing), share, nullptr,
+                                      disposition_of(access, existing), FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return open_error(path);
+    int flags = access == ReadOnly ? _O_RDONLY : 0;
+    if (access != ReadOnly && existing == Append)
+        flags |= _O_APPEND;
+    return descriptor_of(handle, flags);
+}
+
+int open_regular(const char *name)
+{
+    // Looked at before it is opened: opening a pipe takes one of its
+    // instances from the program that serves it, and opening a serial port
+    // can reset the instrument behind it. Device names are told by their
+    // form alone, without asking the device.
+    win32::Target target;
+    std::wstring path;
+    const int err = target_of(name, target, path);
+    if (err < 0)
+        return err;
+    if (target.kind != win32::Kind::Disk)
+        return NOT_REGULAR;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return last_errno();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return NOT_REGULAR;
+    const HANDLE handle = open_to_read(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return open_error(path);
+    // The name may have been given to something else meanwhile.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return NOT_REGULAR;
+    }
+    return descriptor_of(handle, _O_RDONLY);
+}
+
+int read_regular(const char *name, std::size_t limit, std::string &text)
+{
+    text.clear();
+    const int fd = open_regular(name);
+    if (fd < 0)
+        return fd;
+    // One byte beyond the limit tells a file that is too large, whatever
+    // its recorded size.
+    const HANDLE handle = handle_of(fd);
+    char buffer[4096];
+    int result = 0;
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr))
+            result = last_errno();
+        else if (text.size() + n > limit)
+            result = TOO_LARGE;
+        if (n == 0 || result != 0)
+            break;
+        text.append(buffer, n);
+    }
+    _close(fd);
+    if (result != 0)
+        text.clear();
+    return result;
+}
+
+int create_new(const char *name, int)
+{
+    // CREATE_NEW fails on any existing name, a link included, so nothing is
+    // ever written through a link someone put in the way. The mode is not
+    // used: see permissions().
+    win32::Target target;
+    std::wstring path;
+    int err = target_of(name, target, path);
+    if (err < 0)
+        return err;
+    if (target.kind != win32::Kind::Disk)
+        return NOT_REGULAR;
+    HANDLE handle = create_exclusively(path);
+    const DWORD error = GetLastError();
+    if (handle == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
+        err = remove_leftover(path);
+        if (err < 0)
+            return err;
+        handle = create_exclusively(path);
+    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return open_error(path);
+    return descriptor_of(handle, 0);
+}
+
+int permissions(const char *name)
+{
+    // Windows keeps who may do what in access lists, which a new file takes
+    // from its directory, and has no permission bits to carry over to a
+    // replacement: every regular file reads as 0666, which create_new does
+    // not use. A read-only file is not made writable by its replacement:
+    // Windows refuses to replace it, and replace() says so (-EACCES).
+    win32::Target target;
+    std::wstring path;
+    if (target_of(name, target, path) < 0 || target.kind != win32::Kind::Disk)
+        return -1;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return -1;
+    return 0666;
+}
+
+std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error)
+{
+    std::size_t done = 0;
+    error = 0;
+    const HANDLE handle = handle_of(fd);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = -EBADF;
+        return 0;
+    }
+    while (done < count) {
+        const DWORD chunk = static_cast<DWORD>(std::min(count - done, kMaxWrite));
+        DWORD n = 0; // WriteFile sets it before it fails, to what it wrote
+        const BOOL ok = WriteFile(handle, buffer + done, chunk, &n, nullptr);
+        done += n;
+        if (!ok || n == 0) {
+            error = ok ? -EIO : last_errno();
+            break;
+        }
+    }
+    return done;
+}
+
+int close(int fd)
+{
+    // The C runtime closes the HANDLE with its descriptor.
+    return _close(fd) == 0 ? 0 : -errno;
+}
+
+long long length(int fd)
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_of(fd), &size))
+        return last_errno();
+    return size.QuadPart;
+}
+
+int sync(int fd)
+{
+    return FlushFileBuffers(handle_of(fd)) ? 0 : last_errno();
+}
+
+int replace(const char *from, const char *to)
+{
+    // MOVEFILE_WRITE_THROUGH returns once the rename is on the disk, as the
+    // sync of the directory does on Linux.
+    std::wstring from_path, to_path;
+    const int err = rename_paths(from, to, from_path, to_path);
+    if (err < 0)
+        return err;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    return MoveFileExW(from_path.c_str(), to_path.c_str(), flags) ? 0 : last_errno();
+}
+
+int rename_new(const char *from, const char *to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING the rename fails on an existing to.
+    std::wstring from_path, to_path;
+    const int err = rename_paths(from, to, from_path, to_path);
+    if (err < 0)
+        return err;
+    return MoveFileExW(from_path.c_str(), to_path.c_str(), 0) ? 0 : last_errno();
+}
+
+int current_dir(std::string &dir)
+{
+    return program_dir(dir);
+}
+
+int change_dir(const char *path)
+{
+    win32::Target target;
+    std::wstring wide;
+    const int err = target_of(path, target, wide);
+    if (err < 0)
+        return err;
+    if (target.kind != win32::Kind::Disk)
+        return -ENOTDIR;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return last_errno();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return -ENOTDIR;
+    const std::string dir = win32::plain(target.path);
+    std::lock_guard<std::mutex> lock(g_dirMutex);
+    g_dir = dir;
+    // Windows' own follows where it can; the program's is the one that counts.
+    std::wstring windows;
+    if (to_wide(dir, windows) == 0)
+        SetCurrentDirectoryW(windows.c_str());
+    return 0;
+}
+
+int make_dir(const char *path)
+{
+    win32::Target target;
+    std::wstring wide;
+    const int err = target_of(path, target, wide);
+    if (err < 0)
+        return err;
+    if (target.kind != win32::Kind::Disk)
+        return -EEXIST;
+    if (CreateDirectoryW(wide.c_str(), nullptr))
+        return 0;
+    const int made = last_errno();
+    if (made == -EEXIST && is_directory(wide))
+        return 1;
+    return made;
+}
+
+const char *error_text(int code)
+{
+    // Linux's words for the codes this back end gives, so that a report
+    // reads the same on both systems; this C library words some otherwise.
+    switch (code) {
+    case NOT_REGULAR: return "not a regular file";
+    case TOO_LARGE: return "too large";
+    case -ENOENT: return "No such file or directory";
+    case -EACCES: return "Permission denied";
+    case -EBUSY: return "Device or resource busy";
+    case -ENOSPC: return "No space left on device";
+    case -EEXIST: return "File exists";
+    case -ENOTDIR: return "Not a directory";
+    case -EISDIR: return "Is a directory";
+    case -ENOTEMPTY: return "Directory not empty";
+    case -ENAMETOOLONG: return "File name too long";
+    case -EILSEQ: return "Invalid or incomplete multibyte or wide character";
+    case -EINVAL: return "Invalid argument";
+    case -EBADF: return "Bad file descriptor";
+    case -EMFILE: return "Too many open files";
+    case -ENOMEM: return "Cannot allocate memory";
+    case -EXDEV: return "Invalid cross-device link";
+    case -EROFS: return "Read-only file system";
+    case -EPIPE: return "Broken pipe";
+    case -ENODEV: return "No such device";
+    case -ELOOP: return "Too many levels of symbolic links";
+    case -ENOTSUP: return "Operation not supported";
+    case -EIO: return "Input/output error";
+    default: return std::strerror(-code);
+    }
+}
+
+} // namespace filesys
