@@ -40,7 +40,7 @@ wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 # Started again, the prefix keeps one wine server for the whole run.
-wineserver -p
+wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1 || true
 # What is left over for the machine's own devices (COM256) goes too.
 for link in "$WINEPREFIX"/dosdevices/com*; do
