@@ -163,6 +163,10 @@ DCB settings_dcb(DCB dcb, const Settings &s)
     dcb.fTXContinueOnXoff = TRUE;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
+    // XOFF when less than this much room is left in the driver's input,
+    // XON again when it holds this little: within any driver's buffer.
+    dcb.XoffLim = 512;
+    dcb.XonLim = 2048;
     return dcb;
 }
 
@@ -172,7 +176,8 @@ bool took(const DCB &now, const DCB &asked)
 {
     return now.BaudRate == asked.BaudRate && now.ByteSize == asked.ByteSize && now.Parity == asked.Parity &&
            now.StopBits == asked.StopBits && now.fBinary == asked.fBinary && now.fErrorChar == asked.fErrorChar &&
-           now.fNull == asked.fNull && now.fAbortOnError == asked.fAbortOnError &&
+           now.fNull == asked.fNull && now.fAbortOnError == asked.fAbortOnError && now.fParity == asked.fParity &&
+           now.fDsrSensitivity == asked.fDsrSensitivity &&
            now.fOutxCtsFlow == asked.fOutxCtsFlow && now.fOutX == asked.fOutX && now.fInX == asked.fInX;
 }
 
