@@ -218,19 +218,26 @@ TEST(WindowsSerial, OpenAppliesEverySettingAndTheSystemTellsNoIdentity)
     serialdev::close(h);
 }
 
-// A pseudo-terminal keeps its rate when asked for one no line has.
-TEST(WindowsSerial, ARateThePortDoesNotTakeIsRefusedAndThePortLeftAsFound)
+// A pseudo-terminal takes a new rate but keeps 8 data bits, and keeps its
+// rate when asked for one no line has.
+TEST(WindowsSerial, SettingsThePortDoesNotTakeAreRefusedAndThePortLeftAsFound)
 {
     ComPair pair(213, 214);
     ASSERT_TRUE(pair.up());
-    const DWORD before = state_of(pair.loggerPath()).BaudRate;
     serialdev::Settings s;
-    s.baud = 12345;
-    EXPECT_EQ(serialdev::open(pair.loggerPath().c_str(), s), COM_ERR_BAD_SETTING);
-    EXPECT_EQ(state_of(pair.loggerPath()).BaudRate, before);
-
     s.baud = 9600;
-    const serialdev::Handle h = serialdev::open(pair.loggerPath().c_str(), s);
+    serialdev::Handle h = serialdev::open(pair.loggerPath().c_str(), s);
+    ASSERT_GE(h, 0);
+    serialdev::close(h);
+    ASSERT_EQ(state_of(pair.loggerPath()).BaudRate, 9600u);
+
+    s.baud = 19200;
+    s.dataBits = 7;
+    EXPECT_EQ(serialdev::open(pair.loggerPath().c_str(), s), COM_ERR_BAD_SETTING);
+    EXPECT_EQ(state_of(pair.loggerPath()).BaudRate, 9600u) << "the rate that took is undone";
+
+    s.dataBits = 8;
+    h = serialdev::open(pair.loggerPath().c_str(), s);
     ASSERT_GE(h, 0);
     s.baud = 12345;
     EXPECT_EQ(serialdev::apply(h, s), COM_ERR_BAD_SETTING);
