@@ -63,11 +63,12 @@ std::vector<unsigned char> engine_read(int port, std::size_t want)
     return got;
 }
 
-// Reads through the back end alone until want bytes came or kPatience passed.
+// Reads through the back end alone until want bytes came or kPatience passed,
+// a few bytes at a time: what one read took in is handed out in pieces.
 std::string backend_read(serialdev::Handle h, std::size_t want)
 {
     std::string got;
-    unsigned char buffer[256];
+    unsigned char buffer[3];
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
         serialdev::Readiness ready;
@@ -248,8 +249,8 @@ TEST(WindowsSerial, FlushInputDiscardsWhatTheReadUnderWayTookIn)
     serialdev::wait(&h, &ready, 1, 5000);
     ASSERT_EQ(ready, serialdev::Readable);
     serialdev::flush_input(h);
-    ASSERT_TRUE(pair.write("after", 5));
-    EXPECT_EQ(backend_read(h, 5), "after");
+    ASSERT_TRUE(pair.write("after the flush", 15));
+    EXPECT_EQ(backend_read(h, 15), "after the flush");
     serialdev::close(h);
 }
 
