@@ -40,6 +40,10 @@ constexpr DWORD kReadBytes = 16384;
 // in the engine): two seconds at 921600 baud. Drivers may keep less.
 constexpr DWORD kDriverInputBytes = 1 << 18;
 constexpr DWORD kDriverOutputBytes = 4096;
+// An idle port's read ends empty this often and is started again: below
+// MAXDWORD, which would make the read return at once, and rare enough to cost
+// nothing.
+constexpr DWORD kIdleReadMs = 1000;
 // All the ports and the wake event in one WaitForMultipleObjects.
 static_assert(COM_PORTS + 1 <= MAXIMUM_WAIT_OBJECTS, "one wait covers every port and the wake event");
 
@@ -199,18 +203,31 @@ int apply_to(HANDLE device, const Settings &s)
     return took(now, asked) ? 0 : COM_ERR_BAD_SETTING;
 }
 
-// Reads complete as soon as a byte is there and never time out empty: no
-// total time-out, and a read that has its first byte ends at the first pause
-// of a millisecond between bytes (or a full buffer). The documented "return
-// at once with what is there, else wait for one byte" (ReadIntervalTimeout
-// and ReadTotalTimeoutMultiplier MAXDWORD) never completes under wine.
+// Whether the program runs under wine, whose serial reads do not keep the
+// documented time-outs (set_timeouts).
+bool under_wine()
+{
+    static const bool wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Reads complete as soon as there is a byte to hand out. On Windows the
+// documented way: with ReadIntervalTimeout and ReadTotalTimeoutMultiplier
+// MAXDWORD, a read returns at once with what is there, else with the first
+// byte to come, else empty after kIdleReadMs (and is started again). Wine
+// never completes such a read, bytes or not: there, a read waits for its
+// first byte with no time-out and ends at the first pause between bytes.
 bool set_timeouts(HANDLE device)
 {
     COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = 1;
-    t.ReadTotalTimeoutMultiplier = 0;
-    t.ReadTotalTimeoutConstant = 0;
-    t.WriteTotalTimeoutConstant = 1000;
+    if (under_wine()) {
+        t.ReadIntervalTimeout = 1;
+    } else {
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.ReadTotalTimeoutMultiplier = MAXDWORD;
+        t.ReadTotalTimeoutConstant = kIdleReadMs;
+    }
     return SetCommTimeouts(device, &t) != 0;
 }
 
@@ -257,8 +274,8 @@ void collect(Record &r)
     DWORD got = 0;
     if (GetOverlappedResult(r.device, &r.overlapped, &got, FALSE)) {
         r.pending = false;
-        // Nothing read, no error: the read timed out empty. Our time-outs
-        // let none do that, but a driver may; the next read waits again.
+        // Nothing read, no error: an idle port's read timed out empty; the
+        // next one waits again.
         r.delivered = got;
         return;
     }
