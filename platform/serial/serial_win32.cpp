@@ -37,7 +37,7 @@ constexpr int kRecords = 2 * COM_PORTS;
 // the reader is woken a few times a second at the fastest rate.
 constexpr DWORD kReadBytes = 16384;
 // What the driver is asked to buffer while no read is under way (a full queue
-// in the engine): two seconds at 921600 baud. Drivers may keep less.
+// in the engine): nearly three seconds at 921600 baud. Drivers may keep less.
 constexpr DWORD kDriverInputBytes = 1 << 18;
 constexpr DWORD kDriverOutputBytes = 4096;
 // An idle port's read ends empty this often and is started again: below
@@ -68,7 +68,8 @@ Record g_records[kRecords];
 // handle that no longer exists, or one the system gave to something else. A
 // record taken again by another port meanwhile is harmless: the reader checks
 // the port's generation after the wait, and a manual-reset event that was
-// set stays set until the read it belongs to is collected.
+// set stays set until the next read on the record starts, so no completion
+// is missed.
 struct Events {
     HANDLE record[kRecords];
     HANDLE wake; // auto-reset: one wake() ends one wait()
