@@ -93,9 +93,15 @@ void load_locked()
         read_line(file, line, raw);
 }
 
+// The device a port stands for when the map does not name one: the system's
+// own name for it.
 std::string standard_path(int port)
 {
+#ifdef _WIN32
+    return "\\\\.\\COM" + std::to_string(port); // \\.\COMn: the form that reaches COM10 and above too
+#else
     return "/dev/ttyS" + std::to_string(port - 1);
+#endif
 }
 
 } // namespace

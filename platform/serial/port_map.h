@@ -4,11 +4,12 @@
 //     # comment
 //     COM1 /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0
 //     COM4 none
-// A port the file does not name is /dev/ttyS(n-1). "none" marks the port
-// absent. A malformed line is reported on stderr with its number and ignored.
-// Only a regular file of up to 64 KiB is read, never waiting on it; when
-// anything else is under that name, or it cannot be read, one line on stderr
-// says so and every port is absent.
+//     COM5 \\.\COM23        (on Windows)
+// A port the file does not name is /dev/ttyS(n-1) on Linux, \\.\COMn on
+// Windows. "none" marks the port absent. A malformed line is reported on
+// stderr with its number and ignored. Only a regular file of up to 64 KiB is
+// read, never waiting on it; when anything else is under that name, or it
+// cannot be read, one line on stderr says so and every port is absent.
 #pragma once
 
 #include <string>

@@ -44,8 +44,9 @@ long read_some(Handle device, unsigned char *buffer, std::size_t max);
 void close(Handle device);
 
 // What tells one device from another across unplugging and plugging in: the
-// USB serial number the system reports (with vendor, product and interface),
-// else the /dev/serial/by-id name that points to the device. "" when the
+// USB serial number the system reports (with vendor, product and interface;
+// on Windows from the device instance ID), else on Linux the /dev/serial/by-id
+// name that points to the device. "" when the
 // system tells nothing, or no device is at path.
 std::string identity(const char *path);
 // Where identity() reads it: the system (system_identity), unless a test

@@ -1,13 +1,465 @@
-// PLACEHOLDER on the skeleton branch: the Win32 serial back end replaces it.
+// Win32 back end of the serial services: a COM port opened for overlapped
+// reads, as Windows programs that wait on many ports at once use it.
+//
+// Principles of operation. A Handle is the number of a record in a fixed
+// table: the port's file handle, one read under way into the record's own
+// buffer, and an event that read signals. wait() waits on the records' events
+// and a wake event together; read_some() hands out what the completed read
+// delivered and starts the next one. The reads are started by the thread that
+// calls read_some (the engine's reader thread, which lives as long as the
+// process): Windows cancels the reads of a thread that ends, so the opening
+// thread, which may be short-lived, starts none, but signals the event so that
+// the first wait() comes back and the reader starts the first read.
+//
+// Calls on one handle are made one at a time (the engine makes them under its
+// lock); wait() and wake() may run beside them, from any thread.
 #include "serial_backend.h"
+#include "serial_win32.h"
+
 #include "engine.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+
 namespace serialdev {
-bool valid(const Settings &) { return true; }
-Handle open(const char *, const Settings &) { return COM_ERR_SYSTEM; }
-int apply(Handle, const Settings &) { return COM_ERR_SYSTEM; }
-void flush_input(Handle) {}
-long read_some(Handle, unsigned char *, std::size_t) { return COM_ERR_DEVICE_GONE; }
-void close(Handle) {}
-void wait(const Handle *, Readiness *ready, int count, int) { for (int i = 0; i < count; ++i) ready[i] = Idle; }
-void wake() {}
+
+namespace {
+
+// Every port holds at most one device open (COM_PORTS records); as many again
+// leave room for what opens devices beside the engine's ports (tools, tests)
+// without costing a port its record.
+constexpr int kRecords = 2 * COM_PORTS;
+// One read takes at most this much: a sixth of a second at 921600 baud, so
+// the reader is woken a few times a second at the fastest rate.
+constexpr DWORD kReadBytes = 16384;
+// What the driver is asked to buffer while no read is under way (a full queue
+// in the engine): nearly three seconds at 921600 baud. Drivers may keep less.
+constexpr DWORD kDriverInputBytes = 1 << 18;
+constexpr DWORD kDriverOutputBytes = 4096;
+// An idle port's read ends empty this often and is started again: below
+// MAXDWORD, which would make the read return at once, and rare enough to cost
+// nothing.
+constexpr DWORD kIdleReadMs = 1000;
+// All the ports and the wake event in one WaitForMultipleObjects.
+static_assert(COM_PORTS + 1 <= MAXIMUM_WAIT_OBJECTS, "one wait covers every port and the wake event");
+
+struct Record {
+    HANDLE device = INVALID_HANDLE_VALUE; // INVALID_HANDLE_VALUE: the record is free
+    OVERLAPPED overlapped{};
+    bool pending = false;   // a read is under way, or completed and not yet collected
+    bool cancelled = false; // by the back end itself (flush_input, close)
+    DWORD delivered = 0;    // bytes the last collected read put into buffer
+    DWORD handedOut = 0;    // of those, handed out by read_some
+    std::atomic<bool> gone{false}; // a read failed: the device went away; wait() reads it
+    unsigned char buffer[kReadBytes];
+};
+
+std::mutex g_tableMutex; // taking and freeing records
+Record g_records[kRecords];
+
+// The records' events and the wake event, made once and never closed: the
+// reader may be inside WaitForMultipleObjects on a record's event while
+// another thread closes the port (the program's CloseCom, the reader itself
+// taking a device as gone). Were the event closed, the wait would hold a
+// handle that no longer exists, or one the system gave to something else. A
+// record taken again by another port meanwhile is harmless: the reader checks
+// the port's generation after the wait, and a manual-reset event that was
+// set stays set until the next read on the record starts, so no completion
+// is missed.
+struct Events {
+    HANDLE record[kRecords];
+    HANDLE wake; // auto-reset: one wake() ends one wait()
+    Events()
+    {
+        for (HANDLE &e : record)
+            e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+};
+
+const Events &events()
+{
+    static const Events all;
+    return all;
 }
+
+Record *record(Handle h)
+{
+    if (h < 0 || h >= kRecords || g_records[h].device == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return &g_records[h];
+}
+
+// A free record for device, or -1 when the table is full.
+Handle take_record(HANDLE device)
+{
+    std::lock_guard<std::mutex> lock(g_tableMutex);
+    for (Handle h = 0; h < kRecords; ++h) {
+        Record &r = g_records[h];
+        if (r.device != INVALID_HANDLE_VALUE || events().record[h] == nullptr)
+            continue;
+        r.device = device;
+        r.pending = false;
+        r.cancelled = false;
+        r.delivered = r.handedOut = 0;
+        r.gone = false;
+        // The first read is the reader's to start: its wait comes back at once.
+        SetEvent(events().record[h]);
+        return h;
+    }
+    return -1;
+}
+
+void free_record(Record &r)
+{
+    std::lock_guard<std::mutex> lock(g_tableMutex);
+    r.device = INVALID_HANDLE_VALUE;
+}
+
+// UTF-8 to UTF-16 for CreateFileW; false when path is no valid UTF-8.
+bool wide_path(const char *path, std::wstring &wide)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (n <= 0)
+        return false;
+    wide.assign(static_cast<std::size_t>(n), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n) != n)
+        return false;
+    wide.resize(static_cast<std::size_t>(n - 1));
+    return true;
+}
+
+BYTE parity_code(int parity)
+{
+    switch (parity) {
+    case 1: return ODDPARITY;
+    case 2: return EVENPARITY;
+    case 3: return MARKPARITY;
+    case 4: return SPACEPARITY;
+    default: return NOPARITY;
+    }
+}
+
+// The DCB for the settings, every field that could alter, drop or hold back
+// a byte set afresh rather than left as the last program had it.
+DCB settings_dcb(DCB dcb, const Settings &s)
+{
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(s.baud);
+    dcb.ByteSize = static_cast<BYTE>(s.dataBits);
+    dcb.Parity = parity_code(s.parity);
+    dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fBinary = TRUE;     // no end-of-file character ends the input
+    dcb.fParity = FALSE;    // parity framed but not checked, as on Linux: no byte marked or replaced
+    dcb.fErrorChar = FALSE; // no byte with a parity error replaced
+    dcb.fNull = FALSE;      // no zero byte discarded
+    dcb.fAbortOnError = FALSE; // a line error stops no read
+    dcb.fDsrSensitivity = FALSE; // no byte ignored while DSR is low
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fOutxCtsFlow = s.rtscts ? TRUE : FALSE;
+    dcb.fRtsControl = s.rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    dcb.fOutX = s.xonxoff ? TRUE : FALSE;
+    dcb.fInX = s.xonxoff ? TRUE : FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    // XOFF when less than this much room is left in the driver's input,
+    // XON again when it holds this little: within any driver's buffer.
+    dcb.XoffLim = 512;
+    dcb.XonLim = 2048;
+    return dcb;
+}
+
+// Whether the port took what was asked: SetCommState succeeds with a rate or
+// a frame the driver quietly kept as it was.
+bool took(const DCB &now, const DCB &asked)
+{
+    return now.BaudRate == asked.BaudRate && now.ByteSize == asked.ByteSize && now.Parity == asked.Parity &&
+           now.StopBits == asked.StopBits && now.fBinary == asked.fBinary && now.fErrorChar == asked.fErrorChar &&
+           now.fNull == asked.fNull && now.fAbortOnError == asked.fAbortOnError && now.fParity == asked.fParity &&
+           now.fDsrSensitivity == asked.fDsrSensitivity &&
+           now.fOutxCtsFlow == asked.fOutxCtsFlow && now.fOutX == asked.fOutX && now.fInX == asked.fInX;
+}
+
+int apply_to(HANDLE device, const Settings &s)
+{
+    if (!valid(s))
+        return COM_ERR_BAD_SETTING;
+    DCB found{};
+    found.DCBlength = sizeof found;
+    if (!GetCommState(device, &found))
+        return COM_ERR_NOT_SERIAL;
+    DCB asked = settings_dcb(found, s);
+    if (!SetCommState(device, &asked))
+        return GetLastError() == ERROR_INVALID_PARAMETER ? COM_ERR_BAD_SETTING : COM_ERR_SYSTEM;
+    DCB now{};
+    now.DCBlength = sizeof now;
+    if (!GetCommState(device, &now))
+        return COM_ERR_SYSTEM;
+    return took(now, asked) ? 0 : COM_ERR_BAD_SETTING;
+}
+
+// Whether the program runs under wine, whose serial reads do not keep the
+// documented time-outs (set_timeouts).
+bool under_wine()
+{
+    static const bool wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Reads complete as soon as there is a byte to hand out. On Windows the
+// documented way: with ReadIntervalTimeout and ReadTotalTimeoutMultiplier
+// MAXDWORD, a read returns at once with what is there, else with the first
+// byte to come, else empty after kIdleReadMs (and is started again). Wine
+// never completes such a read, bytes or not: there, a read waits for its
+// first byte with no time-out and ends at the first pause between bytes.
+bool set_timeouts(HANDLE device)
+{
+    COMMTIMEOUTS t{};
+    if (under_wine()) {
+        t.ReadIntervalTimeout = 1;
+    } else {
+        t.ReadIntervalTimeout = MAXDWORD;
+        t.ReadTotalTimeoutMultiplier = MAXDWORD;
+        t.ReadTotalTimeoutConstant = kIdleReadMs;
+    }
+    return SetCommTimeouts(device, &t) != 0;
+}
+
+// Takes a port just opened with the settings. When they are refused, the
+// port is left with the settings it had.
+int take(HANDLE device, const Settings &s)
+{
+    DCB found{};
+    found.DCBlength = sizeof found;
+    if (!GetCommState(device, &found))
+        return COM_ERR_NOT_SERIAL;
+    SetupComm(device, kDriverInputBytes, kDriverOutputBytes); // a wish the driver may round down
+    int result = apply_to(device, s);
+    if (result == 0 && !set_timeouts(device))
+        result = COM_ERR_SYSTEM;
+    if (result != 0)
+        SetCommState(device, &found);
+    return result;
+}
+
+// Starts the next read into the record's buffer. A read that cannot even
+// start leaves the event set, so that the reader comes to learn why.
+void start_read(Handle h, Record &r)
+{
+    r.overlapped = OVERLAPPED{};
+    r.overlapped.hEvent = events().record[h];
+    r.delivered = r.handedOut = 0;
+    r.cancelled = false;
+    DWORD got = 0;
+    if (ReadFile(r.device, r.buffer, kReadBytes, &got, &r.overlapped) || GetLastError() == ERROR_IO_PENDING) {
+        r.pending = true; // done or not, the count comes from GetOverlappedResult
+        return;
+    }
+    if (win32_read_error(GetLastError(), false) == COM_ERR_DEVICE_GONE)
+        r.gone = true;
+    SetEvent(events().record[h]);
+}
+
+// Takes in the read under way if it has completed: its bytes are then in
+// the buffer, or the record is marked gone, or (cancelled, or empty) the next
+// read is to be started.
+void collect(Record &r)
+{
+    DWORD got = 0;
+    if (GetOverlappedResult(r.device, &r.overlapped, &got, FALSE)) {
+        r.pending = false;
+        // Nothing read, no error: an idle port's read timed out empty; the
+        // next one waits again.
+        r.delivered = got;
+        return;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_IO_INCOMPLETE)
+        return;
+    r.pending = false;
+    if (win32_read_error(code, r.cancelled) == COM_ERR_DEVICE_GONE)
+        r.gone = true;
+}
+
+// Ends the read under way, if any, and waits until the system let go of the
+// buffer. What it read is dropped: the caller discards the input.
+void cancel_read(Record &r)
+{
+    if (!r.pending)
+        return;
+    r.cancelled = true;
+    CancelIoEx(r.device, &r.overlapped);
+    DWORD got = 0;
+    GetOverlappedResult(r.device, &r.overlapped, &got, TRUE);
+    r.pending = false;
+    r.delivered = r.handedOut = 0;
+}
+
+} // namespace
+
+int win32_open_error(unsigned long code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:         // a path no device can have
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DEV_NOT_EXIST:        // the device went between lookup and open
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_NOT_READY:
+    case ERROR_GEN_FAILURE:          // an adapter that is there in name but does not answer
+    case ERROR_SEM_TIMEOUT:          // the same, on a Bluetooth port
+        return COM_ERR_NO_DEVICE;
+    case ERROR_ACCESS_DENIED:        // a COM port is exclusive: another program has it
+    case ERROR_SHARING_VIOLATION:
+        return COM_ERR_BUSY;
+    case ERROR_INVALID_FUNCTION:     // a device that is no serial port
+    case ERROR_NOT_SUPPORTED:
+        return COM_ERR_NOT_SERIAL;
+    default:
+        return COM_ERR_SYSTEM;
+    }
+}
+
+long win32_read_error(unsigned long code, bool cancelledHere)
+{
+    switch (code) {
+    case ERROR_IO_PENDING:
+    case ERROR_IO_INCOMPLETE:
+    case ERROR_TIMEOUT:              // a time-out with nothing read (wine reports it so)
+    case ERROR_COUNTER_TIMEOUT:
+        return 0;
+    case ERROR_OPERATION_ABORTED:    // cancelled: by us, else by the driver whose device went
+        return cancelledHere ? 0 : COM_ERR_DEVICE_GONE;
+    case ERROR_ACCESS_DENIED:        // the port's device was removed under the handle
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BROKEN_PIPE:          // wine: the far end of a pseudo-terminal hung up
+    case ERROR_INVALID_HANDLE:
+        return COM_ERR_DEVICE_GONE;
+    default:
+        // As on Linux: a read error the back end does not know takes the
+        // device as gone, and the reopen thread opens it afresh.
+        return COM_ERR_DEVICE_GONE;
+    }
+}
+
+bool valid(const Settings &s)
+{
+    return s.baud > 0 && s.parity >= 0 && s.parity <= 4 && s.dataBits >= 5 &&
+           s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2);
+}
+
+Handle open(const char *path, const Settings &settings)
+{
+    if (!valid(settings))
+        return COM_ERR_BAD_SETTING;
+    std::wstring wide;
+    if (!wide_path(path, wide))
+        return COM_ERR_NO_DEVICE;
+    // No sharing: a COM port is exclusive by nature, and no other program
+    // may take bytes meant for the log.
+    HANDLE device = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE)
+        return win32_open_error(GetLastError());
+    int result = take(device, settings);
+    const Handle h = result == 0 ? take_record(device) : -1;
+    if (result == 0 && h < 0)
+        result = COM_ERR_SYSTEM; // more devices open than the table holds
+    if (result != 0) {
+        CloseHandle(device);
+        return result;
+    }
+    return h;
+}
+
+int apply(Handle h, const Settings &settings)
+{
+    Record *r = record(h);
+    return r == nullptr ? COM_ERR_SYSTEM : apply_to(r->device, settings);
+}
+
+// Discards what the port holds: the read under way and what it took into the
+// buffer, and the driver's input. The reader starts the next read.
+void flush_input(Handle h)
+{
+    Record *r = record(h);
+    if (r == nullptr)
+        return;
+    cancel_read(*r);
+    PurgeComm(r->device, PURGE_RXABORT | PURGE_RXCLEAR);
+    SetEvent(events().record[h]);
+}
+
+long read_some(Handle h, unsigned char *buffer, std::size_t max)
+{
+    Record *r = record(h);
+    if (r == nullptr)
+        return COM_ERR_DEVICE_GONE;
+    if (r->pending)
+        collect(*r);
+    if (!r->pending && r->handedOut < r->delivered) {
+        const DWORD left = r->delivered - r->handedOut;
+        const DWORD n = max < left ? static_cast<DWORD>(max) : left;
+        std::memcpy(buffer, r->buffer + r->handedOut, n);
+        r->handedOut += n;
+        if (r->handedOut == r->delivered && !r->gone)
+            start_read(h, *r);
+        return static_cast<long>(n);
+    }
+    if (r->gone)
+        return COM_ERR_DEVICE_GONE;
+    if (!r->pending)
+        start_read(h, *r);
+    return 0;
+}
+
+void close(Handle h)
+{
+    Record *r = record(h);
+    if (r == nullptr)
+        return;
+    cancel_read(*r);
+    CloseHandle(r->device);
+    free_record(*r);
+}
+
+void wait(const Handle *devices, Readiness *ready, int count, int timeoutMs)
+{
+    HANDLE set[COM_PORTS + 1];
+    if (count > COM_PORTS)
+        count = COM_PORTS;
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        ready[i] = Idle;
+        if (devices[i] >= 0 && devices[i] < kRecords)
+            set[n++] = events().record[devices[i]];
+    }
+    set[n] = events().wake;
+    WaitForMultipleObjects(static_cast<DWORD>(n + 1), set, FALSE,
+                           timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+    // One object ended the wait; all that are set now are reported.
+    for (int i = 0; i < count; ++i) {
+        const Handle h = devices[i];
+        if (h < 0 || h >= kRecords || WaitForSingleObject(events().record[h], 0) != WAIT_OBJECT_0)
+            continue;
+        ready[i] = g_records[h].gone ? HungUp : Readable;
+    }
+}
+
+void wake()
+{
+    SetEvent(events().wake);
+}
+
+} // namespace serialdev

@@ -56,7 +56,7 @@ ComPair::ComPair(int loggerPort, int otherPort)
     if (prefix == nullptr || prefix[0] != '/')
         return;
     m_prefix = prefix;
-    const std::string pidFile = m_prefix + "/com" + std::to_string(loggerPort) + ".socat";
+    const std::string pidFile = pid_file();
     DeleteFileA(("Z:" + pidFile).c_str());
     // The shell waits (bounded) for both links, then writes socat's process
     // id, and "up" when the links are there. Opening a link to look would
@@ -91,13 +91,19 @@ ComPair::~ComPair()
     if (!m_prefix.empty()) {
         DeleteFileA(("Z:" + link(m_loggerPort)).c_str());
         DeleteFileA(("Z:" + link(m_otherPort)).c_str());
-        DeleteFileA(("Z:" + m_prefix + "/com" + std::to_string(m_loggerPort) + ".socat").c_str());
+        DeleteFileA(("Z:" + pid_file()).c_str());
     }
 }
 
 std::string ComPair::link(int port) const
 {
     return m_prefix + "/dosdevices/com" + std::to_string(port);
+}
+
+// Named so that Windows sees no device in it: "com7.socat" would be COM7.
+std::string ComPair::pid_file() const
+{
+    return m_prefix + "/socat-com" + std::to_string(m_loggerPort) + ".pid";
 }
 
 std::string ComPair::loggerPath() const

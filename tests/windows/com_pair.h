@@ -39,6 +39,7 @@ public:
 private:
     bool linked(int port) const;
     std::string link(int port) const;
+    std::string pid_file() const;
 
     int m_loggerPort;
     int m_otherPort;
