@@ -3,19 +3,50 @@
 # (default build-windows) and runs its tests under wine, in a wine prefix made
 # for the run and removed after it.
 #
-# Wine maps COM ports to the machine's own serial devices (/dev/ttyS*) when
-# it sets a prefix up. No test may touch those, so every COM number wine
-# could hand out is taken first by an empty entry, and the run stops if any
-# COM port of the prefix still leads to a device; the tests link their own
-# pseudo-terminals in as they go.
+# Wine looks for the machine's serial devices (/dev/ttyS*, ttyUSB*, ttyACM*)
+# when a prefix starts and maps each one it finds to a COM port. No test may
+# touch them, so the tests run in a mount namespace of their own whose /dev
+# holds only what programs need (null, zero, random, tty, the pseudo-terminals,
+# shared memory) and no serial device at all: the COM ports of the prefix are
+# only those the tests link in, each one end of a pseudo-terminal pair. The
+# run stops if a COM port of the prefix leads anywhere else.
 set -eu
 BUILD=${1:-build-windows}
 JOBS=${JOBS:-$(nproc)}
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-cmake -S "$here" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j "$JOBS"
+if [ "${2:-}" != --tests-only ]; then
+    cmake -S "$here" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
+          -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD" -j "$JOBS"
+fi
+
+if [ -z "${VORN_DEVICES_HIDDEN:-}" ]; then
+    if [ "$(id -u)" = 0 ]; then
+        exec env VORN_DEVICES_HIDDEN=1 unshare --mount --propagation private "$0" "$BUILD" --tests-only
+    fi
+    exec env VORN_DEVICES_HIDDEN=1 unshare --user --map-root-user --mount --propagation private \
+        "$0" "$BUILD" --tests-only
+fi
+keep=$(mktemp -d /tmp/vorn-dev.XXXXXX)
+mount --rbind /dev "$keep"
+mount -t tmpfs -o mode=755 tmpfs /dev
+for node in null zero full random urandom tty; do
+    [ -e "$keep/$node" ] || continue
+    touch "/dev/$node"
+    mount --bind "$keep/$node" "/dev/$node"
+done
+# Pseudo-terminals of the namespace's own, as containers have them.
+mkdir /dev/pts /dev/shm
+mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts /dev/pts
+ln -s pts/ptmx /dev/ptmx
+mount -t tmpfs -o mode=1777 tmpfs /dev/shm
+ln -s /proc/self/fd /dev/fd
+for n in 0 1 2; do ln -s "fd/$n" "/dev/$(echo stdin stdout stderr | cut -d' ' -f$((n + 1)))"; done
+if ls /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* >/dev/null 2>&1; then
+    echo "windows-test: serial devices still in sight" >&2
+    exit 1
+fi
 
 WINEPREFIX=$(mktemp -d /tmp/vorn-wine.XXXXXX)
 WINEDEBUG=-all
@@ -27,28 +58,9 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# Every COM number wine hands out (1..255) taken by an empty entry before the
-# prefix first starts.
-wineboot -i >/dev/null 2>&1 || true
-reg="$WINEPREFIX/ports.reg"
-{
-    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    n=1
-    while [ $n -le 255 ]; do printf '"COM%d"=""\r\n' $n; n=$((n + 1)); done
-} >"$reg"
-wine regedit /S "$(winepath -w "$reg" 2>/dev/null)" >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-# Started again, the prefix keeps one wine server for the whole run.
+# One wine server for the whole run.
 wineserver -p >/dev/null 2>&1
-wine cmd /c exit >/dev/null 2>&1 || true
-# What is left over for the machine's own devices (COM256) goes too.
-for link in "$WINEPREFIX"/dosdevices/com*; do
-    [ -L "$link" ] || continue
-    case $(readlink "$link") in
-    /dev/*) rm -f "$link" ;;
-    esac
-done
+wineboot -i >/dev/null 2>&1 || true
 if find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -type l | grep -q .; then
     echo "windows-test: the wine prefix still maps a COM port:" >&2
     ls -l "$WINEPREFIX/dosdevices" >&2
