@@ -55,6 +55,8 @@ export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 cleanup() {
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
+    # The machine's /dev, seen through $keep: let go of it, never delete in it.
+    umount -R -l "$keep" 2>/dev/null && rmdir "$keep"
 }
 trap cleanup EXIT INT TERM
 

@@ -345,7 +345,10 @@ int open_regular(const char *name)
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return last_errno();
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    // A link is not followed: where it leads is known only once it is opened,
+    // and opening a device or a pipe is what must not happen. Links to files
+    // are rare on Windows; this one is refused as no regular file.
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
         return NOT_REGULAR;
     const HANDLE handle = open_to_read(path);
     if (handle == INVALID_HANDLE_VALUE)

@@ -116,10 +116,8 @@ std::string identity_from_instance_id(const std::string &id)
     std::string serial;
     std::string interface;
     if (bus == "usb") {
-        // USB\VID_v&PID_p[&MI_nn]\serial; a serial holding '&' is Windows' own.
+        // USB\VID_v&PID_p[&MI_nn]\serial
         serial = id.substr(last + 1);
-        if (serial.find('&') != std::string::npos)
-            return std::string();
         interface = hex_after(hardware, "&MI_");
     } else if (bus == "ftdibus") {
         // FTDIBUS\VID_v+PID_p+serial\0000: FTDI's driver puts the serial
@@ -131,7 +129,9 @@ std::string identity_from_instance_id(const std::string &id)
     } else {
         return std::string();
     }
-    if (serial.empty())
+    // A serial holding '&' is one Windows made up from the USB socket the
+    // adapter is in: the same adapter in another socket would be refused.
+    if (serial.empty() || serial.find('&') != std::string::npos)
         return std::string();
     std::string identity = "usb " + vendor + ":" + product + " serial " + serial;
     if (!interface.empty())

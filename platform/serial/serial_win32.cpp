@@ -284,14 +284,20 @@ void collect(Record &r)
     if (code == ERROR_IO_INCOMPLETE)
         return;
     r.pending = false;
+    // A read that ends in an error may have taken bytes in before it did (a
+    // device pulled out mid-read): they are handed out before the device is
+    // reported gone.
+    r.delivered = got;
     if (win32_read_error(code, r.cancelled) == COM_ERR_DEVICE_GONE)
         r.gone = true;
 }
 
 // Ends the read under way, if any, and waits until the system let go of the
-// buffer. What it read is dropped: the caller discards the input.
+// buffer. What the buffer holds is dropped, the rest of a completed read not
+// yet handed out included: the caller discards the input.
 void cancel_read(Record &r)
 {
+    r.delivered = r.handedOut = 0;
     if (!r.pending)
         return;
     r.cancelled = true;
@@ -299,7 +305,6 @@ void cancel_read(Record &r)
     DWORD got = 0;
     GetOverlappedResult(r.device, &r.overlapped, &got, TRUE);
     r.pending = false;
-    r.delivered = r.handedOut = 0;
 }
 
 } // namespace

@@ -141,7 +141,9 @@ int LoadPanel(int parent, const char *fileName, int resource)
         std::fprintf(stderr, "vornacq4: %s: %s\n", fileName, UiErrorText(UI_ERR_NOT_READY));
         return UI_ERR_NOT_READY;
     }
-    QString path = QString::fromLocal8Bit(fileName);
+    // The engine's names are UTF-8 on every system (on Windows the local
+    // 8-bit encoding is not).
+    QString path = QString::fromUtf8(fileName);
     // Looked up beside the executable, so the logger runs from any directory.
     if (QFileInfo(path).isRelative())
         path = QCoreApplication::applicationDirPath() + "/" + path;
@@ -149,7 +151,7 @@ int LoadPanel(int parent, const char *fileName, int resource)
     // put in its place (a disk image, a device) from being taken in whole.
     constexpr std::size_t kMaxResourceBytes = 1024 * 1024;
     std::string text;
-    const int read = filesys::read_regular(path.toLocal8Bit().constData(), kMaxResourceBytes, text);
+    const int read = filesys::read_regular(path.toUtf8().constData(), kMaxResourceBytes, text);
     if (read != 0) {
         report(path + ": cannot read the panel resource file (" + filesys::error_text(read) +
                (read == filesys::TOO_LARGE ? ", over 1 MiB)" : ")"));

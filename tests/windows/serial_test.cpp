@@ -157,6 +157,7 @@ TEST(WindowsSerialIdentity, InstanceIdGivesTheUsbSerialNumberOrNothing)
         {"USB\\VID_0403&PID_6010&MI_00\\7&1F2E3D&0&0000", ""},
         {"ACPI\\PNP0501\\1", ""},                               // a port on the board
         {"FTDIBUS\\VID_0403+PID_6001\\0000", ""},
+        {"FTDIBUS\\VID_0403+PID_6001+5&2A7B3C1&0&2\\0000", ""}, // no serial number: the socket's
         {"USB\\VID_0403&PID_6001\\", ""},
         {"", ""},
     };
@@ -202,6 +203,23 @@ INSTANTIATE_TEST_SUITE_P(WindowsSerial, EveryByte,
                              return "At" + std::to_string(info.param.baud) + "Baud";
                          });
 
+// Half a megabyte sent while nothing takes it: the engine's queue fills and
+// the rest waits behind it, read after read of the back end's buffer, and
+// all of it comes out in order. A byte dropped or repeated at a read's edge
+// shifts everything after it.
+TEST(WindowsSerial, EveryByteBehindAFullQueueComesOutInOrder)
+{
+    ComPair pair(5, 205);
+    ASSERT_TRUE(pair.up());
+    ASSERT_EQ(OpenComConfig(5, "", 115200, 0, 8, 1, COM_QUEUE_MAX, 512), 0);
+    std::vector<unsigned char> sent(512 * 1024);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<unsigned char>(i * 7 + i / 256);
+    ASSERT_TRUE(pair.write(sent.data(), sent.size()));
+    EXPECT_TRUE(engine_read(5, sent.size()) == sent) << "bytes lost, repeated or out of order";
+    EXPECT_EQ(CloseCom(5), 0);
+}
+
 // Every setting read back through another handle. A pseudo-terminal takes
 // a new rate but keeps 8 data bits, and keeps its rate when asked for one no
 // line has: those opens are refused and the port left as it was.
@@ -234,7 +252,8 @@ TEST(WindowsSerial, SettingsAreAppliedOrRefusedWithThePortLeftAsFound)
     serialdev::close(h);
 }
 
-// What a completed read already took in is discarded with the driver's input.
+// What a completed read already took in, handed out in part or not at all, is
+// discarded with the driver's input.
 TEST(WindowsSerial, FlushInputDiscardsWhatTheReadUnderWayTookIn)
 {
     ComPair pair(215, 216);
@@ -251,6 +270,12 @@ TEST(WindowsSerial, FlushInputDiscardsWhatTheReadUnderWayTookIn)
     serialdev::flush_input(h);
     ASSERT_TRUE(pair.write("after the flush", 15));
     EXPECT_EQ(backend_read(h, 15), "after the flush");
+
+    ASSERT_TRUE(pair.write("before", 6));
+    EXPECT_EQ(backend_read(h, 3), "bef"); // the rest waits in the back end's buffer
+    serialdev::flush_input(h);
+    ASSERT_TRUE(pair.write("after", 5));
+    EXPECT_EQ(backend_read(h, 5), "after");
     serialdev::close(h);
 }
 
