@@ -208,6 +208,20 @@ int target_of(const char *name, win32::Target &target, std::wstring &path)
     return to_wide(target.path, path);
 }
 
+// What Windows knows of name on disk, looked up without opening it: 0 with
+// its attributes, NOT_REGULAR for a device or a pipe (told by the name
+// alone), or -errno.
+int disk_attributes(const char *name, win32::Target &target, std::wstring &path, DWORD &attributes)
+{
+    const int err = target_of(name, target, path);
+    if (err < 0)
+        return err;
+    if (target.kind != win32::Kind::Disk)
+        return NOT_REGULAR;
+    attributes = GetFileAttributesW(path.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES ? last_errno() : 0;
+}
+
 // The C runtime's descriptor for handle, which it takes over; -EMFILE (the
 // handle closed) when its table is full.
 int descriptor_of(HANDLE handle, int flags)
@@ -337,14 +351,10 @@ int open_regular(const char *name)
     // form alone, without asking the device.
     win32::Target target;
     std::wstring path;
-    const int err = target_of(name, target, path);
+    DWORD attributes = 0;
+    const int err = disk_attributes(name, target, path, attributes);
     if (err < 0)
         return err;
-    if (target.kind != win32::Kind::Disk)
-        return NOT_REGULAR;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return last_errno();
     // A link is not followed: where it leads is known only once it is opened,
     // and opening a device or a pipe is what must not happen. Links to files
     // are rare on Windows; this one is refused as no regular file.
@@ -422,10 +432,8 @@ int permissions(const char *name)
     // Windows refuses to replace it, and replace() says so (-EACCES).
     win32::Target target;
     std::wstring path;
-    if (target_of(name, target, path) < 0 || target.kind != win32::Kind::Disk)
-        return -1;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    DWORD attributes = 0;
+    if (disk_attributes(name, target, path, attributes) < 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return -1;
     return 0666;
 }
@@ -502,16 +510,12 @@ int change_dir(const char *path)
 {
     win32::Target target;
     std::wstring wide;
-    const int err = target_of(path, target, wide);
+    DWORD attributes = 0;
+    const int err = disk_attributes(path, target, wide, attributes);
+    if (err == NOT_REGULAR || (err == 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0))
+        return -ENOTDIR;
     if (err < 0)
         return err;
-    if (target.kind != win32::Kind::Disk)
-        return -ENOTDIR;
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return last_errno();
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return -ENOTDIR;
     const std::string dir = win32::plain(target.path);
     std::lock_guard<std::mutex> lock(g_dirMutex);
     g_dir = dir;

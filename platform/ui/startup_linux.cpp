@@ -64,10 +64,21 @@ bool x_display_answers(const std::string &display)
     return false;
 }
 
+bool private_dir(const std::string &path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 0777) == 0700;
+}
+
+} // namespace
+
+namespace ui {
+
 // Whether Qt can start its platform: anything but a display server needs
 // nothing; X and Wayland need a server to talk to. Checked beforehand because
 // Qt ends the process when its platform cannot start.
-bool x_or_wayland_available(int argc, char *argv[])
+bool display_available(int argc, char *argv[])
 {
     std::string platforms = option_value(argc, argv, "-platform");
     if (platforms.empty())
@@ -98,11 +109,12 @@ bool x_or_wayland_available(int argc, char *argv[])
     return false;
 }
 
-bool private_dir(const std::string &path)
+void start_network(const std::string &dir)
 {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-           (st.st_mode & 0777) == 0700;
+    const std::vector<net::FeedEntry> network = net::read_network_map(dir);
+    const std::string mapPath = dir + "/network.map";
+    feeds_start(network, mapPath);
+    monitor::http_start(network, mapPath);
 }
 
 // Qt looks into the user's runtime directory as it starts (for signs of a
@@ -111,7 +123,7 @@ bool private_dir(const std::string &path)
 // when it is there, else the private directory Qt falls back to, made here if
 // need be. A directory that is not this user's alone is not named: Qt then
 // warns, and rightly.
-void name_runtime_dir_now()
+void name_runtime_dir()
 {
     if (!env("XDG_RUNTIME_DIR").empty())
         return;
@@ -127,28 +139,6 @@ void name_runtime_dir_now()
             return;
         }
     }
-}
-
-} // namespace
-
-namespace ui {
-
-bool display_available(int argc, char *argv[])
-{
-    return x_or_wayland_available(argc, argv);
-}
-
-void start_network(const std::string &dir)
-{
-    const std::vector<net::FeedEntry> network = net::read_network_map(dir);
-    const std::string mapPath = dir + "/network.map";
-    feeds_start(network, mapPath);
-    monitor::http_start(network, mapPath);
-}
-
-void name_runtime_dir()
-{
-    name_runtime_dir_now();
 }
 
 } // namespace ui
