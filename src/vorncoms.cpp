@@ -62,26 +62,52 @@ static int is_allowed_rate(int rate)
     return 0;
 }
 
-// Whether a port below `port` already shows its data in `slot` (0 included).
-static int slot_taken_below(int port, int slot)
+// Whether comports.map marks the port none: its device is never looked for.
+static int marked_none(int port)
 {
-    for (int lower = 1; lower < port; ++lower)
-        if (RS232Disp[lower] == slot)
-            return 1;
-    return 0;
+    static char device[PATH_LEN];
+    return GetComDevice(port, device) == COM_ERR_NO_DEVICE;
 }
 
-static void validate_port(int port)
+// A port that coms.cfg logs but whose device was not there at the probe: it
+// stays in the run, and the engine opens it when its device comes.
+static int awaited(int port)
+{
+    return RS232Err[port] != 0 && RS232Sel[port] != 0;
+}
+
+static void validate_selection(int port)
 {
     if (!is_allowed_rate(baudrate[port]))
         baudrate[port] = DEFAULT_BAUD;
     if (RS232Sel[port] != 0 && RS232Sel[port] != 1) {
         RS232Disp[port] = 0;
-        RS232Sel[port] = 1;
+        RS232Sel[port] = RS232Err[port] == 0 ? 1 : 0;
     }
-    if (RS232Err[port] != 0)
+    if (RS232Err[port] != 0 && marked_none(port))
         RS232Sel[port] = 0;
-    if (RS232Disp[port] < 0 || RS232Disp[port] > MAX_SLOT || slot_taken_below(port, RS232Disp[port])) {
+}
+
+// The order in which slots are settled: the ports whose device was there, in
+// port order, then the awaited ones, so that an awaited port keeps its slot
+// only when no port that is there holds it.
+static int settled_before(int other, int port)
+{
+    return awaited(other) == awaited(port) ? other < port : !awaited(other);
+}
+
+// Whether a port settled before `port` shows its data in `slot` (0 included).
+static int slot_taken_before(int port, int slot)
+{
+    for (int other = 1; other <= MAX_PORT; ++other)
+        if (other != port && settled_before(other, port) && RS232Disp[other] == slot)
+            return 1;
+    return 0;
+}
+
+static void validate_slot(int port)
+{
+    if (RS232Disp[port] < 0 || RS232Disp[port] > MAX_SLOT || slot_taken_before(port, RS232Disp[port])) {
         RS232Disp[port] = 0;
         HEXDisp[port] = 0;
     }
@@ -103,7 +129,11 @@ void init_bauds(void)
         return;
     }
     for (int port = 1; port <= MAX_PORT; ++port)
-        validate_port(port);
+        validate_selection(port);
+    for (int pass = 0; pass < 2; ++pass)
+        for (int port = 1; port <= MAX_PORT; ++port)
+            if (awaited(port) == pass)
+                validate_slot(port);
 }
 
 // The four fields of a port's record, in file order.

@@ -32,7 +32,11 @@ void check_ports(void);
 void init_ports(void);
 // Loads coms.cfg from the current directory and repairs out-of-range values
 // in memory only; a missing, unreadable or short file, or anything that is
-// not a regular file, is replaced by the defaults, saved at once.
+// not a regular file, is replaced by the defaults, saved at once. A port the
+// file logs stays logged when its device was not there at the probe (unless
+// comports.map marks it none): the run waits for its device. Such a port
+// keeps its display slot only when no port whose device was there holds it.
+// Otherwise each slot goes to the lowest port that claims it.
 void init_bauds(void);
 // Reads the four settings of ports 1..18 from file, which it always closes.
 // Returns 1 when all 72 fields were read, 0 otherwise (the fields read so far
@@ -52,7 +56,10 @@ void write_config(void);
 // changes the table at once, and the callbacks keep it sound: a slot belongs
 // to one port at most, a port that is not logged has no slot and no
 // hexadecimal display, and a port without a slot no hexadecimal display. A
-// port whose probe failed cannot be chosen: its row is dimmed and says why.
+// port whose probe failed cannot be changed: its row is dimmed and says why,
+// and shows what the table keeps for it (logged and awaited, as coms.cfg
+// had it, or off). A slot such a port holds goes to a port that is there
+// when the operator gives it one.
 
 // Control ids of each port's row, by port number; entry 0 repeats entry 1.
 extern const int bb_idx[PORT_SLOTS];  // baud_control: a ring of the pbauds rates
@@ -64,9 +71,9 @@ extern const int why_idx[PORT_SLOTS]; // caption: why the probe failed, "" when 
 enum ConfigPopupControl { config_close_button = 2 };
 
 // Shows the table in the popup's rows, with each port's device and, for a
-// port whose probe failed, why. Such a port is unselected in the table, and
-// an unselected port loses its slot and hexadecimal display there too, so
-// that the table is what the popup shows.
+// port whose probe failed, why. An unselected port whose probe failed loses
+// its slot and hexadecimal display in the table too, so that the table is
+// what the popup shows; an awaited one (logged) is shown as it is.
 void write_panel(void);
 // Copies every row's four controls into the table, dimmed rows included.
 void read_panel(void);

@@ -57,13 +57,19 @@ static void show_device(int port)
     SetCtrlAttribute(config_handle, why_idx[port], ATTR_LABEL_TEXT, probe_reason(RS232Err[port]));
 }
 
-// A port whose probe failed: unselected, its four controls dimmed. Its rate
-// is shown all the same, so that the close keeps it for a later start.
+// A port whose probe failed: its four controls dimmed, showing what the
+// table keeps for it, so that the close saves that: an awaited port stays
+// logged with its slot, any other is off. Its rate is shown all the same, so
+// that the close keeps it for a later start.
 static void write_absent_port(int port)
 {
-    RS232Sel[port] = 0;
-    SetCtrlVal(config_handle, bc_idx[port], 0);
-    clear_display(port);
+    SetCtrlVal(config_handle, bc_idx[port], RS232Sel[port] != 0 ? 1 : 0);
+    if (RS232Sel[port] == 0) {
+        clear_display(port);
+    } else {
+        SetCtrlVal(config_handle, cd_idx[port], RS232Disp[port]);
+        SetCtrlVal(config_handle, ph_idx[port], HEXDisp[port]);
+    }
     const int controls[] = {bb_idx[port], bc_idx[port], cd_idx[port], ph_idx[port]};
     for (int control : controls)
         SetCtrlAttribute(config_handle, control, ATTR_DIMMED, 1);
@@ -123,6 +129,15 @@ static int changed_slot_port(int *value)
     return 0;
 }
 
+// A port whose device was not there at the start gives up its slot to one
+// the operator can set: it cannot give it up itself.
+static void free_absent_slot(int slot)
+{
+    for (int port = 1; port <= MAX_PORT; ++port)
+        if (RS232Err[port] != 0 && RS232Disp[port] == slot)
+            clear_display(port);
+}
+
 static int slot_held(int slot)
 {
     for (int port = 1; port <= MAX_PORT; ++port)
@@ -139,6 +154,8 @@ int ck_display(int, int, int event, void *, int, int)
     const int port = changed_slot_port(&slot);
     if (port == 0)
         return 0;
+    if (slot != 0)
+        free_absent_slot(slot);
     if (!slot_held(slot))
         RS232Disp[port] = slot;
     else if (slot == 0)

@@ -11,8 +11,8 @@ namespace {
 
 // Ports 2, 4, 7 and 8 present (2 in slot 3 with hexadecimal display, 4 in
 // slot 1, 8 not logged but with slot 4 left in the file); port 5 stored as
-// logged at 19200 but its device is missing, port 6 names a plain file and
-// port 9 a terminal that another program holds.
+// logged at 19200 in slot 2 but its device is missing, port 6 names a plain
+// file and port 9 a terminal that another program holds.
 std::vector<PortRecord> stored_table()
 {
     std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
@@ -64,19 +64,27 @@ TEST_F(ConfigPopup, CancelsTheAutomaticStartForGoodAndEveryCloseSaves)
     EXPECT_FALSE(run_started());
 }
 
-TEST_F(ConfigPopup, AnAbsentPortsRowIsDimmedSaysWhyAndShowsItsRate)
+TEST_F(ConfigPopup, AnAbsentPortsRowIsDimmedSaysWhyAndShowsWhatTheRunKeepsForIt)
 {
     for (const int *controls : {bb_idx, bc_idx, cd_idx, ph_idx})
         EXPECT_EQ(SeamCtrlAttribute(config_handle, controls[5], ATTR_DIMMED), 1);
-    EXPECT_EQ(shown(bc_idx, 5), 0);
-    EXPECT_EQ(shown(cd_idx, 5), 0);
+    EXPECT_EQ(shown(bc_idx, 5), 1) << "logged, waited for";
+    EXPECT_EQ(shown(cd_idx, 5), 2);
     EXPECT_EQ(shown(bb_idx, 5), 19200);
+    EXPECT_EQ(shown(bc_idx, 9), 0);
     EXPECT_EQ(SeamCtrlLabel(config_handle, why_idx[5]), "no such device");
     EXPECT_EQ(SeamCtrlLabel(config_handle, why_idx[6]), "not a serial device");
     EXPECT_EQ(SeamCtrlLabel(config_handle, why_idx[9]), "in use by another program");
     EXPECT_EQ(SeamCtrlLabel(config_handle, why_idx[4]), "");
     EXPECT_EQ(SeamCtrlLabel(config_handle, dev_idx[4]), pty(4).path());
     EXPECT_EQ(SeamCtrlLabel(config_handle, dev_idx[10]), "none");
+
+    // Its slot goes to a port that is there when the operator gives it one.
+    ASSERT_TRUE(SeamEnterValue(config_handle, cd_idx[7], 2));
+    EXPECT_EQ(RS232Disp[7], 2);
+    EXPECT_EQ(RS232Disp[5], 0);
+    EXPECT_EQ(shown(cd_idx, 5), 0);
+    EXPECT_EQ(RS232Sel[5], 1);
 }
 
 TEST_F(ConfigPopup, ASlotHeldByAnotherPortIsRefusedUntilItsHolderGivesItUp)
@@ -131,7 +139,7 @@ TEST_F(ConfigPopup, WhatIsSavedIsWhatWasShownAndANewStartLoadsItBack)
     std::vector<PortRecord> expected = stored_table();
     expected[2 - 1] = {115200, 1, 3, 1};
     expected[4 - 1] = {4800, 0, 0, 0};
-    expected[5 - 1] = {19200, 0, 0, 0}; // absent: unselected, its rate kept
+    expected[5 - 1] = {19200, 1, 2, 0}; // absent: as coms.cfg had it
     expected[7 - 1] = {110, 1, 5, 1};
     expected[8 - 1] = {9600, 0, 0, 0};
     close_popup();

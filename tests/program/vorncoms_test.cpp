@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {9600, 1, 0, 1}, {{1, {9600, 1, 1, 0}}, {2, {9600, 1, 2, 0}}, {3, {9600, 1, 3, 0}}}},
         RepairCase{"Selection7OnMissingPortUnselects", "selection 7 on a port that fails the probe unselects it", 4, {9600, 7, 3, 0}, true,
                    {9600, 0, 0, 0}, {}},
-        RepairCase{"MissingPortIsUnselected", "a selected port that fails the probe is unselected, slot kept", 6, {9600, 1, 4, 1}, true,
+        RepairCase{"PortMarkedNoneIsUnselected", "a selected port marked none is unselected, slot kept", 6, {9600, 1, 4, 1}, true,
                    {9600, 0, 4, 1}, {}},
         RepairCase{"SlotHeldBelowIsLost", "a slot held by a lower port is lost with its hex flag", 9, {9600, 1, 3, 1}, false,
                    {9600, 1, 0, 0}, {{2, {9600, 1, 3, 0}}}},
@@ -317,4 +317,35 @@ TEST_F(PortTable, SavedTableLoadsBackUnchanged)
         EXPECT_EQ(loaded[port - 1].slot, saved[port - 1].slot);
         EXPECT_EQ(loaded[port - 1].hex, saved[port - 1].hex);
     }
+}
+
+// Ports whose device is missing at the probe (comports.map names a path
+// where nothing is): logged still if coms.cfg logs them, their slots settled
+// after those of the ports that are there.
+TEST_F(PortTable, APortLoggedWhoseDeviceIsMissingStaysLoggedAndYieldsItsSlot)
+{
+    std::map<int, std::string> paths;
+    for (int port : {2, 3, 6, 8})
+        paths[port] = start_dir() + "/missing-" + std::to_string(port);
+    write_file("comports.map", testing_support::port_map_text(paths));
+    SeamReloadPortMap();
+    std::vector<PortRecord> records = uniform({9600, 0, 0, 0});
+    records[2 - 1] = {19200, 1, 3, 1}; // its slot is a present port's
+    records[3 - 1] = {9600, 1, 5, 1};  // keeps its slot
+    records[6 - 1] = {9600, 7, 1, 0};  // no selection at all
+    records[8 - 1] = {9600, 1, 5, 0};  // a lower missing port claims the slot
+    records[9 - 1] = {9600, 1, 3, 0};
+    records[12 - 1] = {9600, 1, 4, 0}; // marked none
+    write_config_file(records);
+    const std::string before = read_file("coms.cfg");
+    fail_probe({2, 3, 6, 8, 12});
+    init_bauds();
+
+    std::vector<PortRecord> expected = records;
+    expected[2 - 1] = {19200, 1, 0, 0};
+    expected[6 - 1] = {9600, 0, 0, 0};
+    expected[8 - 1] = {9600, 1, 0, 0};
+    expected[12 - 1] = {9600, 0, 4, 0};
+    EXPECT_EQ(config_bytes(records_of_table()), config_bytes(expected));
+    EXPECT_EQ(read_file("coms.cfg"), before);
 }

@@ -93,14 +93,23 @@ std::string encode_table()
     return s;
 }
 
-std::string table_fault()
+// Whether a complete table stored the port as logged (its selection field
+// exactly 1): only then may a port whose device is missing be logged.
+bool stored_logged(const Input &in, int port)
+{
+    const bool complete = holds_bytes(in.kind) && in.bytes.size() >= CONFIG_BYTES;
+    return complete && in.bytes.substr(16 * (port - 1) + 4, 4) == le32(1);
+}
+
+std::string table_fault(const Input &in)
 {
     int taken[MAX_SLOT + 1] = {};
     for (int port = 1; port <= MAX_PORT; ++port) {
         bool allowed = false;
         for (int rate : pbauds)
             allowed = allowed || rate == baudrate[port];
-        if (!allowed || (RS232Sel[port] != 0 && RS232Sel[port] != 1) || (RS232Err[port] != 0 && RS232Sel[port] != 0))
+        if (!allowed || (RS232Sel[port] != 0 && RS232Sel[port] != 1) ||
+            (RS232Err[port] != 0 && RS232Sel[port] != 0 && !stored_logged(in, port)))
             return "port " + std::to_string(port) + ": rate or selection out of range";
         if (RS232Disp[port] < 0 || RS232Disp[port] > MAX_SLOT)
             return "port " + std::to_string(port) + ": slot out of range";
@@ -135,7 +144,7 @@ std::string run_config(const Input &in)
     for (int port = 1; port <= MAX_PORT; ++port)
         RS232Err[port] = (in.extra >> port) & 1 ? COM_ERR_NO_DEVICE : 0;
     init_bauds();
-    std::string fault = table_fault();
+    std::string fault = table_fault(in);
     if (fault.empty() && slurp(kOutside) != kOutsideText)
         fault = "written through a link";
     return fault.empty() ? config_fault(in) : fault;
