@@ -71,15 +71,17 @@ double series(const std::string &metrics, const std::string &name)
     return at == std::string::npos ? -1 : std::atof(metrics.c_str() + at + name.size() + 2);
 }
 
-// COM1, COM2 and COM3 on pseudo-terminals, all logged.
+// COM1, COM2 and COM3 on pseudo-terminals, all logged; COM3's adapter
+// plugged in from the start unless said otherwise.
 class Watched : public ::testing::Test {
 protected:
-    Watched() : m_start(m_top.path() + "/start"), m_port(free_tcp_port())
+    explicit Watched(bool com3Plugged = true) : m_start(m_top.path() + "/start"), m_port(free_tcp_port())
     {
         ::mkdir(m_start.c_str(), 0755);
         // COM3 through a link that goes with its adapter: the terminal's own
         // name may be given to another test's terminal once it is closed.
-        ::symlink(m_com3.path().c_str(), adapter().c_str());
+        if (com3Plugged)
+            plug_com3();
         write_file(m_start + "/comports.map",
                    testing_support::port_map_text({{1, m_com1.path()}, {2, m_com2.path()}, {3, adapter()}}));
         std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
@@ -94,6 +96,7 @@ protected:
     }
 
     std::string adapter() const { return m_top.path() + "/usb-adapter"; }
+    void plug_com3() const { ::symlink(m_com3.path().c_str(), adapter().c_str()); }
 
     bool running()
     {
@@ -161,6 +164,38 @@ TEST_F(Watched, MetricsAndStatusAgreeWithTheBytesSentAndTheFilesWritten)
         EXPECT_NE(status.find(port), std::string::npos) << status;
     EXPECT_NE(status.find("\"state\":\"gone\""), std::string::npos) << status;
     EXPECT_NE(status.find("\"status_text\":\"Logging.\\n"), std::string::npos) << status;
+}
+
+// After a reboot, an adapter whose link udev makes only after the logger
+// has started.
+class PluggedLate : public Watched {
+protected:
+    PluggedLate() : Watched(false) {}
+};
+
+TEST_F(PluggedLate, ALoggedPortWhoseDeviceIsMissingAtTheStartIsWaitedForAndItsBytesLogged)
+{
+    const std::string table = read_file(m_start + "/coms.cfg");
+    ASSERT_TRUE(running()) << m_logger->stderr_text();
+    std::string metrics = get(m_port, "/metrics");
+    EXPECT_EQ(series(metrics, "vornacq4_port_logged{port=\"COM3\"}"), 1) << metrics;
+    EXPECT_EQ(series(metrics, "vornacq4_port_up{port=\"COM3\"}"), 0);
+    std::string status;
+    EXPECT_TRUE(eventually(
+        [&] {
+            status = get(m_port, "/status.json");
+            return status.find("COM3: NOT OPEN, no such device") != std::string::npos;
+        },
+        5000))
+        << status;
+    EXPECT_NE(status.find("\"port\":\"COM3\""), std::string::npos);
+
+    plug_com3();
+    ASSERT_TRUE(eventually([&] { return series(get(m_port, "/metrics"), "vornacq4_port_up{port=\"COM3\"}") == 1; },
+                           10000));
+    m_com3.write(stream_bytes(0, 3000));
+    EXPECT_TRUE(eventually([&] { return recording(3) == stream_bytes(0, 3000); }, 10000)) << recording(3).size();
+    EXPECT_EQ(read_file(m_start + "/coms.cfg"), table) << "coms.cfg is not rewritten at start-up";
 }
 
 TEST_F(Watched, RequestsThatAreNotOursGetNoAnswerAndIdleConnectionsStopNoLogging)
