@@ -124,6 +124,14 @@ void set_up_port(int port);
 // gives it the run's settings. A device missing now is opened by the engine
 // once it comes, and set up by the tick. Bytes sent before are no part of it.
 void open_ports(void);
+// The line's own errors of a logged port, from its figures s (the UART's
+// or adapter's counts of overruns, framing and parity errors, breaks): one
+// line on stderr when they begin to come, with how many, and one when none
+// has come for a minute, with how many the episode counted. Returns what the
+// status box adds to the port's words while the episode lasts (", LINE
+// ERRORS: 12 framing, 3 parity", the counts since the port was opened), else
+// "". Called by show_status, once a second.
+const char *ck_line_errors(int port, const ComStatus &s);
 // pause_button: stops the writing to the data files (LEDs red, button
 // "Resume Logging"), or starts it again (LEDs green, "Pause Logging"). Files
 // and ports stay open. Every byte waiting when it is pressed is taken first:

@@ -99,6 +99,7 @@ static void add_port(int port)
     char piece[PIECE_LEN];
     port_text(piece, port, s);
     feed_text(piece, s);
+    Fmt(piece, "%s<%s%s", piece, ck_line_errors(port, s));
     // Its bytes are shown but not kept: the operator went on without its
     // file, or the disk refuses it (tried again before each write).
     const int recorded = file_stat[port] != 0 && file_handle[port] != NO_HANDLE;

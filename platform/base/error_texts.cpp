@@ -37,3 +37,9 @@ const char *ComErrorText(int code)
     }
     return "unknown error";
 }
+
+const char *ComLineErrorName(int kind)
+{
+    static const char *const names[COM_LINE_KINDS] = {"overrun", "buffer_overrun", "framing", "parity", "break"};
+    return kind >= 0 && kind < COM_LINE_KINDS ? names[kind] : "";
+}

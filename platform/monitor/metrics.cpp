@@ -74,12 +74,29 @@ void port_metrics(std::string &out, const RunFacts &facts)
     }
 }
 
+// The line's errors, a series a kind, for the ports whose driver counts
+// them: a port without counters has no series rather than a zero it never
+// measured.
+void line_error_metrics(std::string &out, const RunFacts &facts)
+{
+    const char *name = "vornacq4_port_line_errors_total";
+    head(out, name, "counter",
+         "Errors the port's UART and driver counted on the line since it was opened, by kind: overrun, "
+         "buffer_overrun, framing, parity, break.");
+    for (int i = 0; i < facts.portCount; ++i) {
+        const PortFacts &p = facts.ports[i];
+        for (int k = 0; k < COM_LINE_KINDS && p.lineCounted != 0; ++k)
+            append(out, "%s{port=\"COM%d\",kind=\"%s\"} %lld\n", name, p.port, ComLineErrorName(k), p.lineErrors[k]);
+    }
+}
+
 } // namespace
 
 std::string metrics_text(const RunFacts &facts)
 {
     std::string out;
     port_metrics(out, facts);
+    line_error_metrics(out, facts);
     head(out, "vornacq4_logging", "gauge", "1 while logging, 0 while paused or before the run.");
     append(out, "vornacq4_logging %d\n", facts.logging);
     head(out, "vornacq4_run_start_timestamp_seconds", "gauge", "When the run started, seconds since 1970; 0 before.");

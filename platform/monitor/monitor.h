@@ -7,6 +7,7 @@
 // feeds) and what the program reports (engine.h: ReportPortFigures).
 #pragma once
 
+#include "engine.h"
 #include "net/network_map.h"
 
 #include <string>
@@ -30,6 +31,8 @@ struct PortFacts {
     int feedClients = 0;
     long long feedSentBytes = 0, droppedBehind = 0, droppedStalled = 0;
     double rate[60] = {};     // bytes a second, a minute each, oldest first; the last is this minute
+    int lineCounted = 0;      // 1 when the device's driver counts the line's errors
+    long long lineErrors[COM_LINE_KINDS] = {}; // by ComLineError kind
 };
 
 struct RunFacts {

@@ -7,6 +7,7 @@
 #include "engine.h"
 #include "net/feeds.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -118,6 +119,8 @@ void port_facts(int port, const ComStatus &s, const Reported &r, double now, boo
     f.droppedBehind = feeds.droppedBehind;
     f.droppedStalled = feeds.droppedStalled;
     rates_locked(r, now, f.rate);
+    f.lineCounted = s.line_counted;
+    std::copy(s.line_errors, s.line_errors + COM_LINE_KINDS, f.lineErrors);
 }
 
 } // namespace

@@ -50,6 +50,23 @@ void add_field(std::string &out, const char *name, double value, const char *for
     out += ',';
 }
 
+// "line_errors":{"overrun":0,...}, or null when the driver counts none.
+void add_line_errors(std::string &out, const PortFacts &p)
+{
+    out += "\"line_errors\":";
+    if (p.lineCounted == 0) {
+        out += "null,";
+        return;
+    }
+    out += '{';
+    for (int k = 0; k < COM_LINE_KINDS; ++k) {
+        out += k > 0 ? ",\"" : "\"";
+        out += ComLineErrorName(k);
+        out += "\":" + std::to_string(p.lineErrors[k]);
+    }
+    out += "},";
+}
+
 void add_port(std::string &out, const PortFacts &p)
 {
     out += '{';
@@ -71,6 +88,7 @@ void add_port(std::string &out, const PortFacts &p)
     add_field(out, "feed_sent_bytes", static_cast<double>(p.feedSentBytes));
     add_field(out, "dropped_behind", static_cast<double>(p.droppedBehind));
     add_field(out, "dropped_stalled", static_cast<double>(p.droppedStalled));
+    add_line_errors(out, p);
     out += "\"rate\":[";
     for (int i = 0; i < 60; ++i) {
         char number[32];

@@ -115,3 +115,9 @@ std::string SeamPortPath(int port, const char *deviceName = "");
 // adapter's serial number; "" takes it away again. Links are followed, so a
 // name that points to another device has that device's identity.
 void SeamSetDeviceIdentity(const std::string &device, const std::string &identity);
+// From now on the engine reads `counts` as the line's error counters of the
+// device at `device` (a pseudo-terminal has none of its own), as it reads a
+// UART's: by kind, in the order of ComLineError (overrun, buffer overrun,
+// framing, parity, break), each as a driver counts it since its start: every
+// call gives their values from then on. An empty vector takes them away.
+void SeamSetLineCounts(const std::string &device, const std::vector<long long> &counts);

@@ -1,6 +1,7 @@
-// Test seams of the serial ports: the port map read again and looked up, and
+// Test seams of the serial ports: the port map read again and looked up,
 // identities for pseudo-terminals, which the system gives none, so that a
-// test can plug another device in under a name.
+// test can plug another device in under a name, and line error counters,
+// which no pseudo-terminal keeps.
 #include "engine_seams.h"
 
 #include "serial/port_map.h"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,7 +32,45 @@ std::string seam_identity(const char *path)
     return it != g_identities.end() ? it->second : serialdev::system_identity(path);
 }
 
+// By the device number: the engine asks with an open descriptor, and fstat
+// of one never waits.
+std::map<dev_t, serialdev::LineCounts> g_lineCounts;
+
+bool seam_line_counts(serialdev::Handle device, serialdev::LineCounts &counts)
+{
+    struct stat st;
+    if (fstat(device, &st) != 0)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        const auto it = g_lineCounts.find(st.st_rdev);
+        if (it != g_lineCounts.end()) {
+            counts = it->second;
+            return true;
+        }
+    }
+    return serialdev::system_line_counts(device, counts);
+}
+
 } // namespace
+
+void SeamSetLineCounts(const std::string &device, const std::vector<long long> &counts)
+{
+    struct stat st;
+    if (stat(device.c_str(), &st) != 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (counts.empty()) {
+            g_lineCounts.erase(st.st_rdev);
+        } else {
+            serialdev::LineCounts &c = g_lineCounts[st.st_rdev];
+            for (std::size_t k = 0; k < counts.size() && k < COM_LINE_KINDS; ++k)
+                c.kind[k] = counts[k];
+        }
+    }
+    serialdev::line_counts_source.store(seam_line_counts);
+}
 
 void SeamReloadPortMap()
 {

@@ -239,6 +239,8 @@ int GetComStatus(int port, ComStatus *status)
     status->open_result = p.openResult;
     status->waiting = queued(p);
     status->last_byte_time = p.lastByteTime;
+    status->line_counted = p.lineCounted ? 1 : 0;
+    std::copy(p.lineErrors, p.lineErrors + COM_LINE_KINDS, status->line_errors);
     return 0;
 }
 

@@ -7,6 +7,8 @@
 // (serial_win32.cpp, with serial_identity_win32.cpp).
 #pragma once
 
+#include "engine.h"
+
 #include <atomic>
 #include <cstddef>
 #include <string>
@@ -54,6 +56,23 @@ std::string identity(const char *path);
 std::string system_identity(const char *path);
 using IdentitySource = std::string (*)(const char *path);
 extern std::atomic<IdentitySource> identity_source;
+
+// The line's own errors the device's driver counted, by ComLineError kind
+// (engine.h), each since a moment of the driver's own: the engine takes the
+// differences between readings.
+struct LineCounts {
+    long long kind[COM_LINE_KINDS] = {};
+};
+// Reads the counters of an open device without waiting on it (no I/O with
+// the device itself), so it may be called under the engine's lock. Returns
+// false when the driver keeps none (a pseudo-terminal): no error.
+bool line_counts(Handle device, LineCounts &counts);
+// Where line_counts() reads them: the driver (system_line_counts), unless a
+// test supplies counters of its own (engine_seams), since no pseudo-terminal
+// has any.
+bool system_line_counts(Handle device, LineCounts &counts);
+using LineCountsSource = bool (*)(Handle device, LineCounts &counts);
+extern std::atomic<LineCountsSource> line_counts_source;
 
 // What a wait found for one device.
 enum Readiness { Idle, Readable, HungUp };

@@ -38,6 +38,13 @@ struct Port {
     std::mutex opening;      // held across a device open; taken before g_mutex
     std::string identity;    // of the device opened, "" when the system tells none
     std::string refused;     // the reopen thread's own: the device it last left alone
+    // The line's errors since the open, from the differences between the
+    // driver's counters at each reading (lineBase: the latest one, taken
+    // afresh from each device opened).
+    long long lineErrors[COM_LINE_KINDS] = {};
+    bool lineCounted = false;  // the driver answered at least once since the open
+    bool lineBaseSet = false;  // lineBase holds a reading of the device open now
+    serialdev::LineCounts lineBase;
 };
 
 extern std::mutex g_mutex;
@@ -59,6 +66,9 @@ void start_threads_locked();
 // an empty queue of queueSize bytes and its figures started afresh.
 void install_locked(Port &p, serialdev::Handle fd, const std::string &path, const serialdev::Settings &settings,
                     int queueSize, const std::string &identity);
+// Takes a first reading of the line's counters of the device just opened
+// (p.fd), from which its errors are counted; with lock held.
+void line_base_locked(Port &p);
 // Ends the reader and reopen threads for good; the queues keep what they hold.
 void stop_threads();
 

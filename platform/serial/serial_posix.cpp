@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -241,6 +242,28 @@ void close(Handle fd)
     flock(fd, LOCK_UN);
     ioctl(fd, TIOCNXCL);
     ::close(fd);
+}
+
+// The driver's counters (TIOCGICOUNT), kept from the driver's start: the
+// 8250 family and the USB serial adapters' drivers answer it from what they
+// hold, without a word with the device. Pseudo-terminals and some adapters
+// do not answer at all.
+bool system_line_counts(Handle fd, LineCounts &counts)
+{
+    serial_icounter_struct icount{};
+    int result;
+    do {
+        result = ioctl(fd, TIOCGICOUNT, &icount);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        return false;
+    // The kernel counts in 32 unsigned bits.
+    counts.kind[COM_LINE_OVERRUN] = static_cast<unsigned int>(icount.overrun);
+    counts.kind[COM_LINE_BUFFER_OVERRUN] = static_cast<unsigned int>(icount.buf_overrun);
+    counts.kind[COM_LINE_FRAMING] = static_cast<unsigned int>(icount.frame);
+    counts.kind[COM_LINE_PARITY] = static_cast<unsigned int>(icount.parity);
+    counts.kind[COM_LINE_BREAK] = static_cast<unsigned int>(icount.brk);
+    return true;
 }
 
 void wait(const Handle *fds, Readiness *ready, int count, int timeoutMs)

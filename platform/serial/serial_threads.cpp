@@ -6,15 +6,31 @@
 // with the wall-clock time it returned. The reopen thread opens again, once a
 // second, the devices that went away, where the system tells only the same
 // device; what a device sends from its return on is kept, none of it flushed.
+// The same thread reads, once a second, the line's error counters of every
+// open device.
 #include "serial_port.h"
 
 #include "base/clock.h"
 #include "base/liberr.h"
 #include "net/feeds.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <thread>
+
+namespace serialdev {
+
+// The one way to the line's counters for both back ends, so that a test's
+// counters stand in for either.
+std::atomic<LineCountsSource> line_counts_source{system_line_counts};
+
+bool line_counts(Handle device, LineCounts &counts)
+{
+    return line_counts_source.load()(device, counts);
+}
+
+} // namespace serialdev
 
 namespace serial {
 
@@ -184,13 +200,32 @@ void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
     p.fd = fd;
     p.gone = false;
     ++p.generation;
+    line_base_locked(p);
     serialdev::wake();
+}
+
+// Adds what the driver counted since the last reading to the port's line
+// errors. A smaller count than before is a count begun afresh.
+void count_line_errors_locked(Port &p)
+{
+    serialdev::LineCounts now;
+    if (!serialdev::line_counts(p.fd, now))
+        return;
+    p.lineCounted = true;
+    for (int k = 0; k < COM_LINE_KINDS && p.lineBaseSet; ++k) {
+        const long long before = p.lineBase.kind[k];
+        p.lineErrors[k] += now.kind[k] >= before ? now.kind[k] - before : now.kind[k];
+    }
+    p.lineBase = now;
+    p.lineBaseSet = true;
 }
 
 // Opens, once a second, the devices that went away and those that could not
 // be opened yet. Opening a device can take seconds (a USB adapter that half
 // answers), so it happens here, never on the reader thread, never on the
-// user-interface thread and never under the queues' lock.
+// user-interface thread and never under the queues' lock. Then it reads the
+// line's counters of every open device, which asks the driver alone and so
+// may be done under the lock.
 void reopen_loop()
 {
     std::unique_lock<std::mutex> lock(g_mutex);
@@ -199,6 +234,10 @@ void reopen_loop()
         for (int i = 1; i <= COM_PORTS && !g_stop; ++i) {
             if (waiting_for_device(g_ports[i]))
                 try_reopen(g_ports[i], lock);
+        }
+        for (int i = 1; i <= COM_PORTS && !g_stop; ++i) {
+            if (g_ports[i].open && !g_ports[i].gone)
+                count_line_errors_locked(g_ports[i]);
         }
     }
 }
@@ -281,8 +320,17 @@ void install_locked(Port &p, serialdev::Handle fd, const std::string &path, cons
     p.openResult = 0;
     p.received = 0;
     p.lastByteAt = monotonic_seconds();
+    std::fill(p.lineErrors, p.lineErrors + COM_LINE_KINDS, 0LL);
+    p.lineCounted = false;
+    line_base_locked(p);
     start_threads_locked();
     serialdev::wake();
+}
+
+void line_base_locked(Port &p)
+{
+    p.lineBaseSet = serialdev::line_counts(p.fd, p.lineBase);
+    p.lineCounted = p.lineCounted || p.lineBaseSet;
 }
 
 void stop_threads()

@@ -55,6 +55,7 @@ struct Record {
     DWORD delivered = 0;    // bytes the last collected read put into buffer
     DWORD handedOut = 0;    // of those, handed out by read_some
     std::atomic<bool> gone{false}; // a read failed: the device went away; wait() reads it
+    LineCounts lines;       // the line's errors ClearCommError flagged since the open
     unsigned char buffer[kReadBytes];
 };
 
@@ -107,6 +108,7 @@ Handle take_record(HANDLE device)
         r.cancelled = false;
         r.delivered = r.handedOut = 0;
         r.gone = false;
+        r.lines = LineCounts{};
         // The first read is the reader's to start: its wait comes back at once.
         SetEvent(events().record[h]);
         return h;
@@ -356,6 +358,33 @@ long win32_read_error(unsigned long code, bool cancelledHere)
         // device as gone, and the reopen thread opens it afresh.
         return COM_ERR_DEVICE_GONE;
     }
+}
+
+void add_comm_errors(unsigned long errors, LineCounts &counts)
+{
+    const struct {
+        DWORD flag;
+        int kind;
+    } kinds[] = {
+        {CE_OVERRUN, COM_LINE_OVERRUN}, {CE_RXOVER, COM_LINE_BUFFER_OVERRUN}, {CE_FRAME, COM_LINE_FRAMING},
+        {CE_RXPARITY, COM_LINE_PARITY}, {CE_BREAK, COM_LINE_BREAK},
+    };
+    for (const auto &k : kinds)
+        if ((errors & k.flag) != 0)
+            ++counts.kind[k.kind];
+}
+
+// ClearCommError answers from the driver's state at once: no read or write
+// of the device waits on it.
+bool system_line_counts(Handle h, LineCounts &counts)
+{
+    Record *r = record(h);
+    DWORD errors = 0;
+    if (r == nullptr || !ClearCommError(r->device, &errors, nullptr))
+        return false;
+    add_comm_errors(errors, r->lines);
+    counts = r->lines;
+    return true;
 }
 
 bool valid(const Settings &s)

@@ -1,9 +1,11 @@
 // serial_win32.h - what the Win32 serial back end decides without a device:
-// the meaning of a system error at open and at a read, and the identity a
-// device instance ID gives. Pure functions, here so that tests check them
+// the meaning of a system error at open and at a read, the line's errors an
+// error mask tells, and the identity a device instance ID gives. Pure functions, here so that tests check them
 // against every code they list; wine shows neither a port another program
 // holds nor an adapter pulled out.
 #pragma once
+
+#include "serial_backend.h"
 
 #include <string>
 
@@ -19,6 +21,12 @@ int win32_open_error(unsigned long code);
 // way, timed out empty, or was cancelled by the back end itself, as
 // cancelledHere tells), else COM_ERR_DEVICE_GONE.
 long win32_read_error(unsigned long code, bool cancelledHere);
+
+// Adds to counts what one ClearCommError found in its error flags: one for
+// each of CE_OVERRUN, CE_RXOVER, CE_FRAME, CE_RXPARITY and CE_BREAK that is
+// set (Windows flags each kind that occurred since the last call, not how
+// often). Other flags count nothing.
+void add_comm_errors(unsigned long errors, LineCounts &counts);
 
 // The identity of a USB serial device from its device instance ID, in the
 // manner of the Linux one: "usb 0403:6001 serial A1B2C3", with " interface

@@ -20,6 +20,10 @@ using testing_support::bound_socket;
 using testing_support::config_bytes;
 using testing_support::connect_loopback;
 using testing_support::free_tcp_port;
+using testing_support::get;
+using testing_support::http_exchange;
+using testing_support::series;
+using testing_support::status_code;
 using testing_support::loopback;
 using testing_support::eventually;
 using testing_support::list_dir;
@@ -31,45 +35,6 @@ using testing_support::TempDir;
 using testing_support::write_file;
 
 namespace {
-
-// Sends the bytes and reads the answer until the server closes (10 s at most).
-std::string http_exchange(int port, const std::string &request)
-{
-    const int fd = connect_loopback(port);
-    if (fd < 0)
-        return std::string();
-    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char buffer[65536];
-    for (int round = 0; round < 100; ++round) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        answer.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return answer;
-}
-
-std::string get(int port, const std::string &path)
-{
-    return http_exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-}
-
-int status_code(const std::string &answer)
-{
-    return answer.compare(0, 9, "HTTP/1.1 ") == 0 ? std::atoi(answer.c_str() + 9) : 0;
-}
-
-// The value of a series in /metrics ("name{labels}"), or -1.
-double series(const std::string &metrics, const std::string &name)
-{
-    const std::size_t at = metrics.find("\n" + name + " ");
-    return at == std::string::npos ? -1 : std::atof(metrics.c_str() + at + name.size() + 2);
-}
 
 // COM1, COM2 and COM3 on pseudo-terminals, all logged; COM3's adapter
 // plugged in from the start unless said otherwise.

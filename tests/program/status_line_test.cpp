@@ -1,6 +1,6 @@
 // The status line of the main panel during a run: what each logged port is
 // doing, as the engine counted it, on the clock the test moves.
-#include "logger_fixture.h"
+#include "run_fixture.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -169,4 +169,66 @@ TEST_F(FeedStatus, CountsEachPortsClientsAndSaysWhenAFeedCouldNotBeSetUp)
     EXPECT_EQ(entry(3), "COM3: nothing received yet, 1 client, FEED NOT SET UP");
     EXPECT_EQ(entry(5), "COM5: nothing received yet") << "a port without feeds says nothing of them";
     ::close(clients[1]);
+}
+
+// COM3's driver counts the line's errors: the counters a UART keeps, given
+// through the seam, since no pseudo-terminal has them. The monitoring
+// endpoint is on: the engine reads network.map where it starts.
+class LineErrors : public StatusLine {
+protected:
+    void SetUp() override
+    {
+        testing_support::write_file(m_startDir.file("network.map"), "http " + std::to_string(m_http) + "\n");
+        StatusLine::SetUp();
+    }
+
+    // The driver's counters now, and what the engine is to have counted of
+    // them since the open: waits until it has read them.
+    void driver_counts(const std::vector<long long> &counters, const std::vector<long long> &counted)
+    {
+        SeamSetLineCounts(pty(3).path(), counters);
+        ASSERT_TRUE(testing_support::eventually(
+            [&] { return std::equal(counted.begin(), counted.end(), status_of(3).line_errors); }));
+    }
+
+    double metric(const std::string &metrics, const char *kind, int port = 3) const
+    {
+        return testing_support::series(metrics, "vornacq4_port_line_errors_total{port=\"COM" + std::to_string(port) +
+                                                    "\",kind=\"" + kind + "\"}");
+    }
+
+    int m_http = testing_support::free_tcp_port();
+
+private:
+    testing_support::TempDir m_startDir; // the engine's start-up directory
+};
+
+TEST_F(LineErrors, AreCountedShownWhileTheyComeAndReportedOnceAnEpisode)
+{
+    SeamSetLineCounts(pty(3).path(), {7, 0, 40, 0, 0}); // what the driver counted before the run
+    start_run();
+    StderrCapture err(start_dir() + "/stderr.txt");
+    driver_counts({7, 0, 42, 1, 0}, {0, 0, 2, 1, 0});
+    EXPECT_EQ(entry(3), "COM3: nothing received yet, LINE ERRORS: 2 framing, 1 parity");
+    SeamSetClock(2024, 2, 14, 10, 40, 8);
+    driver_counts({8, 0, 45, 1, 0}, {1, 0, 5, 1, 0});
+    EXPECT_EQ(entry(3), "COM3: nothing received yet, LINE ERRORS: 1 overrun, 5 framing, 1 parity");
+
+    const std::string metrics = testing_support::get(m_http, "/metrics");
+    const std::pair<const char *, double> expected[] = {
+        {"overrun", 1}, {"buffer_overrun", 0}, {"framing", 5}, {"parity", 1}, {"break", 0}};
+    for (const auto &e : expected)
+        EXPECT_EQ(metric(metrics, e.first), e.second) << e.first << "\n" << metrics;
+    EXPECT_EQ(metric(metrics, "framing", 5), -1) << "a driver without counters has no series";
+    const std::string status = testing_support::get(m_http, "/status.json");
+    EXPECT_NE(status.find("\"line_errors\":{\"overrun\":1,\"buffer_overrun\":0,\"framing\":5,"), std::string::npos)
+        << status;
+
+    SeamSetClock(2024, 2, 14, 10, 41, 8); // a minute without one
+    EXPECT_EQ(entry(3), "COM3: SILENT, nothing received in 63 s");
+    const std::string said = err.text();
+    EXPECT_EQ(lines_with(said, "line errors"), 2) << said;
+    EXPECT_EQ(lines_with(said, "vornacq4: COM3: line errors: 2 framing, 1 parity: "), 1) << said;
+    EXPECT_EQ(lines_with(said, "vornacq4: COM3: line errors have stopped: 1 overrun, 5 framing, 1 parity in 3 s\n"), 1)
+        << said;
 }

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <poll.h>
+#include <sys/socket.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -83,6 +86,43 @@ void start_engine()
     static char arg0[] = "vornacq4-test";
     static char *argv[] = {arg0, nullptr};
     ASSERT_EQ(InitEngine(0, argv, 0), 1);
+}
+
+std::string http_exchange(int port, const std::string &request)
+{
+    const int fd = connect_loopback(port);
+    if (fd < 0)
+        return std::string();
+    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buffer[65536];
+    for (int round = 0; round < 100; ++round) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+std::string get(int port, const std::string &path)
+{
+    return http_exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+}
+
+int status_code(const std::string &answer)
+{
+    return answer.compare(0, 9, "HTTP/1.1 ") == 0 ? std::atoi(answer.c_str() + 9) : 0;
+}
+
+double series(const std::string &metrics, const std::string &name)
+{
+    const std::size_t at = metrics.find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::atof(metrics.c_str() + at + name.size() + 2);
 }
 
 } // namespace testing_support

@@ -70,6 +70,16 @@ private:
 // break, and its exit status (-1 when it did not exit).
 std::string command_line_output(const std::string &command, int *status = nullptr);
 
+// HTTP on 127.0.0.1:port, to the logger's monitoring endpoint: sends the
+// request and reads the answer until the server closes (10 s at most; "" when
+// nobody answers); get() sends a GET of path. status_code is the answer's
+// status (0 for none); series the value of a line "name{labels} value" of
+// /metrics, or -1.
+std::string http_exchange(int port, const std::string &request);
+std::string get(int port, const std::string &path);
+int status_code(const std::string &answer);
+double series(const std::string &metrics, const std::string &name);
+
 // Starts the engine for a test process (offscreen); safe to call repeatedly.
 void start_engine();
 

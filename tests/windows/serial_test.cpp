@@ -143,6 +143,30 @@ TEST(WindowsSerialErrors, ReadErrorsTellAWaitFromAGoneDevice)
             << "error " << c.code << (c.cancelledHere ? " cancelled here" : "");
 }
 
+TEST(WindowsSerialErrors, ClearCommErrorsFlagsCountOneOfTheirKind)
+{
+    const struct {
+        DWORD errors;
+        std::vector<long long> expected; // overrun, buffer overrun, framing, parity, break
+    } cases[] = {
+        {0, {0, 0, 0, 0, 0}},
+        {CE_OVERRUN, {1, 0, 0, 0, 0}},
+        {CE_RXOVER, {0, 1, 0, 0, 0}},
+        {CE_FRAME, {0, 0, 1, 0, 0}},
+        {CE_RXPARITY, {0, 0, 0, 1, 0}},
+        {CE_BREAK, {0, 0, 0, 0, 1}},
+        {CE_FRAME | CE_RXPARITY | CE_BREAK, {0, 0, 1, 1, 1}},
+        {CE_TXFULL | 0x8000, {0, 0, 0, 0, 0}}, // not the line's: nothing counted
+    };
+    for (const auto &c : cases) {
+        serialdev::LineCounts counts;
+        serialdev::add_comm_errors(c.errors, counts);
+        serialdev::add_comm_errors(c.errors, counts); // a second look adds as much again
+        for (int k = 0; k < COM_LINE_KINDS; ++k)
+            EXPECT_EQ(counts.kind[k], 2 * c.expected[k]) << "errors " << c.errors << ", " << ComLineErrorName(k);
+    }
+}
+
 TEST(WindowsSerialIdentity, InstanceIdGivesTheUsbSerialNumberOrNothing)
 {
     const struct {
@@ -193,6 +217,10 @@ TEST_P(EveryByte, ArrivesUnalteredAndInOrderThroughTheRunsPorts)
     const std::vector<unsigned char> sent = every_byte_value();
     ASSERT_TRUE(pair.write(sent.data(), sent.size()));
     EXPECT_EQ(engine_read(c.port, sent.size()), sent);
+    ComStatus status{};
+    ASSERT_EQ(GetComStatus(c.port, &status), 0);
+    for (long long errors : status.line_errors)
+        EXPECT_EQ(errors, 0) << "a clean line has no errors to count";
     EXPECT_EQ(CloseCom(c.port), 0);
     RS232Sel[c.port] = 0;
 }
