@@ -233,26 +233,12 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max);
 void DisableBreakOnLibraryErrors(void);
 void EnableBreakOnLibraryErrors(void);
 
-// The kinds of error a serial line's receiver counts, each of which cost or
-// altered bytes before the engine saw them: the UART's own buffer overran
-// (the driver came too late), the driver's buffer overran (the reader came
-// too late), a byte without its stop bit (a wrong rate, a bad cable), a
-// parity error, a break (the line held at space, as when an instrument is
-// switched off or its cable pulled). The engine reads the counters of every
-// open device about once a second, without waiting on it: Linux counts each
-// error (TIOCGICOUNT); Windows only flags the kinds that occurred since the
-// last look (ClearCommError), so there each count is a look that found some.
-enum ComLineError {
-    COM_LINE_OVERRUN,
-    COM_LINE_BUFFER_OVERRUN,
-    COM_LINE_FRAMING,
-    COM_LINE_PARITY,
-    COM_LINE_BREAK,
-    COM_LINE_KINDS
-};
-// The kind's name: "overrun", "buffer_overrun", "framing", "parity",
-// "break"; "" for a number that is no kind.
-const char *ComLineErrorName(int kind);
+// The line's errors a UART and its driver count, read once a second without
+// waiting on the device (TIOCGICOUNT; ClearCommError's flags on Windows, each
+// count a look that found the kind): buffer overruns, framing, parity, breaks.
+enum ComLineError { COM_LINE_OVERRUN, COM_LINE_BUFFER_OVERRUN, COM_LINE_FRAMING, COM_LINE_PARITY, COM_LINE_BREAK,
+                    COM_LINE_KINDS };
+const char *ComLineErrorName(int kind); // "overrun", "buffer_overrun", "framing", "parity", "break"; "" for none
 
 // What the engine knows of a port now, to show the operator. Counted by the
 // reader thread as bytes arrive, so reading it costs a lock and a clock
@@ -270,9 +256,8 @@ struct ComStatus {
     int feeds_down;     // feeds that could not be set up (their address refused)
     long long waiting;  // bytes received and not yet taken by ComRd (queue and backlog)
     double last_byte_time; // when the last byte came, seconds since 1970 UTC; 0 while none has
-    // The line's own errors, as the UART and its driver count them (ComLineError):
-    int line_counted;   // 1 once the device's driver answered for its counters (no pseudo-terminal does)
-    long long line_errors[COM_LINE_KINDS]; // by kind, since the port was opened
+    int line_counted;   // 1 once its driver answered for the line's error counters (no pseudo-terminal does)
+    long long line_errors[COM_LINE_KINDS]; // the line's errors by ComLineError kind, since the open
 };
 // Fills status for port 1..COM_PORTS (all zero for a port never opened).
 // Returns 0, or COM_ERR_BAD_PORT; reports nothing on stderr.

@@ -15,6 +15,7 @@
 // lock); wait() and wake() may run beside them, from any thread.
 #include "serial_backend.h"
 #include "serial_win32.h"
+#include "serial_win32_settings.h"
 
 #include "engine.h"
 
@@ -36,14 +37,6 @@ constexpr int kRecords = 2 * COM_PORTS;
 // One read takes at most this much: a sixth of a second at 921600 baud, so
 // the reader is woken a few times a second at the fastest rate.
 constexpr DWORD kReadBytes = 16384;
-// What the driver is asked to buffer while no read is under way (a full queue
-// in the engine): nearly three seconds at 921600 baud. Drivers may keep less.
-constexpr DWORD kDriverInputBytes = 1 << 18;
-constexpr DWORD kDriverOutputBytes = 4096;
-// An idle port's read ends empty this often and is started again: below
-// MAXDWORD, which would make the read return at once, and rare enough to cost
-// nothing.
-constexpr DWORD kIdleReadMs = 1000;
 // All the ports and the wake event in one WaitForMultipleObjects.
 static_assert(COM_PORTS + 1 <= MAXIMUM_WAIT_OBJECTS, "one wait covers every port and the wake event");
 
@@ -135,122 +128,6 @@ bool wide_path(const char *path, std::wstring &wide)
     return true;
 }
 
-BYTE parity_code(int parity)
-{
-    switch (parity) {
-    case 1: return ODDPARITY;
-    case 2: return EVENPARITY;
-    case 3: return MARKPARITY;
-    case 4: return SPACEPARITY;
-    default: return NOPARITY;
-    }
-}
-
-// The DCB for the settings, every field that could alter, drop or hold back
-// a byte set afresh rather than left as the last program had it.
-DCB settings_dcb(DCB dcb, const Settings &s)
-{
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = static_cast<DWORD>(s.baud);
-    dcb.ByteSize = static_cast<BYTE>(s.dataBits);
-    dcb.Parity = parity_code(s.parity);
-    dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
-    dcb.fBinary = TRUE;     // no end-of-file character ends the input
-    dcb.fParity = FALSE;    // parity framed but not checked, as on Linux: no byte marked or replaced
-    dcb.fErrorChar = FALSE; // no byte with a parity error replaced
-    dcb.fNull = FALSE;      // no zero byte discarded
-    dcb.fAbortOnError = FALSE; // a line error stops no read
-    dcb.fDsrSensitivity = FALSE; // no byte ignored while DSR is low
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fOutxCtsFlow = s.rtscts ? TRUE : FALSE;
-    dcb.fRtsControl = s.rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    dcb.fOutX = s.xonxoff ? TRUE : FALSE;
-    dcb.fInX = s.xonxoff ? TRUE : FALSE;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    // XOFF when less than this much room is left in the driver's input,
-    // XON again when it holds this little: within any driver's buffer.
-    dcb.XoffLim = 512;
-    dcb.XonLim = 2048;
-    return dcb;
-}
-
-// Whether the port took what was asked: SetCommState succeeds with a rate or
-// a frame the driver quietly kept as it was.
-bool took(const DCB &now, const DCB &asked)
-{
-    return now.BaudRate == asked.BaudRate && now.ByteSize == asked.ByteSize && now.Parity == asked.Parity &&
-           now.StopBits == asked.StopBits && now.fBinary == asked.fBinary && now.fErrorChar == asked.fErrorChar &&
-           now.fNull == asked.fNull && now.fAbortOnError == asked.fAbortOnError && now.fParity == asked.fParity &&
-           now.fDsrSensitivity == asked.fDsrSensitivity &&
-           now.fOutxCtsFlow == asked.fOutxCtsFlow && now.fOutX == asked.fOutX && now.fInX == asked.fInX;
-}
-
-int apply_to(HANDLE device, const Settings &s)
-{
-    if (!valid(s))
-        return COM_ERR_BAD_SETTING;
-    DCB found{};
-    found.DCBlength = sizeof found;
-    if (!GetCommState(device, &found))
-        return COM_ERR_NOT_SERIAL;
-    DCB asked = settings_dcb(found, s);
-    if (!SetCommState(device, &asked))
-        return GetLastError() == ERROR_INVALID_PARAMETER ? COM_ERR_BAD_SETTING : COM_ERR_SYSTEM;
-    DCB now{};
-    now.DCBlength = sizeof now;
-    if (!GetCommState(device, &now))
-        return COM_ERR_SYSTEM;
-    return took(now, asked) ? 0 : COM_ERR_BAD_SETTING;
-}
-
-// Whether the program runs under wine, whose serial reads do not keep the
-// documented time-outs (set_timeouts).
-bool under_wine()
-{
-    static const bool wine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
-
-// Reads complete as soon as there is a byte to hand out. On Windows the
-// documented way: with ReadIntervalTimeout and ReadTotalTimeoutMultiplier
-// MAXDWORD, a read returns at once with what is there, else with the first
-// byte to come, else empty after kIdleReadMs (and is started again). Wine
-// never completes such a read, bytes or not: there, a read waits for its
-// first byte with no time-out and ends at the first pause between bytes.
-bool set_timeouts(HANDLE device)
-{
-    COMMTIMEOUTS t{};
-    if (under_wine()) {
-        t.ReadIntervalTimeout = 1;
-    } else {
-        t.ReadIntervalTimeout = MAXDWORD;
-        t.ReadTotalTimeoutMultiplier = MAXDWORD;
-        t.ReadTotalTimeoutConstant = kIdleReadMs;
-    }
-    return SetCommTimeouts(device, &t) != 0;
-}
-
-// Takes a port just opened with the settings. When they are refused, the
-// port is left with the settings it had.
-int take(HANDLE device, const Settings &s)
-{
-    DCB found{};
-    found.DCBlength = sizeof found;
-    if (!GetCommState(device, &found))
-        return COM_ERR_NOT_SERIAL;
-    SetupComm(device, kDriverInputBytes, kDriverOutputBytes); // a wish the driver may round down
-    int result = apply_to(device, s);
-    if (result == 0 && !set_timeouts(device))
-        result = COM_ERR_SYSTEM;
-    if (result != 0)
-        SetCommState(device, &found);
-    return result;
-}
-
 // Starts the next read into the record's buffer. A read that cannot even
 // start leaves the event set, so that the reader comes to learn why.
 void start_read(Handle h, Record &r)
@@ -311,69 +188,6 @@ void cancel_read(Record &r)
 
 } // namespace
 
-int win32_open_error(unsigned long code)
-{
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:         // a path no device can have
-    case ERROR_BAD_PATHNAME:
-    case ERROR_DEV_NOT_EXIST:        // the device went between lookup and open
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_NOT_READY:
-    case ERROR_GEN_FAILURE:          // an adapter that is there in name but does not answer
-    case ERROR_SEM_TIMEOUT:          // the same, on a Bluetooth port
-        return COM_ERR_NO_DEVICE;
-    case ERROR_ACCESS_DENIED:        // a COM port is exclusive: another program has it
-    case ERROR_SHARING_VIOLATION:
-        return COM_ERR_BUSY;
-    case ERROR_INVALID_FUNCTION:     // a device that is no serial port
-    case ERROR_NOT_SUPPORTED:
-        return COM_ERR_NOT_SERIAL;
-    default:
-        return COM_ERR_SYSTEM;
-    }
-}
-
-long win32_read_error(unsigned long code, bool cancelledHere)
-{
-    switch (code) {
-    case ERROR_IO_PENDING:
-    case ERROR_IO_INCOMPLETE:
-    case ERROR_TIMEOUT:              // a time-out with nothing read (wine reports it so)
-    case ERROR_COUNTER_TIMEOUT:
-        return 0;
-    case ERROR_OPERATION_ABORTED:    // cancelled: by us, else by the driver whose device went
-        return cancelledHere ? 0 : COM_ERR_DEVICE_GONE;
-    case ERROR_ACCESS_DENIED:        // the port's device was removed under the handle
-    case ERROR_BAD_COMMAND:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_BROKEN_PIPE:          // wine: the far end of a pseudo-terminal hung up
-    case ERROR_INVALID_HANDLE:
-        return COM_ERR_DEVICE_GONE;
-    default:
-        // As on Linux: a read error the back end does not know takes the
-        // device as gone, and the reopen thread opens it afresh.
-        return COM_ERR_DEVICE_GONE;
-    }
-}
-
-void add_comm_errors(unsigned long errors, LineCounts &counts)
-{
-    const struct {
-        DWORD flag;
-        int kind;
-    } kinds[] = {
-        {CE_OVERRUN, COM_LINE_OVERRUN}, {CE_RXOVER, COM_LINE_BUFFER_OVERRUN}, {CE_FRAME, COM_LINE_FRAMING},
-        {CE_RXPARITY, COM_LINE_PARITY}, {CE_BREAK, COM_LINE_BREAK},
-    };
-    for (const auto &k : kinds)
-        if ((errors & k.flag) != 0)
-            ++counts.kind[k.kind];
-}
-
 // ClearCommError answers from the driver's state at once: no read or write
 // of the device waits on it.
 bool system_line_counts(Handle h, LineCounts &counts)
@@ -406,7 +220,7 @@ Handle open(const char *path, const Settings &settings)
                                 FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE)
         return win32_open_error(GetLastError());
-    int result = take(device, settings);
+    int result = win32_take(device, settings);
     const Handle h = result == 0 ? take_record(device) : -1;
     if (result == 0 && h < 0)
         result = COM_ERR_SYSTEM; // more devices open than the table holds
@@ -420,7 +234,7 @@ Handle open(const char *path, const Settings &settings)
 int apply(Handle h, const Settings &settings)
 {
     Record *r = record(h);
-    return r == nullptr ? COM_ERR_SYSTEM : apply_to(r->device, settings);
+    return r == nullptr ? COM_ERR_SYSTEM : win32_apply(r->device, settings);
 }
 
 // Discards what the port holds: the read under way and what it took into the
