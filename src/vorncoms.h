@@ -25,7 +25,8 @@ enum { CONFIG_FIELDS = 4, CONFIG_FIELD_BYTES = 4,
 extern const int pbauds[BAUD_COUNT];
 
 // Opens and closes ports 1..18 once, quietly, recording each result in
-// RS232Err; a port that fails is unselected. No port stays open.
+// RS232Err; a port that fails is unselected (until init_bauds finds it
+// logged in coms.cfg). No port stays open.
 void check_ports(void);
 // The defaults: every port that passed the probe is logged at 9600 baud, the
 // first five of them in slots 1..5; the others are unselected without a slot.
