@@ -14,8 +14,10 @@
 // - Serial ports COM1..COM18 are named through `comports.map` in the start-up
 //   directory. Each open port has an input queue that a reader thread of the
 //   engine fills as bytes arrive, whatever the user-interface thread is doing.
-//   Behind a full queue up to COM_BACKLOG_MAX bytes more wait in a backlog and moves into the
-//   queue, in arrival order, as the program reads: a late tick loses nothing.
+//   Behind a full queue more wait in a backlog, from a budget all ports share,
+//   and move into the queue, in arrival order, as the program reads. When the
+//   budget is spent, a port with flow control is held back; one without is
+//   still read, and what cannot be kept is counted and marked where it was.
 // - Files are unbuffered: every byte RT_WriteFile accepts is in the operating
 //   system when it returns, so ending the process loses nothing written.
 //
@@ -153,9 +155,13 @@ int ConfirmPopup(const char *title, const char *message);
 // as one Latin-1 character, so what a port delivers is shown unaltered.
 
 enum { COM_PORTS = 18, COM_QUEUE_MAX = 32000 };
-// What may wait behind a port's full queue: about 11 s at 921600 baud, 90 s
-// at 115200; 18 MiB for all ports together at worst.
-enum { COM_BACKLOG_MAX = 1 << 20 };
+// What may wait behind the ports' full queues, all ports together, allocated
+// as it is needed: by default a lone GPS at 4800 baud waits 39 hours, 18
+// ports at 115200 five minutes. Set cut to 1 MiB..16 GiB; bytes held stay.
+enum : long long { COM_BACKLOG_BUDGET_DEFAULT = 64LL << 20, COM_BACKLOG_BUDGET_MIN = 1LL << 20,
+                   COM_BACKLOG_BUDGET_MAX = 16LL << 30 };
+void SetComBacklogBudget(long long bytes);
+long long GetComBacklogBudget(void);
 
 enum ComError {
     COM_ERR_SYSTEM = -1,      // an unexpected system error
@@ -182,19 +188,16 @@ int OpenCom(int port, const char *deviceName);
 int OpenComConfig(int port, const char *deviceName, long baud, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
 // As OpenComConfig, for a device that may come later: when it cannot be
-// opened now (missing, busy, no permission), the port is left waiting and
-// the engine tries again once a second, on a thread of its own, with these
-// settings (no flow control, a 10 s time-out); when it opens, GetInQLen
-// stops saying COM_ERR_NOT_OPEN and what the device sends from then on is
-// kept. CloseCom or another open of the port ends the waiting. Returns 0, or
-// the ComError of the first try.
+// opened now (missing, busy, no permission), the engine tries again once a
+// second with these settings (no flow control, a 10 s time-out); once open,
+// GetInQLen stops saying COM_ERR_NOT_OPEN and what the device sends is kept.
+// CloseCom or another open ends the waiting. 0, or the first try's ComError.
 int OpenComConfigRetry(int port, const char *deviceName, long baud, int parity, int dataBits,
                        int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);
 // Takes no more bytes from any device, for good, as the program ends: the
-// reader thread stops, and what the queues and backlogs hold stays there for
-// GetInQLen and ComRd to hand over. Ports stay open; a departed device is no
-// longer looked for. Returns 0.
+// reader thread stops; what the queues and backlogs hold stays for GetInQLen
+// and ComRd. Ports stay open; a departed device is looked for no more. 0.
 int StopComInput(void);
 int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
 int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
@@ -202,8 +205,7 @@ int SetComTime(int port, double seconds);
 // Empties the engine's queue and the kernel's input buffer.
 int FlushInQ(int port);
 // Bytes waiting in the queue (0..queue size; more may wait behind it), or a
-// ComError for a port that is not open or whose device went away and whose
-// queue is empty.
+// ComError: the port is not open, or its device went away and nothing waits.
 int GetInQLen(int port);
 // Hands over up to count bytes in arrival order (from the backlog too when
 // count asks for more than the queue holds), waiting up to the port's
@@ -212,24 +214,26 @@ int GetInQLen(int port);
 int ComRd(int port, char *buffer, int count);
 
 // When the bytes arrived. The reader thread notes, for every read from a
-// device, the wall-clock time at which it returned and how many bytes it
-// brought; the marks travel with the bytes through the queue and the backlog.
-// When a port has more marks waiting than COM_ARRIVALS_MAX (a full backlog of
-// tiny reads), the newest reads are joined into one mark.
+// device, the wall-clock time it returned and how many bytes it brought, and
+// where bytes could not be kept, a gap; the marks travel with the bytes.
+// When more marks wait than COM_ARRIVALS_MAX (a full backlog of tiny reads),
+// the newest reads are joined into one (past a gap, bytes join the gap).
 struct ComArrival {
     int count;        // bytes, in the port's stream order
     long long first;  // when the first read of these bytes returned, in us since 1970 UTC
     long long last;   // when the last one did (first, for a single read)
+    int gap = 0;      // 1: `count` bytes came here and were not kept; none is handed over
 };
 enum { COM_ARRIVALS_MAX = 4096 };
 // The marks of the bytes the latest ComRd of the port handed over, oldest
-// first; their counts add up to what it returned. Returns how many (at most
-// max: the rest are joined into the last), or a ComError.
+// first, with the gaps among and right after them; the counts of those that
+// are no gap add up to what it returned. Returns how many (at most max: the
+// rest join the last of their kind), or a ComError.
 int ComRdArrivals(int port, ComArrival *arrivals, int max);
 
 // While disabled, a failing serial or file operation only returns its code;
-// while enabled (the default) it also prints one line on stderr, once per
-// change of the error of that port or file name.
+// while enabled (the default) it also prints one line on stderr, once a change
+// of the error of that port or file name.
 void DisableBreakOnLibraryErrors(void);
 void EnableBreakOnLibraryErrors(void);
 
@@ -240,9 +244,8 @@ enum ComLineError { COM_LINE_OVERRUN, COM_LINE_BUFFER_OVERRUN, COM_LINE_FRAMING,
                     COM_LINE_KINDS };
 const char *ComLineErrorName(int kind); // "overrun", "buffer_overrun", "framing", "parity", "break"; "" for none
 
-// What the engine knows of a port now, to show the operator. Counted by the
-// reader thread as bytes arrive, so reading it costs a lock and a clock
-// reading, whatever the program does with the bytes.
+// What the engine knows of a port now, to show the operator, counted by the
+// reader thread as bytes arrive: reading it costs a lock and a clock reading.
 struct ComStatus {
     int open;           // 1 from a successful open until CloseCom, while its device is away too
     int gone;           // 1 while the device is away; the engine tries to reopen it every second
@@ -258,6 +261,9 @@ struct ComStatus {
     double last_byte_time; // when the last byte came, seconds since 1970 UTC; 0 while none has
     int line_counted;   // 1 once its driver answered for the line's error counters (no pseudo-terminal does)
     long long line_errors[COM_LINE_KINDS]; // the line's errors by ComLineError kind, since the open
+    long long dropped;  // bytes read and not kept for want of room (the budget spent), since the open
+    int dropping;       // 1 while that goes on (stderr: a line as it starts, one when 10 s went without)
+    double held_seconds; // with flow control: how long it was left unread for want of room, since the open
 };
 // Fills status for port 1..COM_PORTS (all zero for a port never opened).
 // Returns 0, or COM_ERR_BAD_PORT; reports nothing on stderr.
@@ -286,14 +292,13 @@ long long RT_FileLength(int handle);
 
 // For files read at start-up (the port table): opens name for reading only
 // when it is a regular file, without ever waiting on it. A named pipe, a
-// device, a directory or a socket is not opened at all, and one line on
-// stderr says so, reported or not: it is never what an operator meant.
-// Returns a stream, or nullptr.
+// device, a directory or a socket is not opened at all, and one line on stderr
+// says so, reported or not: it is never what an operator meant. A stream, or nullptr.
 std::FILE *RT_OpenRegularFile(const char *name);
-// Creates name afresh, to be written and then put in the place of `replaces`
-// (RT_ReplaceFile): never through a link and never into an existing file (a
-// leftover of an earlier attempt is removed, a link without what it points
-// to), with the permission bits of `replaces`. Returns a stream, or nullptr.
+// Creates name afresh, to be put in the place of `replaces` (RT_ReplaceFile):
+// never through a link nor into an existing file (a leftover of an earlier
+// attempt, a dangling link, is removed), with the permission bits of
+// `replaces`. Returns a stream, or nullptr.
 std::FILE *RT_CreateReplacement(const char *name, const char *replaces);
 
 // For files replaced whole (the port table): RT_SyncFile pushes a stream's
@@ -313,8 +318,7 @@ enum { RENAME_EXISTS = -9 };
 // Valid until the next file operation of that thread.
 const char *RT_FileErrorText(void);
 
-// Fills dir with the current directory; returns 0, or -1 (dir "") when it
-// cannot be read or does not fit.
+// Fills dir with the current directory: 0, or -1 (dir "") unreadable or too long.
 int GetDirInto(char *dir, std::size_t size);
 template <std::size_t N> int GetDir(char (&dir)[N]) { return GetDirInto(dir, N); }
 int SetDir(const char *path);   // 0, or -1 on failure
@@ -327,12 +331,10 @@ enum { MAKEDIR_EXISTS = -9 };
 
 int RT_GetSystemTime(int *hours, int *minutes, int *seconds);
 int GetSystemDate(int *month, int *day, int *year);
-// Seconds on a clock that never goes back (how long something lasted; only
-// differences mean anything).
+// Seconds on a clock that never goes back (only differences mean anything).
 double Timer(void);
-// 1 when the system clock is kept synchronised now (NTP or the like: the
-// kernel's clock status is not in error and not marked unsynchronised), 0
-// when it is not or cannot be told.
+// 1 when the system clock is kept synchronised now (NTP or the like: the kernel's
+// clock status is neither in error nor unsynchronised), 0 when not or untold.
 int ClockSynchronised(void);
 
 // ---------------------------------------------------------------------------
@@ -341,15 +343,13 @@ int ClockSynchronised(void);
 int ReportLine(const char *text);
 
 // ---------------------------------------------------------------------------
-// Watching the logger from elsewhere: what the program tells the engine, so
-// that the HTTP endpoint (an `http` line in network.map) can serve it to a
-// monitoring server, a script or a browser, and a service manager can tell a
-// logger that makes progress from one that hangs. Each returns at once.
+// Watching the logger from elsewhere: what the program tells the engine, for the
+// HTTP endpoint (`http` in network.map) to serve to a monitoring server, a script
+// or a browser, and for a service manager to tell progress. Each returns at once.
 
-// What the program knows of a logged port that the engine does not: the
-// bytes its data files took, the writes they refused and the bytes those cost
-// (all since the program started), the data file it writes now ("" for
-// none) and its piece of the status box.
+// What the program knows of a logged port that the engine does not: the bytes
+// its data files took, the writes they refused and the bytes those cost (since
+// the program started), the data file it writes now ("" none), its status piece.
 struct PortReport {
     int logged;               // 1: selected for the run
     long long written_bytes;  // into its data files

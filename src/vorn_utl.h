@@ -12,42 +12,24 @@
 // a directory of its own so that the data files and their directories stay
 // exactly the instruments' bytes. The index tells when the bytes arrived:
 // records of (bytes, first arrival, last arrival), one per burst of reads
-// less than INDEX_BURST_GAP_US apart within a tick. It is written with the
-// data, after it, in the same tick, so it never claims bytes the data file
-// does not hold. Its format (docs/arrival-index.md), all integers unsigned
-// LEB128 varints, signed ones zigzag-encoded first:
-//     segment  0x00 'V' 'T' 'I' '2' varint(offset in the data file of its first byte)
-//              varint(flags: INDEX_FLAG_CLOCK_SYNCHRONISED)
-//     record   varint(bytes >= 1) zigzag(first - previous record's first, the
-//              first record of a segment counting from 0) + 1  varint(last - first) + 1
-// with times in microseconds since 1970 UTC. No record ever ends before it
-// begins, and since both times are stored plus one no byte of a record is 0:
-// every 0 byte begins a segment, so a reader finds the next segment even
-// after a torn record. Every opening of the index starts a segment, so a file
-// appended to later (a reopen, the same name a year on) stays readable. An
-// index that holds bytes when its data file is made anew (the old one was
+// less than INDEX_BURST_GAP_US apart within a tick, and gap records where
+// bytes the engine could not keep (it fell behind) would have been. It is
+// written with the data, after it, in the same tick, so it never claims
+// bytes the data file does not hold. Its format is in index_format.h and
+// docs/arrival-index.md. Every opening of the index starts a segment, so a
+// file appended to later (a reopen, the same name a year on) stays readable.
+// An index that holds bytes when its data file is made anew (the old one was
 // archived) is renamed "<name>.stale-N" and a fresh one begun.
 #pragma once
 
 #include "engine.h"
+#include "index_format.h"
 #include "run_state.h"
 
 // Data files are opened write-only, binary, and appended to (made when
 // missing): never emptied, since a name recurs on the same day of a later
 // year, and at the hour repeated when the clocks go back.
 enum { DATA_FILE_ACCESS = 2, DATA_FILE_ACTION = 1, DATA_FILE_TYPE = 0 };
-
-enum { INDEX_SEGMENT_MARK = 0x00 };
-#define INDEX_MAGIC "VTI2"
-// Segments written before: no flags, times stored as they are. Still read.
-#define INDEX_MAGIC_V1 "VTI1"
-enum { INDEX_MAGIC_LEN = 4 };
-// A segment's flags: the system clock was kept synchronised when it began.
-enum { INDEX_FLAG_CLOCK_SYNCHRONISED = 1 };
-// Reads less far apart than this make one record: 20 ms, finer than the
-// 50 ms to which operators line their data up, coarse enough that a port at
-// 115200 baud costs a record a tick (0.3% of its data).
-enum { INDEX_BURST_GAP_US = 20000 };
 
 extern const int cal_day[2][13]; // days before each month (column 1..12), normal and leap year
 
@@ -94,7 +76,9 @@ void close_index_file(int port);
 // last (the clock was set back) starts a burst of its own. Marks that cover
 // less start a new segment after the bytes, so that no record is ever placed
 // wrong; an index that refuses a write is closed (the next opening starts a
-// new segment).
+// new segment). A gap mark among them (bytes the engine could not keep)
+// becomes a gap record where it lies, unless it lies beyond what the data
+// file took.
 void index_bytes(int port, const ComArrival *arrivals, int count, int written);
 
 // A disk that refuses a port's data file or its index is reported on stderr

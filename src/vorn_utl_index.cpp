@@ -12,9 +12,6 @@
 // Where the next record's first time is counted from, per port: the
 // previous record's first time, 0 at the start of a segment.
 static long long index_time[PORT_SLOTS];
-// One tick's records of one port (at most one per arrival mark), or a
-// segment's header.
-enum { INDEX_RECORD_MAX = 5 + 10 + 10, INDEX_HEADER_MAX = 1 + INDEX_MAGIC_LEN + 10 + 10 };
 // An index set aside as stale takes the first free name "<index>.stale-N",
 // N up to this: far more than a data file's name recurs in a lifetime.
 enum { INDEX_STALE_MAX = 999 };
@@ -22,6 +19,7 @@ enum { INDEX_STALE_MAX = 999 };
 // that one it began itself in this run is never taken for stale.
 enum { INDEX_NAME_LEN = 32 };
 static char index_opened[PORT_SLOTS][INDEX_NAME_LEN];
+// One tick's records of one port: at most one per arrival mark.
 static unsigned char index_buf[COM_ARRIVALS_MAX * INDEX_RECORD_MAX];
 
 static unsigned char *put_varint(unsigned char *out, unsigned long long value)
@@ -126,11 +124,13 @@ void close_index_file(int port)
     index_handle[port] = NO_HANDLE;
 }
 
-// Both times are stored one more than they are, so that no byte of a record
-// is ever 0: every 0 byte of an index begins a segment's mark.
+// A burst's bytes, or a gap's missing bytes, doubled with the gap bit
+// beside them. Both times are stored one more than they are, so that no byte
+// of a record is ever 0: every 0 byte of an index begins a segment's mark.
 static unsigned char *put_record(unsigned char *out, int port, const ComArrival &burst)
 {
-    out = put_varint(out, static_cast<unsigned long long>(burst.count));
+    const unsigned long long count = static_cast<unsigned long long>(burst.count);
+    out = put_varint(out, 2 * count + (burst.gap != 0 ? INDEX_GAP_BIT : 0));
     out = put_varint(out, zigzag(burst.first - index_time[port]) + 1);
     out = put_varint(out, static_cast<unsigned long long>(burst.last - burst.first) + 1);
     index_time[port] = burst.first;
@@ -147,19 +147,29 @@ static int joins_burst(const ComArrival &burst, const ComArrival &mark)
 }
 
 // Merges the marks of the `written` bytes into bursts and puts their records
-// into index_buf; returns the end. `uncovered` is left with the bytes that
-// the marks do not account for.
+// into index_buf, with a gap record for each gap mark that lies within them
+// or right after them; returns the end. `uncovered` is left with the bytes
+// that the marks do not account for.
 static unsigned char *put_records(int port, const ComArrival *arrivals, int count, int written, int *uncovered)
 {
     unsigned char *out = index_buf;
     ComArrival burst = {0, 0, 0};
     *uncovered = written;
-    for (int i = 0; i < count && *uncovered > 0; ++i) {
+    for (int i = 0; i < count; ++i) {
         ComArrival mark = arrivals[i];
-        if (mark.count > *uncovered) // the data file took only part of the bytes
-            mark.count = *uncovered;
         if (mark.last < mark.first) // reads joined across a step of the clock
             mark.last = mark.first;
+        if (mark.gap != 0) {
+            if (burst.count > 0)
+                out = put_record(out, port, burst);
+            out = put_record(out, port, mark);
+            burst = ComArrival{0, 0, 0};
+            continue;
+        }
+        if (*uncovered == 0) // beyond what the data file took
+            break;
+        if (mark.count > *uncovered) // the data file took only part of the bytes
+            mark.count = *uncovered;
         *uncovered -= mark.count;
         if (joins_burst(burst, mark)) {
             burst.count += mark.count;

@@ -79,6 +79,23 @@ static void feed_text(char (&piece)[PIECE_LEN], const ComStatus &s)
         Fmt(piece, "%s<%s, FEED NOT SET UP", piece);
 }
 
+// What the logger read of the port and could not keep since it opened it
+// (the tick fell behind and the backlogs' budget was spent), and how long a
+// port with flow control held its instrument back instead: said for the
+// rest of the run, since the files cannot show it.
+static void loss_text(char (&piece)[PIECE_LEN], const ComStatus &s)
+{
+    char figure[FIGURE_LEN];
+    if (s.dropped > 0) {
+        size_text(figure, s.dropped);
+        Fmt(piece, "%s<%s, LOST %s", piece, figure);
+    }
+    if (s.held_seconds >= 1) {
+        duration_text(figure, static_cast<long>(s.held_seconds));
+        Fmt(piece, "%s<%s, HELD BACK %s", piece, figure);
+    }
+}
+
 // The port's figures to whoever watches from elsewhere: what its files took
 // and lost, and what the status box says of it ("" when it is not logged).
 static void report_port(int port, const char *piece, int recorded)
@@ -100,6 +117,7 @@ static void add_port(int port)
     port_text(piece, port, s);
     feed_text(piece, s);
     Fmt(piece, "%s<%s%s", piece, ck_line_errors(port, s));
+    loss_text(piece, s);
     // Its bytes are shown but not kept: the operator went on without its
     // file, or the disk refuses it (tried again before each write).
     const int recorded = file_stat[port] != 0 && file_handle[port] != NO_HANDLE;

@@ -114,13 +114,13 @@ static void take_port(int port)
 // backlog behind the queues too: before the files of a period close, and
 // before logging pauses or resumes, so that every byte goes with the period
 // in which it arrived. A port that keeps sending is taken as far as its
-// full queue and backlog held when this began (one read more in case some
-// were on their way).
+// full queue and the whole backlog budget held when this began (one read
+// more in case some were on their way).
 static void take_all_waiting(void)
 {
-    enum { READS_MAX = (COM_QUEUE_MAX + COM_BACKLOG_MAX) / COM_QUEUE_MAX + 2 };
+    const long long reads_max = (COM_QUEUE_MAX + GetComBacklogBudget()) / COM_QUEUE_MAX + 2;
     for (int port = 1; port <= MAX_PORT; ++port)
-        for (int reads = 0; reads < READS_MAX; ++reads) {
+        for (long long reads = 0; reads < reads_max; ++reads) {
             take_port(port);
             if (in_q_len[port] <= 0)
                 break;

@@ -34,6 +34,9 @@ const PortMetric kPortMetrics[] = {
      [](const PortFacts &p) { return static_cast<double>(p.lostBytes); }},
     {"vornacq4_backlog_bytes", "gauge", "Bytes received and not yet taken by the acquisition tick.",
      [](const PortFacts &p) { return static_cast<double>(p.backlogBytes); }},
+    {"vornacq4_port_held_seconds_total", "counter",
+     "Seconds the port (with flow control) was left unread, holding its instrument back, for want of room.",
+     [](const PortFacts &p) { return p.heldSeconds; }},
     {"vornacq4_feed_clients", "gauge", "Clients connected to the port's TCP feeds.",
      [](const PortFacts &p) { return static_cast<double>(p.feedClients); }},
     {"vornacq4_feed_sent_bytes_total", "counter", "Bytes sent to the port's feed clients and UDP addresses.",
@@ -64,6 +67,13 @@ void port_metrics(std::string &out, const RunFacts &facts)
         for (int i = 0; i < facts.portCount; ++i)
             append(out, "%s{port=\"COM%d\"} %.17g\n", m.name, facts.ports[i].port, m.value(facts.ports[i]));
     }
+    const char *lost = "vornacq4_port_dropped_bytes_total";
+    head(out, lost, "counter",
+         "Bytes read from the port's device that the logger could not keep, since it was opened: reason behind "
+         "(the tick fell behind and the backlog budget was spent).");
+    for (int i = 0; i < facts.portCount; ++i)
+        append(out, "%s{port=\"COM%d\",reason=\"behind\"} %lld\n", lost, facts.ports[i].port,
+               facts.ports[i].droppedBytes);
     const char *dropped = "vornacq4_feed_dropped_clients_total";
     head(out, dropped, "counter",
          "Feed clients closed by the logger: reason behind (fell out of the port's 256 KiB), stalled (took nothing for 30 s).");

@@ -33,6 +33,9 @@ struct PortFacts {
     double rate[60] = {};     // bytes a second, a minute each, oldest first; the last is this minute
     int lineCounted = 0;      // 1 when the device's driver counts the line's errors
     long long lineErrors[COM_LINE_KINDS] = {}; // by ComLineError kind
+    long long droppedBytes = 0; // read from the device and not kept: the logger behind, its budget spent
+    int dropping = 0;           // 1 while that goes on
+    double heldSeconds = 0;     // a port with flow control left unread for want of room
 };
 
 struct RunFacts {

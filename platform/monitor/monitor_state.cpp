@@ -121,6 +121,9 @@ void port_facts(int port, const ComStatus &s, const Reported &r, double now, boo
     rates_locked(r, now, f.rate);
     f.lineCounted = s.line_counted;
     std::copy(s.line_errors, s.line_errors + COM_LINE_KINDS, f.lineErrors);
+    f.droppedBytes = s.dropped;
+    f.dropping = s.dropping;
+    f.heldSeconds = s.held_seconds;
 }
 
 } // namespace

@@ -89,6 +89,9 @@ void add_port(std::string &out, const PortFacts &p)
     add_field(out, "dropped_behind", static_cast<double>(p.droppedBehind));
     add_field(out, "dropped_stalled", static_cast<double>(p.droppedStalled));
     add_line_errors(out, p);
+    add_field(out, "dropped_bytes", static_cast<double>(p.droppedBytes));
+    add_field(out, "dropping", p.dropping);
+    add_field(out, "held_seconds", p.heldSeconds, "%.1f");
     out += "\"rate\":[";
     for (int i = 0; i < 60; ++i) {
         char number[32];

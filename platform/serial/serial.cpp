@@ -12,11 +12,12 @@
 // The queue the program sees holds at most the size it asked for (32000
 // bytes). A tick that comes late (a popup waiting for the operator, a slow
 // disk) must not cost bytes, and at 921600 baud 32000 bytes are a third of a
-// second: so when the queue is full, the reader goes on into a backlog of up
-// to COM_BACKLOG_MAX bytes behind it, allocated only then, and every read hands
-// backlog bytes forward into the queue in arrival order. Only when both are
-// full does the reader stop taking the port's bytes, as a full hardware queue
-// does.
+// second: so when the queue is full, the reader goes on into a backlog behind
+// it, in chunks from a budget all ports share, allocated only then, and every
+// read hands backlog bytes forward into the queue in arrival order. When the
+// budget is spent, a port with flow control is no longer read, which holds
+// its instrument back; any other is read on and what it brings is dropped,
+// counted, and marked as a gap where it would have been (serial_losses.cpp).
 //
 // Each read from a device is marked with the wall-clock time it returned and
 // its byte count; the marks wait beside the bytes in a ring of their own and
@@ -58,6 +59,26 @@ void close_locked(Port &p)
     p.pending = false;
     ++p.generation;
     clear_queue(p);
+}
+
+// Whether a port is held back for want of room: a read may free some.
+bool ports_held_locked()
+{
+    for (int i = 1; i <= COM_PORTS; ++i)
+        if (g_ports[i].holdSince != 0)
+            return true;
+    return false;
+}
+
+// Adds mark to the last of arrivals[0..n) that is of its kind, if any.
+void join_last_of_kind(ComArrival *arrivals, int n, const ComArrival &mark)
+{
+    for (int k = n - 1; k >= 0; --k)
+        if (arrivals[k].gap == mark.gap) {
+            arrivals[k].count += mark.count;
+            arrivals[k].last = mark.last;
+            return;
+        }
 }
 
 // Whole seconds from `since` to `now`; a moment later than now (the reader
@@ -241,6 +262,9 @@ int GetComStatus(int port, ComStatus *status)
     status->last_byte_time = p.lastByteTime;
     status->line_counted = p.lineCounted ? 1 : 0;
     std::copy(p.lineErrors, p.lineErrors + COM_LINE_KINDS, status->line_errors);
+    status->dropped = p.dropped;
+    status->dropping = p.dropping.on ? 1 : 0;
+    status->held_seconds = p.heldTotal + (p.holdSince != 0 ? now - p.holdSince : 0);
     return 0;
 }
 
@@ -279,7 +303,7 @@ int ComRd(int port, char *buffer, int count)
         return lib_fail("ComRd", port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
     if (p.gone && queued(p) == 0 && count > 0)
         return lib_fail("ComRd", port_name(port), COM_ERR_DEVICE_GONE, ComErrorText(COM_ERR_DEVICE_GONE));
-    const bool wasFull = full(p);
+    const bool someHeld = ports_held_locked();
     auto *out = reinterpret_cast<unsigned char *>(buffer);
     int n = 0;
     while (n < count && p.queue.count > 0) {
@@ -288,8 +312,8 @@ int ComRd(int port, char *buffer, int count)
     }
     p.takenCount = p.marks.take(n, p.taken);
     lock.unlock();
-    if (wasFull && n > 0)
-        serialdev::wake(); // room again: take the device's bytes once more
+    if (someHeld && n > 0)
+        serialdev::wake(); // room again, maybe: the ports held back are read once more
     return n;
 }
 
@@ -304,9 +328,7 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max)
     const Port &p = g_ports[port];
     const int n = p.takenCount < max ? p.takenCount : max;
     std::copy(p.taken, p.taken + n, arrivals);
-    for (int i = n; i < p.takenCount; ++i) { // more than max: the rest join the last
-        arrivals[n - 1].count += p.taken[i].count;
-        arrivals[n - 1].last = p.taken[i].last;
-    }
+    for (int i = n; i < p.takenCount; ++i) // more than max: the rest join the last of their kind
+        join_last_of_kind(arrivals, n, p.taken[i]);
     return n;
 }

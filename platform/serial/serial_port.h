@@ -14,6 +14,16 @@
 
 namespace serial {
 
+// Bytes lost, or an instrument held back, from its start until a while
+// without: one line on stderr as it begins and one as it ends.
+struct Episode {
+    bool on = false;
+    bool said = false;       // its first line was written
+    double began = 0;        // when it began
+    double latest = 0;       // when it was last seen going on
+    long long base = 0;      // the port's dropped count as it began
+};
+
 struct Port {
     bool open = false;
     bool gone = false;     // device hung up; fd closed, reopen pending
@@ -29,7 +39,7 @@ struct Port {
     serialdev::Settings settings;
     double timeout = 10.0;   // seconds a ComRd waits for missing bytes
     Ring queue;              // what GetInQLen reports; data is `storage`
-    Ring backlog;            // behind a full queue; data allocated when first needed
+    Backlog backlog;         // behind a full queue, from g_budget
     unsigned char storage[COM_QUEUE_MAX];
     Marks marks;             // when the queued bytes arrived
     ComArrival taken[COM_ARRIVALS_MAX]; // the marks of the latest ComRd
@@ -45,17 +55,35 @@ struct Port {
     bool lineCounted = false;  // the driver answered at least once since the open
     bool lineBaseSet = false;  // lineBase holds a reading of the device open now
     serialdev::LineCounts lineBase;
+    // Bytes read and not kept for want of room, since the open, and the
+    // episode that counts them (serial_losses.cpp); times on monotonic_seconds().
+    long long dropped = 0;
+    Episode dropping;
+    // A port with flow control is left unread for want of room instead.
+    double heldTotal = 0;  // seconds, since the open, but for the present hold
+    double holdSince = 0;  // when the present hold began; 0 while read
+    Episode held;
 };
 
 extern std::mutex g_mutex;
 extern std::condition_variable g_arrived; // bytes arrived, or a port changed state
 extern Port g_ports[COM_PORTS + 1];
+extern Budget g_budget;
 
 bool valid_port(int port);
 const char *port_name(int port);
 int queued(const Port &p);
-// Both the queue and the backlog are full: the reader leaves the device alone.
+// The port's next bytes cannot be kept: the queue is full and the backlog
+// has no room left in the budget (or its marks none past a gap).
 bool full(const Port &p);
+// Flow control holds the instrument back while the port is full: the reader
+// leaves the device alone. Without it, the reader reads on and drops.
+bool holds_back(const Port &p);
+// What the reader found for the port: dropped bytes (reader thread), a port
+// held back or read again; and the reports of them, once a second.
+void note_dropped_locked(Port &p, long n, long long at);
+void note_held_locked(Port &p, bool held);
+void report_losses();
 // Empties the queue, the backlog and the marks of the port.
 void clear_queue(Port &p);
 // Hands backlog bytes forward into the room a read made in the queue.

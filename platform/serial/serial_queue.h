@@ -1,10 +1,11 @@
 // serial_queue.h - what waits of a port's bytes: a circular buffer of bytes
-// in arrival order, and beside it the marks of when they arrived.
+// in arrival order (the queue), the backlog behind it in chunks taken from a
+// budget all ports share, and beside them the marks of when they arrived.
 //
-// A port's queue and its backlog are Rings; its Marks hold one mark per read
-// from the device, in the same order, so that the marks of any number of the
-// oldest bytes can be taken with them. No locking here: the port's owner
-// holds the serial lock.
+// A port's Marks hold one mark per read from the device, and one per gap
+// (bytes read and not kept), in stream order, so that the marks of any
+// number of the oldest bytes can be taken with them. No locking here: the
+// port's owner holds the serial lock.
 #pragma once
 
 #include "engine.h"
@@ -48,33 +49,85 @@ struct Ring {
     }
 };
 
-// The arrival marks of the bytes queued, oldest first.
+// The bytes all ports' backlogs may hold together, in chunks; guarded by
+// the serial lock.
+struct Budget {
+    long long limit = COM_BACKLOG_BUDGET_DEFAULT;
+    long long used = 0; // bytes of the chunks allocated
+};
+
+// A backlog's piece: 64 KiB, so that a budget of 1 MiB is still 16 of them
+// and one of 64 MiB costs a thousand allocations while it fills.
+enum { CHUNK_BYTES = 64 * 1024 };
+struct Chunk {
+    Chunk *next = nullptr;
+    int head = 0;  // index of the oldest byte
+    int count = 0; // bytes from head on; the chunk fills from 0 to its end
+    unsigned char data[CHUNK_BYTES];
+};
+
+// Bytes in arrival order behind a full queue: chunks allocated from the
+// budget as bytes come, and given back as soon as they are emptied.
+struct Backlog {
+    Chunk *first = nullptr;
+    Chunk *last = nullptr;
+    long long count = 0; // bytes held
+
+    // The free stretch after the newest byte, a chunk more from the budget
+    // if need be; null when the budget is spent.
+    unsigned char *tail_span(Budget &budget, int &length);
+    // The length bytes just put at tail_span are held.
+    void added(int length);
+    // Moves up to max of the oldest bytes to out; returns how many.
+    int take(unsigned char *out, int max, Budget &budget);
+    void clear(Budget &budget);
+};
+
+// The arrival marks of the bytes queued, and the gaps among them, oldest
+// first. Bytes after a gap once the ring is all but full cannot be marked
+// apart from it: they are not kept, but join the gap (takes_bytes).
 struct Marks {
     ComArrival ring[COM_ARRIVALS_MAX];
     int head = 0;
     int count = 0;
 
     ComArrival &newest() { return ring[(head + count - 1) % COM_ARRIVALS_MAX]; }
+    const ComArrival &newest() const { return ring[(head + count - 1) % COM_ARRIVALS_MAX]; }
+    // Whether bytes read now can be marked: a mark of their own, or joined to
+    // the newest read when the ring is all but full (the last place is a gap's).
+    bool takes_bytes() const { return count < COM_ARRIVALS_MAX - 1 || newest().gap == 0; }
     void add(int bytes, long long when)
     {
-        if (count == COM_ARRIVALS_MAX) { // the newest reads become one mark
+        if (count >= COM_ARRIVALS_MAX - 1) { // the newest reads become one mark
             newest().count += bytes;
             newest().last = when;
             return;
         }
-        ring[(head + count) % COM_ARRIVALS_MAX] = ComArrival{bytes, when, when};
-        ++count;
+        push(ComArrival{bytes, when, when, 0});
+    }
+    // Bytes read at `when` and not kept: the newest gap grows, or one begins.
+    void add_gap(int bytes, long long when)
+    {
+        const bool grows = count > 0 && newest().gap != 0 && newest().count <= 0x7FFFFFFF - bytes;
+        if (!grows && count < COM_ARRIVALS_MAX)
+            return push(ComArrival{bytes, when, when, 1});
+        // At 2 GiB a gap (or a ring full of them) stays at its size: the
+        // port's count of bytes dropped still holds every byte.
+        ComArrival &gap = newest();
+        gap.count = gap.count <= 0x7FFFFFFF - bytes ? gap.count + bytes : 0x7FFFFFFF;
+        gap.last = when;
     }
     // Moves the marks of the oldest `bytes` bytes to out (splitting a mark
-    // that only partly goes); returns how many marks went.
+    // that only partly goes), with the gaps among them and right after
+    // them; returns how many marks went.
     int take(int bytes, ComArrival *out)
     {
         int n = 0;
-        while (bytes > 0 && count > 0) {
+        while (count > 0 && (bytes > 0 || ring[head].gap != 0)) {
             ComArrival &oldest = ring[head];
-            const int part = bytes < oldest.count ? bytes : oldest.count;
-            out[n++] = ComArrival{part, oldest.first, oldest.last};
-            bytes -= part;
+            const int part = oldest.gap != 0 || bytes >= oldest.count ? oldest.count : bytes;
+            out[n++] = ComArrival{part, oldest.first, oldest.last, oldest.gap};
+            bytes -= oldest.gap != 0 ? 0 : part;
             oldest.count -= part;
             if (oldest.count == 0) {
                 head = (head + 1) % COM_ARRIVALS_MAX;
@@ -87,6 +140,13 @@ struct Marks {
     {
         head = 0;
         count = 0;
+    }
+
+private:
+    void push(const ComArrival &mark)
+    {
+        ring[(head + count) % COM_ARRIVALS_MAX] = mark;
+        ++count;
     }
 };
 

@@ -3,7 +3,10 @@
 //
 // The reader thread waits on every open port at once and moves what arrives
 // into the port's queue, or its backlog behind a full queue, marking each read
-// with the wall-clock time it returned. The reopen thread opens again, once a
+// with the wall-clock time it returned. When the budget of the backlogs is
+// spent, a port with flow control is left unread, which holds its instrument
+// back; any other is read on, and what it brings is counted and marked as a
+// gap, since the kernel would drop it anyway, and without a word. The reopen thread opens again, once a
 // second, the devices that went away, where the system tells only the same
 // device; what a device sends from its return on is kept, none of it flushed.
 // The same thread reads, once a second, the line's error counters of every
@@ -37,6 +40,7 @@ namespace serial {
 std::mutex g_mutex;
 std::condition_variable g_arrived;
 Port g_ports[COM_PORTS + 1];
+Budget g_budget;
 
 namespace {
 
@@ -53,39 +57,62 @@ long long now_us()
 }
 
 // Where the next bytes from the device go: the queue while nothing waits
-// behind it, else the backlog (allocated now if need be); null when both are full.
-Ring *arrival_ring(Port &p)
+// behind it, else the end of the backlog (a chunk more from the budget if
+// need be); null when they cannot be kept.
+unsigned char *arrival_span(Port &p, int &room, bool &toQueue)
 {
-    if (p.backlog.count == 0 && p.queue.room() > 0)
-        return &p.queue;
-    if (p.backlog.data == nullptr) {
-        p.backlog.data = new unsigned char[COM_BACKLOG_MAX];
-        p.backlog.size = COM_BACKLOG_MAX;
-    }
-    return p.backlog.room() > 0 ? &p.backlog : nullptr;
+    toQueue = p.backlog.count == 0 && p.queue.room() > 0;
+    if (!p.marks.takes_bytes())
+        return nullptr;
+    return toQueue ? p.queue.tail_span(room) : p.backlog.tail_span(g_budget, room);
+}
+
+// What the reader reads and cannot keep passes through here (reader thread only).
+unsigned char g_discard[CHUNK_BYTES];
+
+// One read from the device into the queue or the backlog, or, without room
+// and without flow control, counted as dropped. The count read, 0 when
+// nothing waits or the port holds back, or COM_ERR_DEVICE_GONE.
+long read_into_port(Port &p)
+{
+    int room = 0;
+    bool toQueue = false;
+    unsigned char *tail = arrival_span(p, room, toQueue);
+    if (tail == nullptr && holds_back(p))
+        return 0;
+    const long n = tail != nullptr ? serialdev::read_some(p.fd, tail, static_cast<std::size_t>(room))
+                                   : serialdev::read_some(p.fd, g_discard, sizeof g_discard);
+    if (n <= 0)
+        return n;
+    const long long at = now_us();
+    if (tail == nullptr)
+        note_dropped_locked(p, n, at);
+    else if (toQueue)
+        p.queue.count += static_cast<int>(n);
+    else
+        p.backlog.added(static_cast<int>(n));
+    if (tail != nullptr)
+        p.marks.add(static_cast<int>(n), at);
+    // The live feeds have every byte, kept or not.
+    feeds_publish(static_cast<int>(&p - g_ports), tail != nullptr ? tail : g_discard, static_cast<std::size_t>(n));
+    p.lastByteTime = static_cast<double>(at) / 1e6;
+    p.received += n;
+    p.lastByteAt = monotonic_seconds();
+    return n;
 }
 
 // Moves what the device has waiting into the queue and the backlog, as far
-// as they have room. Returns false when the device hung up.
+// as they have room, and past that drops it or holds back. Returns false
+// when the device hung up.
 bool fill_queue(Port &p)
 {
-    for (Ring *ring = arrival_ring(p); ring != nullptr; ring = arrival_ring(p)) {
-        int room = 0;
-        unsigned char *tail = ring->tail_span(room);
-        const long n = serialdev::read_some(p.fd, tail, static_cast<std::size_t>(room));
+    for (;;) {
+        const long n = read_into_port(p);
         if (n == COM_ERR_DEVICE_GONE)
             return false;
         if (n <= 0)
             return true;
-        ring->count += static_cast<int>(n);
-        feeds_publish(static_cast<int>(&p - g_ports), tail, static_cast<std::size_t>(n));
-        const long long at = now_us();
-        p.marks.add(static_cast<int>(n), at);
-        p.lastByteTime = static_cast<double>(at) / 1e6;
-        p.received += n;
-        p.lastByteAt = monotonic_seconds();
     }
-    return true;
 }
 
 void mark_gone(Port &p)
@@ -111,7 +138,11 @@ void reader_loop()
                 return;
             for (int i = 1; i <= COM_PORTS; ++i) {
                 Port &p = g_ports[i];
-                if (!p.open || p.gone || full(p))
+                if (!p.open || p.gone)
+                    continue;
+                const bool held = full(p) && holds_back(p);
+                note_held_locked(p, held);
+                if (held)
                     continue;
                 fds[count] = p.fd;
                 ports[count] = i;
@@ -239,6 +270,9 @@ void reopen_loop()
             if (g_ports[i].open && !g_ports[i].gone)
                 count_line_errors_locked(g_ports[i]);
         }
+        lock.unlock(); // its lines are written with the lock let go
+        report_losses();
+        lock.lock();
     }
 }
 
@@ -271,34 +305,37 @@ int queued(const Port &p)
 
 bool full(const Port &p)
 {
-    return p.queue.room() == 0 && p.backlog.count == COM_BACKLOG_MAX;
+    if (!p.marks.takes_bytes())
+        return true;
+    if (p.queue.room() > 0 && p.backlog.count == 0)
+        return false;
+    const Chunk *last = p.backlog.last;
+    const bool chunkRoom = last != nullptr && last->head + last->count < CHUNK_BYTES;
+    return !chunkRoom && g_budget.used + CHUNK_BYTES > g_budget.limit;
 }
 
-// A backlog exists only while a tick is late: its memory goes once it is empty.
-void release_backlog(Port &p)
+bool holds_back(const Port &p)
 {
-    delete[] p.backlog.data;
-    p.backlog = Ring{};
+    return p.settings.xonxoff || p.settings.rtscts;
 }
 
 void clear_queue(Port &p)
 {
     p.queue.clear();
-    release_backlog(p);
+    p.backlog.clear(g_budget);
     p.marks.clear();
     p.takenCount = 0;
 }
 
-// Hands backlog bytes forward into the room a read made in the queue.
+// Hands backlog bytes forward into the room a read made in the queue. Chunks
+// emptied go back to the budget at once.
 void advance_backlog(Port &p)
 {
     while (p.backlog.count > 0 && p.queue.room() > 0) {
         int room = 0;
         unsigned char *tail = p.queue.tail_span(room);
-        p.queue.count += p.backlog.take(tail, room);
+        p.queue.count += p.backlog.take(tail, room, g_budget);
     }
-    if (p.backlog.count == 0)
-        release_backlog(p);
 }
 
 void install_locked(Port &p, serialdev::Handle fd, const std::string &path, const serialdev::Settings &settings,
@@ -319,6 +356,10 @@ void install_locked(Port &p, serialdev::Handle fd, const std::string &path, cons
     // The operator's figures start afresh.
     p.openResult = 0;
     p.received = 0;
+    p.dropped = 0;
+    p.dropping = Episode{};
+    p.heldTotal = 0;
+    p.held = Episode{};
     p.lastByteAt = monotonic_seconds();
     std::fill(p.lineErrors, p.lineErrors + COM_LINE_KINDS, 0LL);
     p.lineCounted = false;

@@ -1,5 +1,5 @@
 // vornacq4-when, the real binary, on recordings whose indexes the tests
-// encode themselves (both versions of segment), so that every case of the
+// encode themselves (every version of segment), so that every case of the
 // format can be had: clock steps, damage, torn records, hostile files.
 #include "instrument_sim.h"
 #include "test_support.h"
@@ -35,19 +35,21 @@ std::string varint(std::uint64_t v)
 
 struct Rec {
     long long count, first, last;
+    bool gap = false; // version 3: `count` bytes missing here
 };
 
 std::string segment(int version, long long offset, const std::vector<Rec> &records, int flags = 1)
 {
     std::string s = std::string(1, '\0') + "VTI" + static_cast<char>('0' + version) + varint(offset);
-    if (version == 2)
+    if (version >= 2)
         s += varint(flags);
-    const std::uint64_t plus = version == 2 ? 1 : 0;
+    const std::uint64_t plus = version >= 2 ? 1 : 0;
     long long previous = 0;
     for (const Rec &r : records) {
         const long long d = r.first - previous;
         const std::uint64_t zigzag = d >= 0 ? static_cast<std::uint64_t>(d) << 1 : (static_cast<std::uint64_t>(-d) << 1) - 1;
-        s += varint(r.count) + varint(zigzag + plus) + varint(static_cast<std::uint64_t>(r.last - r.first) + plus);
+        const std::uint64_t count = version >= 3 ? 2 * static_cast<std::uint64_t>(r.count) + (r.gap ? 1 : 0) : r.count;
+        s += varint(count) + varint(zigzag + plus) + varint(static_cast<std::uint64_t>(r.last - r.first) + plus);
         previous = r.first;
     }
     return s;
@@ -93,19 +95,22 @@ std::string recording(const TempDir &dir, const std::string &name, const std::st
 const std::vector<Rec> kStepped = {{10, k1403, k1403 + 9000}, {10, k1403 + 60 * kSecond, k1403 + 60 * kSecond},
                                    {10, k1403 - 3600 * kSecond, k1403 - 3600 * kSecond + 4500}};
 
-TEST(WhenIndex, VersionOneAndTwoReadAlikeAClockSetBackIsKeptAndAnUnsynchronisedStartIsReported)
+TEST(WhenIndex, VersionsOneTwoAndThreeReadAlikeAClockSetBackIsKeptAndAnUnsynchronisedStartIsReported)
 {
     TempDir dir;
     const std::string data(30, 'x');
     const std::string v1 = recording(dir, "04550400.C01", data, segment(1, 0, kStepped));
     const std::string v2 = recording(dir, "04550400.C02", data, segment(2, 0, kStepped, 0));
+    const std::string v3 = recording(dir, "04550400.C03", data, segment(3, 0, kStepped, 0));
     const Output records = run_when("records --utc " + v1);
     EXPECT_EQ(records.status, 0);
-    EXPECT_EQ(records.text, "0\t10\t2024-02-14T14:03:00.000000Z\t2024-02-14T14:03:00.009000Z\n"
-                            "10\t10\t2024-02-14T14:04:00.000000Z\t2024-02-14T14:04:00.000000Z\n"
-                            "20\t10\t2024-02-14T13:03:00.000000Z\t2024-02-14T13:03:00.004500Z\n");
+    EXPECT_EQ(records.text, "0\t10\t2024-02-14T14:03:00.000000Z\t2024-02-14T14:03:00.009000Z\tdata\n"
+                            "10\t10\t2024-02-14T14:04:00.000000Z\t2024-02-14T14:04:00.000000Z\tdata\n"
+                            "20\t10\t2024-02-14T13:03:00.000000Z\t2024-02-14T13:03:00.004500Z\tdata\n");
     EXPECT_EQ(run_when("records --utc " + v2).text, records.text);
+    EXPECT_EQ(run_when("records --utc " + v3).text, records.text);
     EXPECT_EQ(run_when("when --utc " + v2 + " 22").text, "2024-02-14T13:03:00.001000Z\n");
+    EXPECT_EQ(run_when("when --utc " + v3 + " 22").text, "2024-02-14T13:03:00.001000Z\n");
 
     const Output checkV1 = run_when("check " + v1), checkV2 = run_when("check " + v2);
     EXPECT_EQ(checkV1.status, 0) << checkV1.text;
@@ -150,6 +155,39 @@ TEST(WhenCheck, DamagedIndexesNeverAgreeAndTornOrShortOnesDo)
         EXPECT_TRUE(has(out.text, c.says)) << out.text;
         EXPECT_EQ(has(out.text, "agrees"), c.status == 0) << out.text;
     }
+}
+
+// Bytes the logger could not keep: a gap record where they would have been,
+// between two records whose bytes lie side by side in the file, in a file
+// whose index holds a version-2 segment before it.
+TEST(WhenIndex, AGapIsListedByCheckAndCoverageAndSaidBySliceAndLinesAndDatesNoByte)
+{
+    TempDir dir;
+    const std::string index = segment(2, 0, {{4, k1403, k1403}}) +
+                              segment(3, 4, {{4, k1403 + kSecond, k1403 + kSecond},
+                                             {5000, k1403 + 2 * kSecond, k1403 + 90 * kSecond, true},
+                                             {4, k1403 + 91 * kSecond, k1403 + 91 * kSecond}});
+    const std::string f = recording(dir, "04550400.C01", "one\ntwo\nsix\n", index);
+    const std::string said = "5000 bytes missing at byte 8, from 2024-02-14T14:03:02.000000Z to "
+                             "2024-02-14T14:04:30.000000Z: the logger could not keep them";
+
+    const Output check = run_when("check --utc " + f);
+    EXPECT_EQ(check.status, 0) << check.text;
+    EXPECT_TRUE(has(check.text, "3 records covering 12 bytes")) << check.text;
+    EXPECT_TRUE(has(check.text, "1 gaps: 5000 bytes arrived that the logger could not keep\ngap: " + said)) << check.text;
+    const Output coverage = run_when("coverage --utc " + f);
+    EXPECT_TRUE(has(coverage.text, "12 bytes, 12 of them dated, 5000 missing in 1 gaps\n  gap: " + said)) << coverage.text;
+    EXPECT_FALSE(has(coverage.text, "silent")) << "the instrument sent all along";
+    EXPECT_TRUE(has(run_when("records --utc " + f).text, "8\t5000\t2024-02-14T14:03:02.000000Z\t2024-02-14T14:04:30.000000Z\tgap\n"));
+    EXPECT_EQ(run_when("when --utc " + f + " 8").text, "2024-02-14T14:04:31.000000Z\n") << "a gap dates no byte";
+
+    const Output slice = run_when("slice " + f + " @1707919381 @1707919472");
+    EXPECT_EQ(slice.status, 0);
+    EXPECT_TRUE(has(slice.text, "two\nsix\n") && has(slice.text, "vornacq4-when: " + f + ": 5000 bytes missing at byte 8"))
+        << slice.text;
+    EXPECT_FALSE(has(run_when("slice " + f + " @1707919380 @1707919382").text, "missing")) << "before the gap";
+    const Output lines = run_when("lines --utc " + f);
+    EXPECT_TRUE(has(lines.text, "2024-02-14T14:04:31.000000Z\tsix\n") && has(lines.text, said)) << lines.text;
 }
 
 TEST(WhenCheck, AnIndexThatIsAPipeADeviceOrADirectoryIsRefusedAtOnce)

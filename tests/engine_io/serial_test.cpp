@@ -124,26 +124,81 @@ INSTANTIATE_TEST_SUITE_P(Settings, SerialBadSetting,
 
 // --- The input queue
 
-TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackTheWriter)
+// The smallest budget for the backlogs, for one test; the default after it.
+struct SmallBudget {
+    SmallBudget() { SetComBacklogBudget(COM_BACKLOG_BUDGET_MIN); }
+    ~SmallBudget() { SetComBacklogBudget(COM_BACKLOG_BUDGET_DEFAULT); }
+};
+
+TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowControl)
 {
     TempDir dir;
     PortRig rig({4});
+    SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
-    const std::size_t held = COM_QUEUE_MAX + COM_BACKLOG_MAX;
+    // RTS/CTS: a pseudo-terminal has no such lines, but XON/XOFF would take
+    // the pattern's own XON and XOFF bytes out of the stream.
+    ASSERT_EQ(SetCTSMode(4, 1), 0);
+    const std::size_t held = COM_QUEUE_MAX + COM_BACKLOG_BUDGET_MIN;
     const std::string sent = pattern(held + 100000);
     io_test::Writer writer(rig.pty(4).master(), sent, 65536);
 
     // Nobody reads: the queue shows its bound while the backlog takes the
-    // rest, and once both are full the writer waits, as on a real line.
+    // rest, and once the budget is spent the writer waits, as on a real line.
     ASSERT_TRUE(eventually([&] { return writer.written() >= held; }, 20000)) << writer.written();
     EXPECT_EQ(GetInQLen(4), COM_QUEUE_MAX);
-    ::usleep(300 * 1000);
+    ASSERT_TRUE(eventually([] {
+        ComStatus s{};
+        return GetComStatus(4, &s) == 0 && s.held_seconds >= 0.3;
+    }));
     EXPECT_FALSE(writer.finished());
 
     const std::string got = read_port(4, sent.size(), 20000);
     writer.stop();
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent) << "bytes lost, doubled or reordered";
+    ComStatus s{};
+    ASSERT_EQ(GetComStatus(4, &s), 0);
+    EXPECT_EQ(s.dropped, 0);
+}
+
+// Without flow control the device is read on once the budget is spent (the
+// kernel would drop its bytes without a word): what cannot be kept is
+// counted to the byte and marked as a gap where it was.
+TEST(SerialQueue, CountsAndMarksWhatItCannotKeepWithoutFlowControl)
+{
+    TempDir dir;
+    PortRig rig({4});
+    SmallBudget budget;
+    ASSERT_EQ(OpenCom(4, ""), 0);
+    const std::size_t kept = COM_QUEUE_MAX + COM_BACKLOG_BUDGET_MIN;
+    const std::string sent = pattern(kept + 300000);
+    io_test::Writer writer(rig.pty(4).master(), sent, 65536);
+    ASSERT_TRUE(eventually([&] { return writer.finished(); }, 20000)) << writer.written();
+    ComStatus s{};
+    ASSERT_TRUE(eventually([&] { return GetComStatus(4, &s) == 0 && s.bytes == static_cast<long long>(sent.size()); }));
+    EXPECT_EQ(s.dropped, static_cast<long long>(sent.size() - kept));
+    EXPECT_EQ(s.dropping, 1);
+
+    // The queue and the backlog hand over the first bytes, the marks the gap
+    // right after them.
+    std::string got(kept, '\0');
+    ASSERT_EQ(ComRd(4, &got[0], static_cast<int>(kept)), static_cast<int>(kept));
+    EXPECT_TRUE(got == sent.substr(0, kept)) << "the bytes kept are not the first ones sent";
+    std::vector<ComArrival> marks(COM_ARRIVALS_MAX);
+    const int n = ComRdArrivals(4, marks.data(), COM_ARRIVALS_MAX);
+    ASSERT_GT(n, 1);
+    long long bytes = 0, gaps = 0;
+    for (int i = 0; i + 1 < n; ++i) {
+        bytes += marks[static_cast<std::size_t>(i)].count;
+        gaps += marks[static_cast<std::size_t>(i)].gap;
+    }
+    EXPECT_EQ(bytes, static_cast<long long>(kept));
+    EXPECT_EQ(gaps, 0) << "a gap among the bytes kept";
+    const ComArrival &gap = marks[static_cast<std::size_t>(n - 1)];
+    EXPECT_EQ(gap.gap, 1);
+    EXPECT_EQ(gap.count, static_cast<int>(sent.size() - kept));
+    EXPECT_LE(gap.first, gap.last);
 }
 
 TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
@@ -231,11 +286,13 @@ TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
     // A second descriptor of the device to watch the terminal's own buffer.
     const int watch = ::open(rig.pty(8).path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(watch, 0);
+    SmallBudget budget;
     ASSERT_EQ(OpenComConfig(8, "", 9600, 0, 8, 1, 100, 0), 0);
+    ASSERT_EQ(SetCTSMode(8, 1), 0); // held back, not dropped, when the budget is spent
 
     // 100 old bytes fill the queue, a full backlog waits behind them, and 500
     // more wait in the kernel.
-    io_test::Writer writer(rig.pty(8).master(), std::string(100 + COM_BACKLOG_MAX + 500, 'o'), 65536);
+    io_test::Writer writer(rig.pty(8).master(), std::string(100 + COM_BACKLOG_BUDGET_MIN + 500, 'o'), 65536);
     ASSERT_TRUE(eventually([&] { return writer.finished(); }, 20000));
     ASSERT_TRUE(eventually([&] { return io_test::kernel_input_bytes(watch) == 500; }));
     EXPECT_EQ(GetInQLen(8), 100);

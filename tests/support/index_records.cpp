@@ -23,13 +23,15 @@ bool get_varint(const std::string &bytes, std::size_t &at, unsigned long long &v
 
 std::vector<Segment> read_segments(const std::string &bytes)
 {
-    const std::string mark = std::string(1, '\0') + "VTI2";
+    const std::string mark = std::string(1, '\0') + "VTI";
     std::vector<Segment> segments;
     std::size_t at = 0;
     while (at < bytes.size()) {
         unsigned long long offset = 0, flags = 0, count = 0, delta = 0, span = 0;
         EXPECT_EQ(bytes.compare(at, mark.size(), mark), 0) << "no segment mark at " << at;
-        at += mark.size();
+        const char version = at + mark.size() < bytes.size() ? bytes[at + mark.size()] : '?';
+        EXPECT_TRUE(version == '2' || version == '3') << "a segment of version " << version << " at " << at;
+        at += mark.size() + 1;
         if (!get_varint(bytes, at, offset) || !get_varint(bytes, at, flags))
             ADD_FAILURE() << "segment header cut short";
         Segment segment{static_cast<long long>(offset), flags, {}};
@@ -42,9 +44,12 @@ std::vector<Segment> read_segments(const std::string &bytes)
             }
             const unsigned long long zigzag = delta - 1;
             time += (zigzag & 1) != 0 ? -static_cast<long long>(zigzag >> 1) - 1 : static_cast<long long>(zigzag >> 1);
+            const bool gap = version == '3' && (count & 1) != 0;
+            if (version == '3')
+                count >>= 1;
             segment.records.push_back(Record{static_cast<long long>(offset), static_cast<long long>(count), time,
-                                             time + static_cast<long long>(span - 1)});
-            offset += count;
+                                             time + static_cast<long long>(span - 1), gap});
+            offset += gap ? 0 : count;
         }
         segments.push_back(segment);
     }

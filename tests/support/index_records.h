@@ -1,6 +1,7 @@
-// The arrival-time index as this logger writes it (version-2 segments),
-// read back strictly for the tests: a segment mark where a segment belongs,
-// whole records, no time field stored as 0. Anything else fails the test.
+// The arrival-time index as this logger writes it (version-3 segments, or
+// version 2 as it wrote before), read back strictly for the tests: a segment
+// mark where a segment belongs, whole records, no time field stored as 0.
+// Anything else fails the test.
 #pragma once
 
 #include <string>
@@ -8,9 +9,11 @@
 
 namespace testing_support {
 
-// One record, placed: the offset in the data file of its first byte.
+// One record, placed: the offset in the data file of its first byte. A gap
+// is where `bytes` missing bytes would have been.
 struct Record {
     long long offset, bytes, first, last;
+    bool gap = false;
 };
 struct Segment {
     long long offset;

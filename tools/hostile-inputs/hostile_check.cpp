@@ -220,7 +220,8 @@ std::string index_fault(const Input &in, when::IndexReader &reader, const when::
 {
     long long records = 0;
     for (when::Burst b{}; reader.next(b);) {
-        if (b.count < 1 || b.offset < 0 || b.offset > rec.size - b.count || b.first > b.last ||
+        const long long covers = b.gap ? 0 : b.count; // a gap holds no byte of the file
+        if (b.count < 1 || b.offset < 0 || b.offset > rec.size - covers || b.first > b.last ||
             b.first < when::kEarliestUs || b.last >= when::kLatestUs)
             return "a record out of range at data offset " + std::to_string(b.offset);
         if (when::byte_time(b, b.offset + b.count - 1) != (b.count == 1 ? b.first : b.last) || when::format_time(b.first, true).size() != 27)

@@ -72,8 +72,21 @@ void warn_damage(const Recording &r, const IndexSummary &s)
                      s.damagedTotal());
 }
 
+std::string gap_text(const Burst &gap, bool utc)
+{
+    return std::to_string(gap.count) + " bytes missing at byte " + std::to_string(gap.offset) + ", from " +
+           format_time(gap.first, utc) + " to " + format_time(gap.last, utc) + ": the logger could not keep them";
+}
+
+void warn_gap(const Recording &r, const Burst &gap, bool utc)
+{
+    std::fprintf(stderr, "vornacq4-when: %s: %s\n", r.path.c_str(), gap_text(gap, utc).c_str());
+}
+
 void extend(Extent &e, const Burst &b, bool firstOne)
 {
+    if (b.gap)
+        return;
     e.covered += b.count;
     e.end = std::max(e.end, b.offset + b.count);
     e.earliest = firstOne ? b.first : std::min(e.earliest, b.first);
@@ -140,7 +153,7 @@ int cmd_when(Args args)
     Burst b{}, found{};
     bool have = false;
     while (reader.next(b))
-        if (offset >= b.offset && offset - b.offset < b.count) {
+        if (!b.gap && offset >= b.offset && offset - b.offset < b.count) {
             found = b;
             have = true;
         }
@@ -167,6 +180,10 @@ int cmd_slice(Args args)
     for (Burst b{}; ok && reader.next(b);) {
         if (b.last < from || b.first >= to)
             continue;
+        if (b.gap) { // what came in the range and is not in the file
+            warn_gap(r, b, false);
+            continue;
+        }
         const long long lo = first_at_or_after(b, from), hi = first_at_or_after(b, to);
         if (lo < hi && f == nullptr)
             f = out.empty() ? stdout : open_output(out);
@@ -211,13 +228,20 @@ int cmd_check(Args args)
         return fail(error);
     IndexReader reader(r);
     Extent e;
-    for (Burst b{}; reader.next(b);)
+    std::string gaps;
+    for (Burst b{}; reader.next(b);) {
         extend(e, b, reader.summary().records == 1);
+        if (b.gap)
+            gaps += "gap: " + gap_text(b, utc) + "\n";
+    }
     const IndexSummary &s = reader.summary();
     std::printf("%s: %lld bytes, %lld records covering %lld bytes", r.path.c_str(), r.size, s.records, e.covered);
     if (s.records > 0)
         std::printf(", from %s to %s", format_time(e.earliest, utc).c_str(), format_time(e.latest, utc).c_str());
     std::printf("\n");
+    if (s.gaps > 0)
+        std::printf("%lld gaps: %lld bytes arrived that the logger could not keep\n%s", s.gaps, s.gapBytes,
+                    gaps.c_str());
     say_check_notes(r, s, e);
     if (s.damagedTotal() == 0) {
         std::printf("the index (%lld segments) agrees with the data file\n", s.segments);
@@ -240,11 +264,13 @@ int cmd_records(Args args)
     if (!open_checked(args[0], r, error))
         return fail(error);
     IndexReader reader(r);
-    const char *const format = csv ? "%lld,%lld,%s,%s\r\n" : "%lld\t%lld\t%s\t%s\n";
+    // A gap's bytes are missing from the file: its kind says so.
+    const char *const format = csv ? "%lld,%lld,%s,%s,%s\r\n" : "%lld\t%lld\t%s\t%s\t%s\n";
     if (csv)
-        std::printf("offset,bytes,first,last\r\n");
+        std::printf("offset,bytes,first,last,kind\r\n");
     for (Burst b{}; reader.next(b);)
-        std::printf(format, b.offset, b.count, format_time(b.first, utc).c_str(), format_time(b.last, utc).c_str());
+        std::printf(format, b.offset, b.count, format_time(b.first, utc).c_str(), format_time(b.last, utc).c_str(),
+                    b.gap ? "gap" : "data");
     warn_damage(r, reader.summary());
     return 0;
 }

@@ -34,8 +34,15 @@ struct Extent {
     long long end = 0;     // where the last dated byte ends
     long long earliest = 0, latest = 0;
 };
-// Takes record `b` in; `firstOne` for the first record read.
+// Takes record `b` in; `firstOne` for the first record read. A gap dates
+// no byte and is left out.
 void extend(Extent &e, const Burst &b, bool firstOne);
+// "5000 bytes missing at byte 1234, from ... to ...: the logger could not
+// keep them", for a gap.
+std::string gap_text(const Burst &gap, bool utc);
+// Says on stderr, for a command that gives bytes by time or by line, that
+// the gap lies within what it gives.
+void warn_gap(const Recording &r, const Burst &gap, bool utc);
 
 int cmd_when(Args args);     // commands.cpp
 int cmd_slice(Args args);

@@ -1,6 +1,6 @@
 #include "index.h"
 
-#include "vorn_utl.h"
+#include "index_format.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -13,12 +13,12 @@ namespace {
 // A mark is the mark byte, the magic's family ("VTI") and a version digit.
 static_assert(INDEX_MAGIC_LEN == 4, "a mark is 0x00, three letters and a version");
 constexpr int kMarkLength = 1 + INDEX_MAGIC_LEN;
-constexpr int kMaxVarint = 10;   // bytes: 63 bits take 9, a tenth is allowed
-constexpr int kMaxRecord = 3 * kMaxVarint;
+constexpr int kMaxVarint = INDEX_VARINT_MAX;
+constexpr int kMaxRecord = INDEX_RECORD_MAX;
 
 bool known_version(int c)
 {
-    return c == '1' || c == '2';
+    return c >= '0' + INDEX_VERSION_OLDEST && c <= '0' + INDEX_VERSION;
 }
 
 long long unzigzag(unsigned long long v)
@@ -187,15 +187,15 @@ bool IndexReader::begin_segment(long long at)
     return true;
 }
 
-// Checks a record's numbers and makes it the next burst.
+// Checks a record's numbers and makes it the next burst, or gap.
 IndexReader::Step IndexReader::place_record(unsigned long long count, unsigned long long delta,
-                                           unsigned long long span, Burst &b)
+                                           unsigned long long span, bool gap, Burst &b)
 {
     if (count == 0) {
         damage(Damage::NoRecord);
         return Step::Damaged;
     }
-    if (count > static_cast<unsigned long long>(m_dataSize - m_offset)) {
+    if (!gap && count > static_cast<unsigned long long>(m_dataSize - m_offset)) {
         damage(Damage::BeyondData);
         return Step::Damaged;
     }
@@ -206,15 +206,20 @@ IndexReader::Step IndexReader::place_record(unsigned long long count, unsigned l
         damage(Damage::BadTime);
         return Step::Damaged;
     }
-    b = Burst{m_offset, static_cast<long long>(count), first, first + static_cast<long long>(span)};
-    m_offset += b.count;
+    b = Burst{m_offset, static_cast<long long>(count), first, first + static_cast<long long>(span), gap};
     m_time = first;
+    if (gap) {
+        ++m_summary.gaps;
+        m_summary.gapBytes += b.count;
+        return Step::Record;
+    }
+    m_offset += b.count;
     ++m_summary.records;
     return Step::Record;
 }
 
 // The record at m_pos. A version-1 segment runs to the next mark found by
-// its pattern; in a version-2 one no record byte is 0, so any 0 ends it.
+// its pattern; in a later one no record byte is 0, so any 0 ends it.
 IndexReader::Step IndexReader::read_record(Burst &b)
 {
     const int c = peek(m_pos);
@@ -242,9 +247,11 @@ IndexReader::Step IndexReader::read_record(Burst &b)
         }
     }
     m_pos = at;
-    if (m_version >= 2)
-        return place_record(v[0], v[1] - 1, v[2] - 1, b);
-    return place_record(v[0], v[1], v[2], b);
+    if (m_version >= 3) // the count doubled, its low bit telling a gap
+        return place_record(v[0] >> 1, v[1] - 1, v[2] - 1, (v[0] & INDEX_GAP_BIT) != 0, b);
+    if (m_version == 2)
+        return place_record(v[0], v[1] - 1, v[2] - 1, false, b);
+    return place_record(v[0], v[1], v[2], false, b);
 }
 
 bool IndexReader::next(Burst &b)

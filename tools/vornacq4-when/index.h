@@ -8,7 +8,8 @@
 // or beyond 63 bits, bytes the data file does not hold, a time outside
 // 1970..2200) is damaged, and reading goes on at the next segment mark. A
 // record cut short (the logger stopped, or the disk refused the rest) ends
-// its segment without harm.
+// its segment without harm. Gap records (version 3) say where bytes are
+// missing that the logger read and could not keep.
 #pragma once
 
 #include "files.h"
@@ -21,12 +22,15 @@ namespace when {
 // Bytes [offset, offset + count) of the data file arrived from `first` to
 // `last`, in microseconds since 1970 UTC. A record read never has count < 1,
 // last < first, a time outside kEarliestUs..kLatestUs, or bytes beyond the
-// data file.
+// data file. A gap: `count` bytes arrived from `first` to `last` that the
+// logger could not keep; they would have begun at `offset`, where the next
+// record's bytes begin: a gap covers no byte of the data file.
 struct Burst {
     long long offset;
     long long count;
     long long first;
     long long last;
+    bool gap = false;
 };
 
 constexpr long long kEarliestUs = 0;                    // 1970-01-01
@@ -42,7 +46,9 @@ struct IndexSummary {
     long long segments = 0;   // segment marks read
     long long unsynced = 0;   // version-2 segments begun on an unsynchronised clock
     long long firstUnsyncedOffset = -1; // the data offset the first of them began at
-    long long records = 0;
+    long long records = 0;    // records of bytes (gaps not counted)
+    long long gaps = 0;       // gap records
+    long long gapBytes = 0;   // the bytes they say are missing
     long long torn = 0;       // records cut short (a stop, a refused write)
     long long damaged[kDamageKinds] = {};
     long long damagedTotal() const;
@@ -58,7 +64,7 @@ public:
     // Whether the index begins with a segment mark (an empty one counts as
     // an index with no records).
     bool is_index();
-    // The next record in file order into `b`; false when there are no more.
+    // The next record or gap in file order into `b`; false when there are no more.
     bool next(Burst &b);
     const IndexSummary &summary() const { return m_summary; }
 
@@ -71,7 +77,8 @@ private:
     bool begin_segment(long long at);
     int read_varint(long long &at, long long stop, unsigned long long &value);
     Step read_record(Burst &b);
-    Step place_record(unsigned long long count, unsigned long long delta, unsigned long long span, Burst &b);
+    Step place_record(unsigned long long count, unsigned long long delta, unsigned long long span, bool gap,
+                      Burst &b);
     void damage(Damage d);
 
     static constexpr long long kWindow = 64 * 1024; // bytes read at once

@@ -62,6 +62,8 @@ bool replay_one(Device *device, const Recording &r, Pace &pace)
     IndexReader reader(r);
     long long sent = 0;
     for (Burst b{}; reader.next(b);) {
+        if (b.gap) // nothing of it is in the file to send
+            continue;
         const long long end = b.offset + b.count;
         for (long long at = std::max(sent, b.offset); at < end;) {
             const long long t = byte_time(b, at);

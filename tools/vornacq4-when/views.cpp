@@ -75,6 +75,10 @@ bool feed_file(const Recording &r, LineWriter &w)
     IndexReader reader(r);
     long long at = 0;
     for (Burst b{}; reader.next(b);) {
+        if (b.gap) {
+            warn_gap(r, b, w.utc);
+            continue;
+        }
         const long long end = b.offset + b.count;
         if (end <= at)
             continue; // a stretch an earlier record already dated
@@ -141,14 +145,21 @@ int cover(const std::string &path, long long gapUs, bool utc)
         std::printf("%s: %lld bytes, none of them dated\n", path.c_str(), r.size);
         return 0;
     }
-    std::printf("%s: %s to %s, %lld bytes, %lld of them dated\n", path.c_str(), format_time(e.earliest, utc).c_str(),
+    std::printf("%s: %s to %s, %lld bytes, %lld of them dated", path.c_str(), format_time(e.earliest, utc).c_str(),
                 format_time(e.latest, utc).c_str(), r.size, e.covered);
+    if (whole.summary().gaps > 0)
+        std::printf(", %lld missing in %lld gaps", whole.summary().gapBytes, whole.summary().gaps);
+    std::printf("\n");
     IndexReader reader(r);
     Burst b{};
-    for (long long lastSeen = -1; reader.next(b); lastSeen = std::max(lastSeen, b.last))
+    // A gap's bytes came, so the instrument was not silent then.
+    for (long long lastSeen = -1; reader.next(b); lastSeen = std::max(lastSeen, b.last)) {
         if (lastSeen >= 0 && b.first - lastSeen > gapUs)
             std::printf("  silent %s to %s (%.0f s)\n", format_time(lastSeen, utc).c_str(),
                         format_time(b.first, utc).c_str(), (b.first - lastSeen) / 1e6);
+        if (b.gap)
+            std::printf("  gap: %s\n", gap_text(b, utc).c_str());
+    }
     warn_damage(r, reader.summary());
     return 0;
 }
