@@ -17,6 +17,9 @@
 //     acq_bench --gone [seconds, default 60]
 //               the logger with its ports silent, then with every device
 //               unplugged (it looks for each once a second); no cats
+//     acq_bench --hold [seconds, default 300] [budget MiB, default 64]
+//               every port at 115200 baud while the tick is held that long,
+//               then let go (acq_hold.h): file + dropped = taken, per port
 //     acq_bench --scrape [seconds] [rate ...]
 //               as the first, with the monitoring endpoint on (an http line in
 //               network.map) and its /metrics fetched once a second, as a
@@ -27,6 +30,7 @@
 //
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
+#include "acq_hold.h"
 #include "logger_process.h"
 #include "ptykit/loopback.h"
 #include "ptykit/pty.h"
@@ -64,6 +68,7 @@ struct Rig {
     bool index = true;
     bool withCats = true;
     int httpPort = 0; // the monitoring endpoint's, 0 for none
+    std::vector<std::string> args; // the logger's own
     ptykit::TempDir dir;
     std::vector<std::unique_ptr<Pty>> logged, copied;
     pid_t logger = -1;
@@ -103,6 +108,7 @@ struct Rig {
         std::vector<std::string> args = {VORNACQ4_BINARY};
         if (!index)
             args.push_back("--no-index");
+        args.insert(args.end(), this->args.begin(), this->args.end());
         logger = bench::spawn(args, dir.path(), "/dev/null", dir.file("logger.txt"), env);
         for (int port = 1; withCats && port <= kPorts; ++port)
             cats.push_back(bench::spawn({"/bin/cat"}, dir.path(), copied[port - 1]->path(),
@@ -308,7 +314,7 @@ struct Scraper {
 int main(int argc, char *argv[])
 {
     Rig rig;
-    bool lines = false, gone = false;
+    bool lines = false, gone = false, hold = false;
     std::vector<long> numbers;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-index") == 0)
@@ -319,6 +325,8 @@ int main(int argc, char *argv[])
             gone = true;
         else if (std::strcmp(argv[i], "--scrape") == 0)
             rig.httpPort = ptykit::free_tcp_port();
+        else if (std::strcmp(argv[i], "--hold") == 0)
+            hold = true; // with the monitoring endpoint, for the counts
         else
             numbers.push_back(std::atol(argv[i]));
     }
@@ -326,7 +334,12 @@ int main(int argc, char *argv[])
     std::vector<long> rates(numbers.size() > 1 ? numbers.begin() + 1 : numbers.end(), numbers.end());
     if (rates.empty())
         rates = {11520, 92160};
-    rig.withCats = !lines && !gone;
+    rig.withCats = !lines && !gone && !hold;
+    const double budget = hold && numbers.size() > 1 ? static_cast<double>(numbers[1]) : 64;
+    if (hold)
+        rig.httpPort = ptykit::free_tcp_port();
+    if (hold)
+        rig.args.push_back("--backlog-budget=" + std::to_string(static_cast<long>(budget)));
     if (!rig.start()) {
         std::fprintf(stderr, "acq_bench: the logger did not start its run\n%s",
                      ptykit::read_file(rig.dir.file("logger.txt")).c_str());
@@ -336,6 +349,9 @@ int main(int argc, char *argv[])
         return run_lines(rig, seconds) ? 0 : 1;
     if (gone)
         return run_gone(rig, seconds) ? 0 : 1;
+    if (hold)
+        return bench::run_hold({rig.logger, rig.masters(), rig.dir.path(), rig.httpPort, 11520,
+                                numbers.empty() ? 300 : seconds, budget}) ? 0 : 1;
     std::unique_ptr<Scraper> scraper(rig.httpPort != 0 ? new Scraper(rig.httpPort) : nullptr);
     std::uint64_t offset = 0;
     bool whole = true;

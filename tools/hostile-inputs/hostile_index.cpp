@@ -1,5 +1,5 @@
 // Index inputs: the arrival-time index encoded as the logger writes it
-// (segments of version 1 and 2), generated with numbers sound and extreme,
+// (segments of versions 1, 2 and 3, the last with gaps), generated with numbers sound and extreme,
 // and the fixed sample of the nastiest index files.
 #include "hostile_inputs.h"
 
@@ -33,17 +33,20 @@ std::string mark(int version, std::uint64_t offset, std::uint64_t flags)
     return version >= 2 ? s + varint(flags) : s;
 }
 
-// A record: its times stored plus one in version 2, so no byte of it is 0.
-std::string record(int version, std::uint64_t count, std::uint64_t first, std::uint64_t previous, std::uint64_t span)
+// A record: its times stored plus one from version 2 on, so no byte of it is
+// 0; in version 3 its count doubled, odd for a gap (bytes missing there).
+std::string record(int version, std::uint64_t count, std::uint64_t first, std::uint64_t previous, std::uint64_t span,
+                   bool gap = false)
 {
     const std::uint64_t plus = version >= 2 ? 1 : 0;
-    return varint(count) + varint(zigzag_difference(first, previous) + plus) + varint(span + plus);
+    const std::uint64_t stored = version >= 3 ? 2 * count + (gap ? 1 : 0) : count;
+    return varint(stored) + varint(zigzag_difference(first, previous) + plus) + varint(span + plus);
 }
 
 // One segment from `offset` on; `odd` when a number in it is extreme.
 std::string segment(Random &r, std::uint64_t &offset, bool &odd)
 {
-    const int version = r.chance(50) ? 2 : 1;
+    const int version = 1 + static_cast<int>(r.below(3));
     if (r.chance(10)) {
         offset = r.pick(kExtremes);
         odd = true;
@@ -53,13 +56,14 @@ std::string segment(Random &r, std::uint64_t &offset, bool &odd)
     for (std::size_t records = r.below(12); records > 0; --records) {
         const bool extreme = r.chance(5);
         const std::uint64_t count = extreme ? r.pick(kExtremes) : 1 + r.below(300);
+        const bool gap = version == 3 && r.chance(10); // covers no byte of the data
         const std::size_t step = r.below(100);
         t = step < 10 ? t - kHour : step < 20 ? t + kHour : step < 23 ? r.pick(kExtremes) : t + r.below(2000000);
         const std::uint64_t span = r.chance(95) ? r.below(50000) : r.pick(kExtremes);
-        odd = odd || extreme || (step >= 20 && step < 23) || span >= kHour;
-        s += record(version, count, t, previous, span);
+        odd = odd || extreme || (step >= 20 && step < 23) || span >= kHour || (version == 3 && count >= 1ull << 62);
+        s += record(version, count, t, previous, span, gap);
         previous = t;
-        offset += count;
+        offset += gap ? 0 : count;
     }
     return s;
 }
@@ -92,7 +96,11 @@ std::string valid_index()
     // An hour's two openings; the clock set back an hour inside the second.
     std::string s = mark(1, 0, 0) + record(1, 100, kFeb2024, 0, 5000) + record(1, 200, kFeb2024 + 1000000, kFeb2024, 20000);
     s += mark(2, 300, 1) + record(2, 100, kFeb2024 + 60000000, 0, 0);
-    return s + record(2, 200, kFeb2024 - kHour, kFeb2024 + 60000000, 15000);
+    s += record(2, 100, kFeb2024 - kHour, kFeb2024 + 60000000, 15000);
+    // A third, with 5000 bytes missing between its two records.
+    s += mark(3, 500, 1) + record(3, 50, kFeb2024 + 120000000, 0, 0);
+    s += record(3, 5000, kFeb2024 + 121000000, kFeb2024 + 120000000, 9000000, true);
+    return s + record(3, 50, kFeb2024 + 131000000, kFeb2024 + 121000000, 0);
 }
 
 std::vector<Input> index_sample()
