@@ -21,6 +21,8 @@ int usage()
                  "       vornacq4-when records FILE [--csv] [--utc]\n"
                  "       vornacq4-when lines FILE... [--csv] [--utc]\n"
                  "       vornacq4-when coverage DIR|FILE... [--gap S] [--utc]\n"
+                 "       vornacq4-when bag OUT [--from DAY --to DAY] [--info KEY=VALUE]... [--closed-only] DIR\n"
+                 "       vornacq4-when bag --verify BAG\n"
                  "times: 2024-02-14T15:03:00[.fraction] local time, followed by Z for UTC or\n"
                  "       +hh:mm/-hh:mm for that offset; or @seconds since 1970; shown in local\n"
                  "       time with the offset, or in UTC with --utc\n"
