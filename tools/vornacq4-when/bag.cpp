@@ -129,19 +129,19 @@ Args names_in(const std::string &dir, bool directories)
 Current current_period(const Plan &p)
 {
     Current c;
-    fs::file_time_type newest = fs::file_time_type::min();
+    fs::file_time_type newest{};
     for (const std::string &dir : names_in(p.dir, true)) {
         const int day = day_of(dir, 'D');
         for (const std::string &name : day != 0 && wanted(p, day) ? names_in(join_path(p.dir, dir), false) : Args()) {
             std::error_code ec;
             const fs::file_time_type t = fs::last_write_time(fs::u8path(join_path(join_path(p.dir, dir), name)), ec);
-            if (!ec && name.size() >= 10 && t > newest) {
+            if (!ec && name.size() >= 10 && (c.day == 0 || t > newest)) {
                 newest = t;
                 c = {day, name.substr(0, 10)};
             }
         }
     }
-    return fs::file_time_type::clock::now() - newest < kLongestPeriod ? c : Current();
+    return c.day != 0 && fs::file_time_type::clock::now() - newest < kLongestPeriod ? c : Current();
 }
 
 bool is_current(const Current &c, int day, const std::string &name)
@@ -149,14 +149,23 @@ bool is_current(const Current &c, int day, const std::string &name)
     return c.day == day && name.compare(0, c.base.size(), c.base) == 0;
 }
 
+// Whether `target` could be made a hard link to `source`: a regular file
+// itself (a link to one is copied), on the same file system, which allows it.
+bool hard_link(const std::string &source, const std::string &target)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(fs::u8path(source), ec)))
+        return false;
+    fs::create_hard_link(fs::u8path(source), fs::u8path(target), ec);
+    return !ec;
+}
+
 // One file into the bag: data/`rel`, from `source`. Linked when `closed` and
 // the file system allows, else copied; its manifest lines written.
 bool bag_file(Bagger &b, const std::string &source, const std::string &target, const std::string &rel, bool closed,
               std::string &error)
 {
-    std::error_code ec;
-    const bool link = closed && fs::is_regular_file(fs::symlink_status(fs::u8path(source), ec)) &&
-                      (fs::create_hard_link(fs::u8path(source), fs::u8path(target), ec), !ec);
+    const bool link = closed && hard_link(source, target);
     Digests d;
     std::FILE *copy = link ? nullptr : open_output(target);
     if (!link && copy == nullptr) {
