@@ -369,6 +369,7 @@ TEST(WhenBag, ARunsDirectoryBagsWholeAndChecksWithVerifyAndWithMd5sumAndSha256su
     EXPECT_EQ(run_when("bag --verify " + s.dir.file("closed")).status, 0);
     EXPECT_TRUE(read_file(s.dir.file("closed/data/D045/04553000.C01")).empty()) << "--closed-only took it";
     EXPECT_FALSE(read_file(s.dir.file("closed/data/D045/04550400.C01")).empty());
+    EXPECT_TRUE(has(s.bag("none", "--from 100 --to 120").text, "no bag made")) << "days without a directory";
 }
 
 TEST(WhenBag, AChangedByteAMissingFileOrAnExtraFileFailsVerifyAndIsNamed)

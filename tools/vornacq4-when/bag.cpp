@@ -310,10 +310,23 @@ bool close_manifests(Bagger &b)
     return ok;
 }
 
+// Whether `dir` has a day directory of a day the plan takes: a bag of
+// nothing is a wrong directory or wrong days, never a hand-over.
+bool has_days(const Plan &p)
+{
+    for (const std::string &name : names_in(p.dir, true))
+        for (const char letter : {'D', 'T'})
+            if (day_of(name, letter) != 0 && wanted(p, day_of(name, letter)))
+                return true;
+    return false;
+}
+
 int make_bag(const Plan &plan)
 {
     if (!is_directory(plan.dir))
         return fail(plan.dir + " is not a directory");
+    if (!has_days(plan))
+        return fail(plan.dir + " has no day directory (Dddd, Tddd) of the days asked: no bag made");
     Bagger b;
     b.plan = plan;
     b.current = current_period(plan);
