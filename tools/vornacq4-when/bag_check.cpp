@@ -90,6 +90,22 @@ bool parse_entry(Check &c, const std::string &name, const std::string &line, Alg
     return true;
 }
 
+// Whether a manifest's path stays inside `top` ("data/", or "" for the
+// bag's own tag files): no empty, "." or ".." part, whichever separator
+// the system takes (Windows reads a backslash as one too).
+bool stays_inside(const std::string &path, const std::string &top)
+{
+    if (path.compare(0, top.size(), top) != 0 || path.size() == top.size())
+        return false;
+    for (std::size_t at = top.size(), end = 0; at <= path.size(); at = end + 1) {
+        end = std::min(path.find_first_of("/\\", at), path.size());
+        const std::string part = path.substr(at, end - at);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+    }
+    return true;
+}
+
 // A payload manifest's lines into c.payload.
 void read_manifest(Check &c, Algorithm a)
 {
@@ -102,9 +118,7 @@ void read_manifest(Check &c, Algorithm a)
         std::string sum, path;
         if (!parse_entry(c, name, line, a, sum, path))
             continue;
-        const bool inside = path.compare(0, 5, "data/") == 0 && path.find("/../") == std::string::npos &&
-                            path.size() > 5 && path.compare(path.size() - 3, 3, "/..") != 0;
-        if (!inside)
+        if (!stays_inside(path, "data/"))
             c.problem(name + " lists " + path + ", which is not in data/");
         else if (!c.payload[path].sum[a].empty())
             c.problem(name + " lists " + path + " twice");
@@ -193,7 +207,7 @@ void check_tags(Check &c, Algorithm a)
         std::string sum, path, error;
         if (!parse_entry(c, name, line, a, sum, path))
             continue;
-        if (path.compare(0, 5, "data/") == 0 || path.find("..") != std::string::npos) {
+        if (path.compare(0, 5, "data/") == 0 || !stays_inside(path, "")) {
             c.problem(name + " lists " + path + ", which is no tag file");
             continue;
         }
