@@ -11,6 +11,8 @@
 #include "file_backend.h"
 #include "file_win32.h"
 
+#include "base/utf16.h"
+
 #include <cerrno>
 #include <mutex>
 #include <string>
@@ -22,35 +24,6 @@ namespace {
 
 std::mutex g_dirMutex;
 std::string g_dir; // the program's current directory (plain form); "" until first asked
-
-// UTF-16 of UTF-8 text; invalid UTF-8 is refused (-EILSEQ), not replaced.
-int to_wide(const std::string &text, std::wstring &wide)
-{
-    wide.clear();
-    if (text.empty())
-        return 0;
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (n <= 0)
-        return win32::last_errno();
-    wide.resize(static_cast<std::size_t>(n));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], n);
-    return 0;
-}
-
-int to_utf8(const std::wstring &wide, std::string &text)
-{
-    text.clear();
-    if (wide.empty())
-        return 0;
-    const int size = static_cast<int>(wide.size());
-    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return win32::last_errno();
-    text.resize(static_cast<std::size_t>(n));
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, &text[0], n, nullptr, nullptr);
-    return 0;
-}
 
 // Windows' own current directory, absolute, in the plain form.
 int windows_dir(std::string &dir)
@@ -65,9 +38,8 @@ int windows_dir(std::string &dir)
         return win32::last_errno();
     wide.resize(n);
     std::string utf8;
-    const int err = to_utf8(wide, utf8);
-    if (err < 0)
-        return err;
+    if (!utf16::to_utf8(wide, utf8))
+        return -EILSEQ;
     const win32::Target target = win32::resolve("", utf8);
     if (target.kind != win32::Kind::Disk)
         return -ENOENT;
@@ -100,17 +72,16 @@ int last_errno()
 int target_of(const char *name, Target &target, std::wstring &path)
 {
     std::wstring unused;
-    int err = to_wide(name, unused); // before ".." could drop an invalid component
-    if (err < 0)
-        return err;
+    if (!utf16::from_utf8(name, unused)) // before ".." could drop an invalid component
+        return -EILSEQ;
     std::string dir;
-    err = program_dir(dir);
+    const int err = program_dir(dir);
     if (err < 0)
         return err;
     target = resolve(dir, name);
     if (target.kind == Kind::Invalid)
         return -ENOENT;
-    return to_wide(target.path, path);
+    return utf16::from_utf8(target.path, path) ? 0 : -EILSEQ;
 }
 
 int disk_attributes(const char *name, Target &target, std::wstring &path, DWORD &attributes)
@@ -146,7 +117,7 @@ int change_dir(const char *path)
     g_dir = dir;
     // Windows' own follows where it can; the program's is the one that counts.
     std::wstring windows;
-    if (to_wide(dir, windows) == 0)
+    if (utf16::from_utf8(dir, windows))
         SetCurrentDirectoryW(windows.c_str());
     return 0;
 }

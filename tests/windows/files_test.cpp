@@ -3,6 +3,7 @@
 #include "engine.h"
 #include "files/file_backend.h"
 #include "files/file_win32.h"
+#include "base/utf16.h"
 #include "run_state.h"
 #include "vorncoms.h"
 
@@ -56,9 +57,8 @@ void write_data(const std::string &name, const std::string &bytes, int action)
 
 std::wstring wide(const std::string &utf8)
 {
-    std::wstring text(utf8.size(), L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0],
-                                    static_cast<int>(text.size())));
+    std::wstring text;
+    EXPECT_TRUE(utf16::from_utf8(utf8, text)) << utf8;
     return text;
 }
 
