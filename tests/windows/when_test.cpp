@@ -279,6 +279,28 @@ TEST(WhenWindows, ReplayWithoutACOMPortToWriteToIsRefusedAndWritesNothing)
     }
 }
 
+// A recording whose index is a named pipe: the index is refused by its name
+// alone, and the program serving the pipe never sees vornacq4-when connect.
+TEST(WhenWindows, AnIndexThatIsAPipeIsRefusedWithoutConnectingToIt)
+{
+    const std::wstring base = L"\\\\.\\pipe\\vorn-when-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE pipe = CreateNamedPipeW((base + L"\\" + kIndex).c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
+                                         PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    Scratch scratch;
+    const Outcome run = run_when(scratch, {L"check", base + L"\\" + kRecording});
+    EXPECT_EQ(run.status, 1u) << run.err;
+    EXPECT_NE(run.err.find("04550400.C01 is not a regular file"), std::string::npos) << run.err;
+    // No client ever came: the pipe still waits for its first.
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(ConnectNamedPipe(pipe, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    CancelIo(pipe);
+    CloseHandle(overlapped.hEvent);
+    CloseHandle(pipe);
+}
+
 // The other end of a COM pair, raw, read until `count` bytes came or the
 // time is up.
 std::string read_port(const std::wstring &port, std::size_t count, DWORD withinMs)
