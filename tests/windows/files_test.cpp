@@ -6,6 +6,7 @@
 #include "base/utf16.h"
 #include "run_state.h"
 #include "vorncoms.h"
+#include "waiting_pipe.h"
 
 #include <gtest/gtest.h>
 
@@ -225,9 +226,8 @@ TEST_F(WindowsFiles, WhatIsNoRegularFileIsRefusedWithoutBeingOpened)
 {
     ASSERT_EQ(MakeDir("adir"), 0);
     const std::wstring pipe_name = L"\\\\.\\pipe\\vorn-files-" + std::to_wstring(GetCurrentProcessId());
-    const HANDLE pipe = CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                         PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    WaitingPipe pipe(pipe_name);
+    ASSERT_TRUE(pipe.made());
     const std::string pipe_utf8 = "\\\\.\\pipe\\vorn-files-" + std::to_string(GetCurrentProcessId());
     const std::string slashed_pipe = "//./pipe/vorn-files-" + std::to_string(GetCurrentProcessId());
 
@@ -243,14 +243,7 @@ TEST_F(WindowsFiles, WhatIsNoRegularFileIsRefusedWithoutBeingOpened)
         EXPECT_EQ(created, name == "adir" ? -EISDIR : filesys::NOT_REGULAR);
     }
 
-    // No client ever came: the pipe still waits for its first.
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_FALSE(ConnectNamedPipe(pipe, &overlapped));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    CancelIo(pipe);
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(pipe);
+    EXPECT_TRUE(pipe.neverConnected());
 }
 
 TEST(WindowsFileNames, NamesResolveAgainstTheProgramsDirectory)

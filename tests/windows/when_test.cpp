@@ -4,6 +4,7 @@
 // Its copies lie under names Windows makes hard: non-ASCII, deeper than
 // MAX_PATH, held open for writing as by the logger.
 #include "com_pair.h"
+#include "waiting_pipe.h"
 
 #include <gtest/gtest.h>
 
@@ -284,21 +285,13 @@ TEST(WhenWindows, ReplayWithoutACOMPortToWriteToIsRefusedAndWritesNothing)
 TEST(WhenWindows, AnIndexThatIsAPipeIsRefusedWithoutConnectingToIt)
 {
     const std::wstring base = L"\\\\.\\pipe\\vorn-when-" + std::to_wstring(GetCurrentProcessId());
-    const HANDLE pipe = CreateNamedPipeW((base + L"\\" + kIndex).c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
-                                         PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    WaitingPipe pipe(base + L"\\" + kIndex);
+    ASSERT_TRUE(pipe.made());
     Scratch scratch;
     const Outcome run = run_when(scratch, {L"check", base + L"\\" + kRecording});
     EXPECT_EQ(run.status, 1u) << run.err;
     EXPECT_NE(run.err.find("04550400.C01 is not a regular file"), std::string::npos) << run.err;
-    // No client ever came: the pipe still waits for its first.
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_FALSE(ConnectNamedPipe(pipe, &overlapped));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    CancelIo(pipe);
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(pipe);
+    EXPECT_TRUE(pipe.neverConnected());
 }
 
 // The other end of a COM pair, raw, read until `count` bytes came or the
