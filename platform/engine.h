@@ -229,7 +229,8 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max);
 
 // While disabled, a failing serial or file operation only returns its code;
 // while enabled (the default) it also prints one line on stderr, once per
-// change of the error of that port or file name.
+// change of the error of that port or file name. The switch is the calling
+// thread's own: the engine's threads report as ever meanwhile.
 void DisableBreakOnLibraryErrors(void);
 void EnableBreakOnLibraryErrors(void);
 

@@ -194,7 +194,9 @@ void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
     }
     if (first) {
         install_locked(p, fd, path, settings, p.queue.size, found);
+        lock.unlock(); // the reports' table is not taken under the queues' lock
         lib_ok(port_name(static_cast<int>(&p - g_ports)));
+        lock.lock();
         return;
     }
     p.fd = fd;
