@@ -11,6 +11,7 @@
 #include "serial_port.h"
 
 #include "base/clock.h"
+#include "base/engine_threads.h"
 #include "base/liberr.h"
 #include "net/feeds.h"
 
@@ -244,12 +245,6 @@ void reopen_loop()
     }
 }
 
-// Stops the threads when the process ends, so none outlives the queues.
-struct ThreadShutdown {
-    ~ThreadShutdown() { stop_threads(); }
-} g_threadShutdown;
-
-
 } // namespace
 
 bool valid_port(int port)
@@ -351,10 +346,11 @@ void stop_threads()
 
 void start_threads_locked()
 {
-    if (!g_reader.joinable())
-        g_reader = std::thread(reader_loop);
-    if (!g_reopener.joinable())
-        g_reopener = std::thread(reopen_loop);
+    if (g_reader.joinable())
+        return;
+    g_reader = std::thread(reader_loop);
+    g_reopener = std::thread(reopen_loop);
+    engine_thread_started();
 }
 
 } // namespace serial

@@ -38,6 +38,9 @@ int InitEngine(int, char *argv[], int)
     std::string cwd;
     if (filesys::current_dir(cwd) == 0) {
         port_map_set_startup_dir(cwd);
+        // The map first: the monitor's thread names the ports' devices and
+        // never reads a file itself.
+        port_map_load();
         ui::start_network(cwd);
     }
     ui::name_runtime_dir();
