@@ -4,10 +4,13 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+
+#include <cstring>
 
 namespace ui {
 
@@ -19,6 +22,37 @@ TextBox::TextBox(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
+    learnFont();
+}
+
+void TextBox::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        learnFont();
+}
+
+// With a fixed-pitch font only the columns in view are drawn: a folded
+// stream's lines are far wider than the box, and drawing one whole costs time
+// in proportion to its length. (Judged from the glyphs: fontconfig does not
+// mark every monospaced font as fixed pitch.) A printable character with a
+// glyph of its own is drawn as that glyph at its advance, as the shaper
+// would, without shaping each line again at each paint.
+void TextBox::learnFont()
+{
+    const QFontMetrics metrics = fontMetrics();
+    m_advance = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
+    m_fixed = metrics.horizontalAdvance(QLatin1Char('i')) == m_advance &&
+              metrics.horizontalAdvance(QLatin1Char('W')) == m_advance;
+    m_raw = QRawFont::fromFont(font());
+    for (int c = 0; c < 256; ++c) {
+        const QChar ch(static_cast<ushort>(c));
+        const QVector<quint32> glyph =
+            m_fixed && m_raw.isValid() && ch.isPrint() ? m_raw.glyphIndexesForString(QString(ch)) : QVector<quint32>();
+        const qreal advance = glyph.size() == 1 ? m_raw.advancesForGlyphIndexes(glyph).at(0).x() : 0;
+        m_glyphs[c] = glyph.size() == 1 && advance > 0 ? glyph.at(0) : 0;
+        m_advances[c] = m_glyphs[c] != 0 ? advance : 0;
+    }
 }
 
 void TextBox::setBackground(int rgb)
@@ -65,6 +99,9 @@ void TextBox::append(const char *bytes)
 
 void TextBox::reset(const char *bytes)
 {
+    // The same text again (a status that has not changed) repaints nothing.
+    if (holds(bytes))
+        return;
     m_lines.clear();
     m_lines.push_back(Line{});
     m_chars = 0;
@@ -74,6 +111,33 @@ void TextBox::reset(const char *bytes)
     m_afterCR = false;
     verticalScrollBar()->setValue(0);
     append(bytes);
+}
+
+bool TextBox::holds(const char *bytes) const
+{
+    std::size_t line = 0;
+    int column = 0;
+    for (const char *p = bytes; *p != '\0'; ++p) {
+        const QString &have = m_lines[line].text;
+        const bool lineBreak = *p == '\r' || *p == '\n';
+        if (lineBreak || column == kMaxLineLength) {
+            // The line ends here, by a break or folded; a line more follows.
+            if (have.size() != column || m_lines[line].folded == lineBreak || ++line == m_lines.size())
+                return false;
+            column = 0;
+            if (!lineBreak)
+                --p; // the character goes on the next line
+            else if (p[0] == '\r' && p[1] == '\n')
+                ++p;
+            continue;
+        }
+        if (column >= have.size() || have[column] != QLatin1Char(*p))
+            return false;
+        ++column;
+    }
+    const std::size_t length = std::strlen(bytes);
+    const bool endsInCR = length > 0 && bytes[length - 1] == '\r';
+    return line + 1 == m_lines.size() && m_lines[line].text.size() == column && m_afterCR == endsInCR;
 }
 
 void TextBox::appendSegment(const char *bytes, int length)
@@ -148,7 +212,7 @@ void TextBox::updateScrollBars()
 {
     verticalScrollBar()->setPageStep(visibleLines());
     verticalScrollBar()->setRange(0, std::max(0, lineCount() - visibleLines()));
-    const int widest = m_widest * fontMetrics().horizontalAdvance(QLatin1Char('M')) + 8;
+    const int widest = m_widest * m_advance + 8;
     horizontalScrollBar()->setPageStep(viewport()->width());
     horizontalScrollBar()->setRange(0, std::max(0, widest - viewport()->width()));
 }
@@ -162,6 +226,20 @@ void TextBox::resizeEvent(QResizeEvent *event)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
+bool TextBox::addGlyphs(QStringView shown, int x, int y)
+{
+    for (const QChar ch : shown)
+        if (ch.unicode() > 0xFF || m_glyphs[ch.unicode()] == 0)
+            return false;
+    qreal at = x;
+    for (const QChar ch : shown) {
+        m_runGlyphs.append(m_glyphs[ch.unicode()]);
+        m_runPositions.append(QPointF(at, y));
+        at += m_advances[ch.unicode()];
+    }
+    return true;
+}
+
 void TextBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
@@ -171,23 +249,26 @@ void TextBox::paintEvent(QPaintEvent *)
     const int height = metrics.lineSpacing();
     const int first = verticalScrollBar()->value();
     const int scroll = horizontalScrollBar()->value();
-    // With a fixed-pitch font only the columns in view are drawn: a folded
-    // stream's lines are far wider than the box, and drawing one whole costs
-    // time in proportion to its length.
-    // (Judged from the glyphs: fontconfig does not mark every monospaced
-    // font as fixed pitch.)
-    const int advance = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
-    const bool fixed = metrics.horizontalAdvance(QLatin1Char('i')) == advance &&
-                       metrics.horizontalAdvance(QLatin1Char('W')) == advance;
-    const int firstColumn = fixed ? scroll / advance : 0;
-    const int columns = fixed ? viewport()->width() / advance + 2 : -1;
-    const int x = 4 - scroll + firstColumn * advance;
+    const int firstColumn = m_fixed ? scroll / m_advance : 0;
+    const int columns = m_fixed ? viewport()->width() / m_advance + 2 : -1;
+    const int x = 4 - scroll + firstColumn * m_advance;
+    m_runGlyphs.clear();
+    m_runPositions.clear();
     int y = metrics.ascent() + 2;
     for (int i = first; i < lineCount() && y - metrics.ascent() < viewport()->height(); ++i) {
-        const QString &line = m_lines[static_cast<std::size_t>(i)].text;
-        painter.drawText(x, y, fixed ? line.mid(firstColumn, columns) : line);
+        const QStringView line(m_lines[static_cast<std::size_t>(i)].text);
+        const QStringView shown = m_fixed ? line.mid(firstColumn, columns) : line;
+        if (!m_fixed || !addGlyphs(shown, x, y))
+            painter.drawText(x, y, shown.toString());
         y += height;
     }
+    if (m_runGlyphs.isEmpty())
+        return;
+    QGlyphRun run;
+    run.setRawFont(m_raw);
+    run.setGlyphIndexes(m_runGlyphs);
+    run.setPositions(m_runPositions);
+    painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 void TextBox::copyAll() const

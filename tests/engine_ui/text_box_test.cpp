@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPointer>
 #include <QScrollBar>
@@ -199,6 +200,37 @@ TEST_F(TextBoxTest, ScrolledLongLineShowsTheSameColumnsAsTheTextFromThere)
     empty.setFont(mono);
     empty.resize(400, 80);
     EXPECT_NE(shown, empty.grab().toImage()) << "the text is drawn at all";
+}
+
+TEST_F(TextBoxTest, DrawsEveryLineExactlyAsDrawTextDoes)
+{
+    // Plain lines are drawn as glyphs straight from the font, the others by
+    // the shaper: either way the pixels are those of QPainter::drawText.
+    const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const std::vector<std::string> lines = {"41 0D FF 00 7E 20 ", "$GPGGA,123519,4807.038,N,01131.000,E*47",
+                                            "ctl \x01\x1B\x7F\x85 end", "Latin-1 \xE9\xFC\xB1\xA0\xFF, soft \xAD hyphen"};
+    TextBox box;
+    box.setFont(mono);
+    box.resize(500, 120);
+    box.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    box.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    std::string text;
+    for (const std::string &line : lines)
+        text += line + "\r\n";
+    box.reset(text.c_str());
+    const QImage shown = box.viewport()->grab().toImage();
+    QImage reference(shown.size(), shown.format());
+    reference.fill(box.viewport()->palette().color(QPalette::Base));
+    {
+        QPainter painter(&reference);
+        painter.setFont(mono);
+        painter.setPen(box.palette().color(QPalette::Text));
+        const QFontMetrics metrics(mono);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            painter.drawText(4, metrics.ascent() + 2 + static_cast<int>(i) * metrics.lineSpacing(),
+                             QString::fromLatin1(lines[i].c_str()));
+    }
+    EXPECT_EQ(shown, reference);
 }
 
 TEST_F(TextBoxTest, PanelCanBeDiscardedWhileTheBoxMenuIsOpen)
