@@ -84,6 +84,22 @@ double cpu_seconds(pid_t pid)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+std::map<std::string, double> thread_cpu_seconds(pid_t pid)
+{
+    std::map<std::string, double> byName;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+    for (const std::string &tid : ptykit::list_dir(tasks)) {
+        std::string name = ptykit::read_file(tasks + tid + "/comm");
+        if (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        std::ifstream in(tasks + tid + "/schedstat");
+        unsigned long long ns = 0;
+        if (in >> ns)
+            byName[tid == std::to_string(pid) ? "window" : name] += static_cast<double>(ns) / 1e9;
+    }
+    return byName;
+}
+
 double peak_rss_mib(pid_t pid)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");

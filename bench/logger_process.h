@@ -36,6 +36,12 @@ bool running(pid_t pid);
 // cannot be read.
 double cpu_seconds(pid_t pid);
 
+// CPU seconds each thread of the process has used so far (to the
+// nanosecond, from the scheduler), by the thread's name, threads of one name
+// summed. The process's first thread, the window's, is "window"; a thread
+// that never named itself goes by the program's name.
+std::map<std::string, double> thread_cpu_seconds(pid_t pid);
+
 // The process's peak resident memory (VmHWM) in MiB; 0 when unknown.
 double peak_rss_mib(pid_t pid);
 
