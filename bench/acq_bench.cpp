@@ -12,9 +12,10 @@
 // the logger's peak resident memory. Every byte in the files is checked
 // against the stream.
 //
-//     acq_bench [--no-index] [--logger PATH] [seconds per rate, default 60] [rate ...]
+//     acq_bench [--no-index] [--no-views] [--logger PATH] [seconds per rate, default 60] [rate ...]
 //               (bytes a second; default 11520 92160: 115200 and 921600 baud;
-//               --logger runs another build of the logger, to compare)
+//               --logger runs another build of the logger, to compare;
+//               --no-views shows no port in the window)
 //     acq_bench [--no-index] --lines [seconds, default 60]
 //               one 64-byte line a second on every port, as weather stations
 //               send; the cats are left out
@@ -75,14 +76,14 @@ struct Rig {
     pid_t logger = -1;
     bench::Peers cats{bench::Peers::Kind::Cat, dir.path()}, tios{bench::Peers::Kind::Tio, dir.path()};
 
-    Rig()
+    explicit Rig(bool views)
     {
         std::vector<std::string> paths;
         for (int port = 1; port <= kPorts; ++port) {
             logged.push_back(std::make_unique<Pty>());
             paths.push_back(logged.back()->path());
         }
-        bench::write_station(dir.path(), paths);
+        bench::write_station(dir.path(), paths, views);
     }
 
     ~Rig() { bench::stop(logger); }
@@ -320,12 +321,17 @@ struct Scraper {
 
 int main(int argc, char *argv[])
 {
-    Rig rig;
+    bool views = true;
+    for (int i = 1; i < argc; ++i)
+        views = views && std::strcmp(argv[i], "--no-views") != 0;
+    Rig rig(views);
     bool lines = false, gone = false;
     std::vector<long> numbers;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-index") == 0)
             rig.index = false;
+        else if (std::strcmp(argv[i], "--no-views") == 0)
+            continue;
         else if (std::strcmp(argv[i], "--logger") == 0 && i + 1 < argc)
             rig.binary = argv[++i];
         else if (std::strcmp(argv[i], "--lines") == 0)

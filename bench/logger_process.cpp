@@ -119,13 +119,13 @@ std::vector<std::string> logger_env(const std::string &home)
     return env;
 }
 
-void write_station(const std::string &dir, const std::vector<std::string> &paths)
+void write_station(const std::string &dir, const std::vector<std::string> &paths, bool views)
 {
     std::map<int, std::string> byPort;
     for (std::size_t i = 0; i < paths.size(); ++i)
         byPort[static_cast<int>(i) + 1] = paths[i];
     std::vector<ptykit::PortRecord> table(kPorts, ptykit::PortRecord{115200, 1, 0, 0});
-    for (int slot = 1; slot <= 5; ++slot)
+    for (int slot = 1; views && slot <= 5; ++slot)
         table[static_cast<std::size_t>(slot - 1)] = {115200, 1, slot, slot == 2 || slot == 4 ? 1 : 0};
     ptykit::write_file(dir + "/comports.map", ptykit::port_map_text(byPort));
     ptykit::write_file(dir + "/coms.cfg", ptykit::config_bytes(table));

@@ -51,8 +51,8 @@ std::vector<std::string> logger_env(const std::string &home);
 
 // Writes comports.map (port n on paths[n - 1]) and coms.cfg into `dir`:
 // every port logged at 115200 baud, ports 1 to 5 shown in the five live
-// views, ports 2 and 4 as hexadecimal.
-void write_station(const std::string &dir, const std::vector<std::string> &paths);
+// views, ports 2 and 4 as hexadecimal; without views, none shown.
+void write_station(const std::string &dir, const std::vector<std::string> &paths, bool views = true);
 
 // Waits, at most `timeoutMs`, until the logger started in `dir` has made one
 // data file for each of `ports` ports (its run has begun, its ports are

@@ -9,7 +9,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextLayout>
 
+#include <cmath>
 #include <cstring>
 
 namespace ui {
@@ -35,9 +37,11 @@ void TextBox::changeEvent(QEvent *event)
 // With a fixed-pitch font only the columns in view are drawn: a folded
 // stream's lines are far wider than the box, and drawing one whole costs time
 // in proportion to its length. (Judged from the glyphs: fontconfig does not
-// mark every monospaced font as fixed pitch.) A printable character with a
-// glyph of its own is drawn as that glyph at its advance, as the shaper
-// would, without shaping each line again at each paint.
+// mark every monospaced font as fixed pitch.) Each character the shaper draws
+// as one glyph of the font itself, at that glyph's advance, is drawn as that
+// glyph (a control character as the font's box for a missing glyph), without
+// shaping each line again at each paint; a tab, a character of no width or one
+// from another font leaves its line to the shaper.
 void TextBox::learnFont()
 {
     const QFontMetrics metrics = fontMetrics();
@@ -46,12 +50,23 @@ void TextBox::learnFont()
               metrics.horizontalAdvance(QLatin1Char('W')) == m_advance;
     m_raw = QRawFont::fromFont(font());
     for (int c = 0; c < 256; ++c) {
+        m_plain[c] = false;
+        if (!m_fixed || !m_raw.isValid() || c == '\t')
+            continue;
+        // The character between two others, as it stands in a line.
         const QChar ch(static_cast<ushort>(c));
-        const QVector<quint32> glyph =
-            m_fixed && m_raw.isValid() && ch.isPrint() ? m_raw.glyphIndexesForString(QString(ch)) : QVector<quint32>();
-        const qreal advance = glyph.size() == 1 ? m_raw.advancesForGlyphIndexes(glyph).at(0).x() : 0;
-        m_glyphs[c] = glyph.size() == 1 && advance > 0 ? glyph.at(0) : 0;
-        m_advances[c] = m_glyphs[c] != 0 ? advance : 0;
+        QTextLayout layout(QString(QLatin1Char('M')) + ch + QLatin1Char('M'), font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        if (runs.size() != 1 || runs[0].glyphIndexes().size() != 3 || runs[0].rawFont() != m_raw)
+            continue;
+        const QVector<QPointF> at = runs[0].positions();
+        m_glyphs[c] = runs[0].glyphIndexes().at(1);
+        m_advances[c] = m_raw.advancesForGlyphIndexes({m_glyphs[c]}).at(0).x();
+        // The shaper may give a glyph no width of its own (a soft hyphen).
+        m_plain[c] = m_advances[c] > 0 && std::abs(at[2].x() - at[1].x() - m_advances[c]) < 0.01;
     }
 }
 
@@ -229,7 +244,7 @@ void TextBox::resizeEvent(QResizeEvent *event)
 bool TextBox::addGlyphs(QStringView shown, int x, int y)
 {
     for (const QChar ch : shown)
-        if (ch.unicode() > 0xFF || m_glyphs[ch.unicode()] == 0)
+        if (ch.unicode() > 0xFF || !m_plain[ch.unicode()])
             return false;
     qreal at = x;
     for (const QChar ch : shown) {

@@ -13,8 +13,8 @@
 // Setting the text it already holds repaints nothing. In a fixed-pitch font,
 // the lines in view are drawn as glyphs straight from the font, in one run,
 // looking exactly as QPainter::drawText draws them; a line with a character
-// that needs the text shaper (a control character, a soft hyphen, one the
-// font lacks) is drawn by drawText.
+// that needs the text shaper (a tab, a soft hyphen, one from another font) is
+// drawn by drawText.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -85,10 +85,12 @@ private:
     bool m_afterCR = false;   // a CR ended the previous append
 
     // The font, learnt when it changes: the width of a column, whether every
-    // character has it, and each Latin-1 character's glyph (0: drawn as text).
+    // character has it, and each Latin-1 character's glyph, where it is
+    // drawn as one (plain).
     int m_advance = 1;
     bool m_fixed = false;
     QRawFont m_raw;
+    bool m_plain[256] = {};
     quint32 m_glyphs[256] = {};
     qreal m_advances[256] = {};
     QVector<quint32> m_runGlyphs;      // the glyph run of one paint, kept

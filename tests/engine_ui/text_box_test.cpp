@@ -208,7 +208,7 @@ TEST_F(TextBoxTest, DrawsEveryLineExactlyAsDrawTextDoes)
     // the shaper: either way the pixels are those of QPainter::drawText.
     const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     const std::vector<std::string> lines = {"41 0D FF 00 7E 20 ", "$GPGGA,123519,4807.038,N,01131.000,E*47",
-                                            "ctl \x01\x1B\x7F\x85 end", "Latin-1 \xE9\xFC\xB1\xA0\xFF, soft \xAD hyphen"};
+                                            "ctl \x01\x1B\x1F\x7F\x80\x85\x9C end", "Latin-1 \xE9\xFC\xB1\xA0\xFF, soft \xAD hyphen"};
     TextBox box;
     box.setFont(mono);
     box.resize(500, 120);
