@@ -81,6 +81,9 @@ void TextBox::append(const char *bytes)
 {
     QScrollBar *bar = verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
+    const int firstBefore = bar->value(), lastBefore = lineCount() - 1;
+    const int xBefore = horizontalScrollBar()->value();
+    m_appending = true;
     const char *p = bytes;
     // A CR at the end of the last append and an LF at the start of this one
     // are one line break.
@@ -109,7 +112,34 @@ void TextBox::append(const char *bytes)
         bar->setValue(bar->maximum());
     else if (dropped > 0)
         bar->setValue(bar->value() - dropped);
-    viewport()->update();
+    m_appending = false;
+    repaintChanged(firstBefore - dropped, lastBefore - dropped, xBefore);
+}
+
+void TextBox::scrollContentsBy(int, int)
+{
+    // An append repaints what it changed itself.
+    if (!m_appending)
+        viewport()->update();
+}
+
+// What was in view before an append is moved as it stands, when it is still
+// in view whole lines higher up; then the lines from the one that was being
+// written on are drawn again. oldFirst and oldLast are the first line in
+// view and the last line before the append, as numbered after it.
+void TextBox::repaintChanged(int oldFirst, int oldLast, int oldX)
+{
+    const int height = fontMetrics().lineSpacing();
+    const int first = verticalScrollBar()->value();
+    const int shift = first - oldFirst;
+    if (horizontalScrollBar()->value() != oldX || shift < 0 || shift > visibleLines()) {
+        viewport()->update();
+        return;
+    }
+    if (shift > 0)
+        viewport()->scroll(0, -shift * height);
+    const int row = std::max(0, oldLast - first);
+    viewport()->update(0, row * height, viewport()->width(), viewport()->height());
 }
 
 void TextBox::reset(const char *bytes)
@@ -126,6 +156,7 @@ void TextBox::reset(const char *bytes)
     m_afterCR = false;
     verticalScrollBar()->setValue(0);
     append(bytes);
+    viewport()->update();
 }
 
 bool TextBox::holds(const char *bytes) const
@@ -255,7 +286,7 @@ bool TextBox::addGlyphs(QStringView shown, int x, int y)
     return true;
 }
 
-void TextBox::paintEvent(QPaintEvent *)
+void TextBox::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
     painter.setFont(font());
@@ -269,13 +300,16 @@ void TextBox::paintEvent(QPaintEvent *)
     const int x = 4 - scroll + firstColumn * m_advance;
     m_runGlyphs.clear();
     m_runPositions.clear();
-    int y = metrics.ascent() + 2;
-    for (int i = first; i < lineCount() && y - metrics.ascent() < viewport()->height(); ++i) {
-        const QStringView line(m_lines[static_cast<std::size_t>(i)].text);
+    // The rows the paint asks for, and one more each side for what reaches
+    // past its own row.
+    const QRect area = event->rect();
+    const int toRow = (area.bottom() - 2) / height + 1;
+    for (int row = std::max(0, (area.top() - 2) / height - 1); row <= toRow && first + row < lineCount(); ++row) {
+        const QStringView line(m_lines[static_cast<std::size_t>(first + row)].text);
         const QStringView shown = m_fixed ? line.mid(firstColumn, columns) : line;
+        const int y = metrics.ascent() + 2 + row * height;
         if (!m_fixed || !addGlyphs(shown, x, y))
             painter.drawText(x, y, shown.toString());
-        y += height;
     }
     if (m_runGlyphs.isEmpty())
         return;

@@ -10,7 +10,8 @@
 // Each byte is one Latin-1 character; CR LF, a lone CR and a lone LF each make
 // one line break, also when CR and LF arrive in different appends.
 //
-// Setting the text it already holds repaints nothing. In a fixed-pitch font,
+// Setting the text it already holds repaints nothing; an append moves what
+// stays in view and draws only the lines it changed. In a fixed-pitch font,
 // the lines in view are drawn as glyphs straight from the font, in one run,
 // looking exactly as QPainter::drawText draws them; a line with a character
 // that needs the text shaper (a tab, a soft hyphen, one from another font) is
@@ -52,6 +53,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
@@ -66,6 +68,7 @@ private:
     void appendSegment(const char *bytes, int length);
     void breakLine(bool folded);
     int trim(); // returns the number of lines dropped
+    void repaintChanged(int oldFirst, int oldLast, int oldX);
     void updateScrollBars();
     int visibleLines() const;
     void copyAll() const;
@@ -83,6 +86,7 @@ private:
     std::vector<int> m_lengths = std::vector<int>(kMaxLineLength + 1, 0);
     int m_widest = 0;         // longest line held, in characters
     bool m_afterCR = false;   // a CR ended the previous append
+    bool m_appending = false; // an append is under way: it repaints what changed
 
     // The font, learnt when it changes: the width of a column, whether every
     // character has it, and each Latin-1 character's glyph, where it is

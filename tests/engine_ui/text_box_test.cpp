@@ -13,7 +13,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QScreen>
 #include <QScrollBar>
+#include <QTest>
 
 #include <sstream>
 
@@ -231,6 +233,32 @@ TEST_F(TextBoxTest, DrawsEveryLineExactlyAsDrawTextDoes)
                              QString::fromLatin1(lines[i].c_str()));
     }
     EXPECT_EQ(shown, reference);
+}
+
+TEST_F(TextBoxTest, WhatAppendsLeaveOnScreenIsTheWholeTextDrawnAfresh)
+{
+    // Appends move what stays in view and draw only what changed; what the
+    // screen holds after each must be what a paint of the whole box gives.
+    TextBox box;
+    box.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    box.resize(400, 120);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    const std::vector<std::string> appends = {"first line\r\nsecond", " continued\r\n", "third\r",
+                                              "\nfourth\r\nfifth\r\nsixth\r\n", std::string(5000, 'x'),
+                                              "\r\nend of a long one\r\n", "one\r\ntwo\r\n", "\x01\x7F tail"};
+    for (int round = 0; round < 3; ++round)
+        for (std::size_t i = 0; i < appends.size(); ++i) {
+            box.append(appends[i].c_str());
+            if (i % 3 == 2)
+                continue; // two appends before the next paint
+            QApplication::processEvents();
+            const QRect area(box.viewport()->mapTo(&box, QPoint(0, 0)), box.viewport()->size());
+            const QImage onScreen = box.screen()->grabWindow(box.winId(), area.x(), area.y(), area.width(), area.height()).toImage();
+            ASSERT_EQ(onScreen.convertToFormat(QImage::Format_RGB32),
+                      box.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32))
+                << "round " << round << ", after append " << i;
+        }
 }
 
 TEST_F(TextBoxTest, PanelCanBeDiscardedWhileTheBoxMenuIsOpen)
