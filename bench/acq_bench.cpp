@@ -136,18 +136,6 @@ struct Rig {
 
 };
 
-// Each of the logger's threads' share of one core over `wall` seconds.
-void print_threads(const std::map<std::string, double> &before, const std::map<std::string, double> &after,
-                   double wall)
-{
-    std::printf("  logger's threads   ");
-    for (const auto &[name, seconds] : after) {
-        const auto was = before.find(name);
-        const double used = seconds - (was != before.end() ? was->second : 0.0);
-        std::printf(" %s %.2f%%", name.c_str(), 100.0 * used / wall);
-    }
-    std::printf("\n");
-}
 
 // Feeds every port `rate` bytes a second for `seconds`, continuing the
 // stream from `offset`, and prints what the logger and the cats made of it.
@@ -193,7 +181,7 @@ bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
                     static_cast<unsigned long long>(rig.tios.kept()));
     rig.print_usage(loggerCpu, wall, bytes_under(rig.dir.path(), 'D') - dataBefore,
                     bytes_under(rig.dir.path(), 'T') - indexBefore);
-    print_threads(threadsBefore, threadsAfter, wall);
+    std::printf("  logger's threads    %s\n", bench::thread_shares(threadsBefore, threadsAfter, wall).c_str());
     std::fflush(stdout);
     return intact == sent && refused == 0;
 }

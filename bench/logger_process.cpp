@@ -100,6 +100,20 @@ std::map<std::string, double> thread_cpu_seconds(pid_t pid)
     return byName;
 }
 
+std::string thread_shares(const std::map<std::string, double> &before, const std::map<std::string, double> &after,
+                          double wall)
+{
+    std::string text;
+    for (const auto &[name, seconds] : after) {
+        const auto was = before.find(name);
+        char share[96];
+        std::snprintf(share, sizeof share, "%s%s %.2f%%", text.empty() ? "" : " ", name.c_str(),
+                      100.0 * (seconds - (was != before.end() ? was->second : 0.0)) / wall);
+        text += share;
+    }
+    return text;
+}
+
 double peak_rss_mib(pid_t pid)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
