@@ -6,12 +6,14 @@
 #include "monitor.h"
 
 #include "base/engine_threads.h"
+#include "base/thread_name.h"
 
 #include <microhttpd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 
 namespace monitor {
 
@@ -89,9 +91,15 @@ void start(const net::FeedEntry &entry, const std::string &mapPath)
 void http_start(const std::vector<net::FeedEntry> &network, const std::string &mapPath)
 {
     std::call_once(g_started, [&] {
+        // The daemon's thread takes the name of the thread that starts it:
+        // this one goes by the endpoint's name until it has.
+        char was[16] = "";
+        pthread_getname_np(pthread_self(), was, sizeof was);
+        threadname::name_this_thread(threadname::kHttp);
         for (const net::FeedEntry &entry : network)
             if (entry.kind == net::FeedKind::Http)
                 start(entry, mapPath);
+        threadname::name_this_thread(was);
     });
 }
 

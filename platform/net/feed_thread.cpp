@@ -5,6 +5,7 @@
 #include "feed_state.h"
 
 #include "base/clock.h"
+#include "base/thread_name.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -288,6 +289,7 @@ void pump_all(double now)
 
 void feed_loop()
 {
+    threadname::name_this_thread(threadname::kFeeds);
     static Waits w;
     while (!g_stop) {
         collect_waits(w, monotonic_seconds());

@@ -13,6 +13,7 @@
 #include "base/clock.h"
 #include "base/engine_threads.h"
 #include "base/liberr.h"
+#include "base/thread_name.h"
 #include "net/feeds.h"
 
 #include <algorithm>
@@ -100,6 +101,7 @@ void mark_gone(Port &p)
 
 void reader_loop()
 {
+    threadname::name_this_thread(threadname::kSerialReader);
     serialdev::Handle fds[COM_PORTS];
     int ports[COM_PORTS];
     unsigned generations[COM_PORTS];
@@ -231,6 +233,7 @@ void count_line_errors_locked(Port &p)
 // may be done under the lock.
 void reopen_loop()
 {
+    threadname::name_this_thread(threadname::kSerialReopen);
     std::unique_lock<std::mutex> lock(g_mutex);
     while (!g_stop) {
         g_stopping.wait_for(lock, std::chrono::milliseconds(kReopenIntervalMs), [] { return g_stop; });
