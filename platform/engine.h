@@ -14,10 +14,9 @@
 // - Serial ports COM1..COM18 are named through `comports.map` in the start-up
 //   directory. Each open port has an input queue that a reader thread of the
 //   engine fills as bytes arrive, whatever the user-interface thread is doing.
-//   Behind a full queue more wait in a backlog, from a budget all ports share,
-//   and move into the queue, in arrival order, as the program reads. When the
-//   budget is spent, a port with flow control is held back; one without is
-//   still read, and what cannot be kept is counted and marked where it was.
+//   Behind a full queue more wait in a backlog (from a budget all ports share)
+//   and move on in arrival order as the program reads; with it spent, what
+//   cannot be kept is counted and marked where it was (or flow control holds back).
 // - Files are unbuffered: every byte RT_WriteFile accepts is in the operating
 //   system when it returns, so ending the process loses nothing written.
 //
@@ -155,9 +154,8 @@ int ConfirmPopup(const char *title, const char *message);
 // as one Latin-1 character, so what a port delivers is shown unaltered.
 
 enum { COM_PORTS = 18, COM_QUEUE_MAX = 32000 };
-// What may wait behind the ports' full queues, all ports together, allocated
-// as it is needed: by default a lone GPS at 4800 baud waits 39 hours, 18
-// ports at 115200 five minutes. Set cut to 1 MiB..16 GiB; bytes held stay.
+// The backlogs' budget, all ports together, allocated as needed: by default a lone
+// GPS at 4800 baud waits 39 h, 18 ports at 115200 5 min. Set: cut to MIN..MAX.
 enum : long long { COM_BACKLOG_BUDGET_DEFAULT = 64LL << 20, COM_BACKLOG_BUDGET_MIN = 1LL << 20,
                    COM_BACKLOG_BUDGET_MAX = 16LL << 30 };
 void SetComBacklogBudget(long long bytes);
@@ -195,10 +193,16 @@ int OpenComConfig(int port, const char *deviceName, long baud, int parity, int d
 int OpenComConfigRetry(int port, const char *deviceName, long baud, int parity, int dataBits,
                        int stopBits, int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);
-// Takes no more bytes from any device, for good, as the program ends: the
-// reader thread stops; what the queues and backlogs hold stays for GetInQLen
-// and ComRd. Ports stay open; a departed device is looked for no more. 0.
+// Takes no more bytes from any device, for good, as the program ends: what the queues
+// hold stays for GetInQLen and ComRd; ports stay open, a departed device unsought. 0.
 int StopComInput(void);
+// Ends the engine's threads, in this order: the HTTP endpoint; the serial
+// reader and reopen threads (as StopComInput: the queues keep what they
+// hold); the live feeds, once they have sent their clients what they lack as
+// far as the sockets take it without waiting. The program calls it as it
+// ends, before its last read of the queues; a process that does not has it
+// called at exit. Later calls do nothing.
+void StopEngine(void);
 int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
 int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
 int SetComTime(int port, double seconds);
@@ -213,11 +217,10 @@ int GetInQLen(int port);
 // (COM_ERR_DEVICE_GONE once a departed device's queue is empty).
 int ComRd(int port, char *buffer, int count);
 
-// When the bytes arrived. The reader thread notes, for every read from a
-// device, the wall-clock time it returned and how many bytes it brought, and
-// where bytes could not be kept, a gap; the marks travel with the bytes.
-// When more marks wait than COM_ARRIVALS_MAX (a full backlog of tiny reads),
-// the newest reads are joined into one (past a gap, bytes join the gap).
+// When the bytes arrived: the reader notes, for every read from a device, the
+// wall-clock time it returned and its byte count, and each gap of bytes not
+// kept; the marks travel with the bytes. Past COM_ARRIVALS_MAX marks waiting,
+// the newest reads join into one (past a gap, bytes join the gap).
 struct ComArrival {
     int count;        // bytes, in the port's stream order
     long long first;  // when the first read of these bytes returned, in us since 1970 UTC
@@ -225,27 +228,25 @@ struct ComArrival {
     int gap = 0;      // 1: `count` bytes came here and were not kept; none is handed over
 };
 enum { COM_ARRIVALS_MAX = 4096 };
-// The marks of the bytes the latest ComRd of the port handed over, oldest
-// first, with the gaps among and right after them; the counts of those that
-// are no gap add up to what it returned. Returns how many (at most max: the
-// rest join the last of their kind), or a ComError.
+// The marks of the bytes the latest ComRd handed over, oldest first, with the gaps
+// among and right after them; the counts of the others add up to what it returned.
+// Returns how many (at most max: the rest join the last of their kind), or a ComError.
 int ComRdArrivals(int port, ComArrival *arrivals, int max);
 
 // While disabled, a failing serial or file operation only returns its code;
 // while enabled (the default) it also prints one line on stderr, once a change
-// of the error of that port or file name.
+// of the error of that port or file name. The switch is the calling thread's
+// own: the engine's threads report as ever meanwhile.
 void DisableBreakOnLibraryErrors(void);
 void EnableBreakOnLibraryErrors(void);
 
-// The line's errors a UART and its driver count, read once a second without
-// waiting on the device (TIOCGICOUNT; ClearCommError's flags on Windows, each
-// count a look that found the kind): buffer overruns, framing, parity, breaks.
+// The line's errors a UART and its driver count, read once a second without waiting
+// (TIOCGICOUNT; ClearCommError's flags on Windows, each count a look that found one).
 enum ComLineError { COM_LINE_OVERRUN, COM_LINE_BUFFER_OVERRUN, COM_LINE_FRAMING, COM_LINE_PARITY, COM_LINE_BREAK,
                     COM_LINE_KINDS };
 const char *ComLineErrorName(int kind); // "overrun", "buffer_overrun", "framing", "parity", "break"; "" for none
 
-// What the engine knows of a port now, to show the operator, counted by the
-// reader thread as bytes arrive: reading it costs a lock and a clock reading.
+// What the engine knows of a port now, as the reader thread counts it (a lock and a clock reading).
 struct ComStatus {
     int open;           // 1 from a successful open until CloseCom, while its device is away too
     int gone;           // 1 while the device is away; the engine tries to reopen it every second
@@ -265,8 +266,7 @@ struct ComStatus {
     int dropping;       // 1 while that goes on (stderr: a line as it starts, one when 10 s went without)
     double held_seconds; // with flow control: how long it was left unread for want of room, since the open
 };
-// Fills status for port 1..COM_PORTS (all zero for a port never opened).
-// Returns 0, or COM_ERR_BAD_PORT; reports nothing on stderr.
+// Fills status for port 1..COM_PORTS (zero: never opened): 0 or COM_ERR_BAD_PORT, silently.
 int GetComStatus(int port, ComStatus *status);
 
 // The device that port 1..COM_PORTS stands for (comports.map, or the
