@@ -75,11 +75,21 @@ xvfb=
 cleanup() {
     wineserver -k 2>/dev/null || true
     [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
-    rm -rf "$WINEPREFIX"
+    rm -rf "$WINEPREFIX" "$WINEPREFIX.display"
     # The machine's /dev, seen through $keep: let go of it, never delete in it.
     umount -R -l "$keep" 2>/dev/null && rmdir "$keep"
 }
 trap cleanup EXIT INT TERM
+
+# An X display of the run's own for the windowed program, there before the
+# prefix starts: wine takes the screen's size from it then.
+Xvfb -displayfd 5 -screen 0 1400x900x24 -nolisten tcp 5>"$WINEPREFIX.display" 2>/dev/null &
+xvfb=$!
+i=0
+while [ ! -s "$WINEPREFIX.display" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+[ -s "$WINEPREFIX.display" ] || { echo "windows-test: Xvfb did not start" >&2; exit 1; }
+DISPLAY=:$(cat "$WINEPREFIX.display")
+export DISPLAY
 
 # One wine server for the whole run.
 wineserver -p >/dev/null 2>&1
@@ -92,13 +102,6 @@ fi
 
 (cd "$BUILD" && ctest --output-on-failure -j "$JOBS")
 
-# The windowed program: an X display of the run's own for its window.
-Xvfb -displayfd 5 -screen 0 1400x900x24 -nolisten tcp 5>"$WINEPREFIX/display" 2>/dev/null &
-xvfb=$!
-i=0
-while [ ! -s "$WINEPREFIX/display" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-[ -s "$WINEPREFIX/display" ] || { echo "windows-test: Xvfb did not start" >&2; exit 1; }
-DISPLAY=:$(cat "$WINEPREFIX/display")
 setup=$(ls "$BUILD"/vornacq4-*-setup.exe)
-export DISPLAY
-VORN_WINDOWS_FOLDER="$BUILD/vornacq4" VORN_WINDOWS_SETUP="$setup" "$LINUX_BUILD/wine_tests"
+VORN_WINDOWS_FOLDER="$BUILD/vornacq4" VORN_WINDOWS_SETUP="$setup" "$LINUX_BUILD/wine_tests" \
+    ${VORN_WINE_TESTS:+--gtest_filter="$VORN_WINE_TESTS"}

@@ -60,10 +60,30 @@ void click_at(int x, int y)
         " sleep 0.3 mousedown 1 sleep 0.1 mouseup 1");
 }
 
+// The pixels of a part of an X window, as R G B values 0 to 255 in a row.
+std::vector<int> window_pixels(const std::string &window, int x, int y, int width, int height)
+{
+    std::vector<int> values;
+    if (window.empty())
+        return values;
+    const std::string plain = output_of("xwd -silent -id " + window + " | xwdtopnm 2>/dev/null | pamcut -left " +
+                                        std::to_string(x) + " -top " + std::to_string(y) + " -width " +
+                                        std::to_string(width) + " -height " + std::to_string(height) +
+                                        " | pnmtoplainpnm");
+    // P3, width, height, the greatest value (255), then the pixels.
+    std::istringstream in(plain);
+    std::string magic;
+    int w = 0, h = 0, top = 0, v = 0;
+    in >> magic >> w >> h >> top;
+    while (magic == "P3" && top == 255 && in >> v)
+        values.push_back(v);
+    return values;
+}
+
 } // namespace
 
-WineStation::WineStation(const std::vector<int> &ports)
-    : m_folder(required_env("VORN_WINDOWS_FOLDER")), m_prefix(required_env("WINEPREFIX")),
+WineStation::WineStation(const std::vector<int> &ports, const std::string &folder)
+    : m_folder(folder.empty() ? required_env("VORN_WINDOWS_FOLDER") : folder), m_prefix(required_env("WINEPREFIX")),
       m_start(m_top.path() + "/start")
 {
     required_env("DISPLAY");
@@ -87,8 +107,10 @@ std::string WineStation::link(int port) const
     return m_prefix + "/dosdevices/com" + std::to_string(port);
 }
 
-bool WineStation::start()
+bool WineStation::start(const std::string &dir)
 {
+    if (!dir.empty())
+        m_start = dir;
     LoggerProcess::Options o;
     o.binary = "/usr/bin/wine";
     o.args = {m_folder + "/vornacq4.exe"};
@@ -103,7 +125,8 @@ bool WineStation::start()
     return !m_window.empty();
 }
 
-// The visible window with exactly this title; "" when none comes in time.
+// The visible window with exactly this title, once it is drawn (its
+// corner has the panel's light background); "" when none comes in time.
 std::string WineStation::window(const std::string &title, int timeoutMs) const
 {
     std::string id;
@@ -111,7 +134,8 @@ std::string WineStation::window(const std::string &title, int timeoutMs) const
         [&] {
             const std::string found = output_of("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
             id = found.substr(0, found.find('\n'));
-            return !id.empty();
+            const std::vector<int> corner = window_pixels(id, 2, 2, 1, 1);
+            return corner.size() == 3 && corner[0] + corner[1] + corner[2] > 3 * 200;
         },
         timeoutMs);
     return id;
@@ -142,26 +166,6 @@ void WineStation::click_in(const std::string &title, int x, int y)
     if (id.empty() || !window_origin(id, left, top))
         throw std::runtime_error("no window " + title);
     click_at(left + x, top + y);
-}
-
-// The pixels of a part of an X window, as R G B values 0 to 255 in a row.
-static std::vector<int> window_pixels(const std::string &window, int x, int y, int width, int height)
-{
-    std::vector<int> values;
-    if (window.empty())
-        return values;
-    const std::string plain = output_of("xwd -silent -id " + window + " | xwdtopnm 2>/dev/null | pamcut -left " +
-                                        std::to_string(x) + " -top " + std::to_string(y) + " -width " +
-                                        std::to_string(width) + " -height " + std::to_string(height) +
-                                        " | pnmtoplainpnm");
-    // P3, width, height, the greatest value (255), then the pixels.
-    std::istringstream in(plain);
-    std::string magic;
-    int w = 0, h = 0, top = 0, v = 0;
-    in >> magic >> w >> h >> top;
-    while (magic == "P3" && top == 255 && in >> v)
-        values.push_back(v);
-    return values;
 }
 
 Rgb WineStation::pixel(int x, int y) const
@@ -209,7 +213,7 @@ std::vector<std::string> WineStation::data_files(int port) const
     return files;
 }
 
-std::string WineStation::recording(int port) const
+std::string WineStation::raw_recording(int port) const
 {
     std::string bytes;
     for (const std::string &file : data_files(port))
@@ -217,9 +221,25 @@ std::string WineStation::recording(int port) const
     return bytes;
 }
 
+std::string WineStation::recording(int port) const
+{
+    const std::string bytes = raw_recording(port);
+    const std::size_t first = bytes.find_first_not_of('W');
+    return first == std::string::npos ? std::string() : bytes.substr(first);
+}
+
 bool WineStation::recorded(int port, std::size_t size, int timeoutMs)
 {
     return ptykit::eventually([&] { return recording(port).size() >= size; }, timeoutMs);
+}
+
+bool WineStation::await_reading(int port, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs && raw_recording(port).empty(); waited += 100) {
+        m_ptys.at(port)->write("W");
+        usleep(100 * 1000);
+    }
+    return !raw_recording(port).empty();
 }
 
 bool WineStation::line_drained(int port) const

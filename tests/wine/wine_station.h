@@ -35,19 +35,23 @@ struct Rgb {
 class WineStation {
 public:
     // Links a pseudo-terminal as each of the ports; throws when the
-    // environment of tools/windows-test.sh is missing.
-    explicit WineStation(const std::vector<int> &ports);
+    // environment of tools/windows-test.sh is missing. The program is that of
+    // VORN_WINDOWS_FOLDER, or of `folder` when one is given.
+    explicit WineStation(const std::vector<int> &ports, const std::string &folder = "");
     ~WineStation(); // ends the program if it still runs; removes the links
 
     WineStation(const WineStation &) = delete;
     WineStation &operator=(const WineStation &) = delete;
 
+    const std::string &prefix() const { return m_prefix; }
     const std::string &start_dir() const { return m_start; }
     std::string in_start(const std::string &name) const { return m_start + "/" + name; }
     ptykit::Pty &pty(int port) { return *m_ptys.at(port); }
 
-    // Starts vornacq4.exe; false when its window is not up within a minute.
-    bool start();
+    // Starts vornacq4.exe in the start-up directory, or in `dir`, which
+    // becomes the station's start-up directory; false when its window is not
+    // up within a minute.
+    bool start(const std::string &dir = "");
     // The exit status the program ends with (-1: not within timeoutMs).
     int wait_exit(int timeoutMs);
     std::string stderr_text() const;
@@ -69,16 +73,23 @@ public:
     // Saves the screen's picture as PNG; false when it could not.
     bool screenshot(const std::string &pngPath) const;
 
-    // Every byte the program wrote for the port, its data files in the order
-    // they were begun (their names sort so), and the names of those files.
+    // Every byte the program wrote for the port after await_reading's 'W's,
+    // from its data files in the order they were begun (their names sort
+    // so), and the names of those files.
     std::string recording(int port) const;
     std::vector<std::string> data_files(int port) const;
+    // Sends the byte 'W' to the port every 100 ms until the program has
+    // written one to the port's data file: from then on it reads the port
+    // (a run flushes what came before its ports were open). False when no
+    // byte came through in timeoutMs.
+    bool await_reading(int port, int timeoutMs);
     // Waits until the port's recording has grown to `size` bytes.
     bool recorded(int port, std::size_t size, int timeoutMs);
     // Whether wine has taken every byte written to the port off its line.
     bool line_drained(int port) const;
 
 private:
+    std::string raw_recording(int port) const;
     std::string window(const std::string &title, int timeoutMs) const;
     std::string link(int port) const;
 

@@ -113,11 +113,14 @@ TEST(WindowedLoggerUnderWine, FirstStartLogsEveryByteAndQuitButtonKeepsThem)
 
     std::map<int, std::string> sent;
     for (int port : ports) {
+        ASSERT_TRUE(station.await_reading(port, kBytesMs)) << "COM" << port;
         sent[port] = every_byte(4, port);
-        station.pty(port).write(sent[port]);
+        station.pty(port).write(every_byte(4, port));
     }
     for (int port : ports)
-        ASSERT_TRUE(station.recorded(port, sent[port].size(), kBytesMs)) << "COM" << port;
+        ASSERT_TRUE(station.recorded(port, sent[port].size(), kBytesMs))
+            << "COM" << port << ": " << station.recording(port).size() << " of " << sent[port].size() << " bytes; "
+            << station.stderr_text();
     if (std::getenv("VORN_WINDOWS_SCREENSHOT") != nullptr)
         station.screenshot(std::getenv("VORN_WINDOWS_SCREENSHOT"));
     station.click(kQuitButton.x, kQuitButton.y);
@@ -155,6 +158,9 @@ TEST(WindowedLoggerUnderWine, MinuteFilesRollOverPauseResumeAndClosingTheWindowK
 
     // Bytes in chunks until every port has rolled over to its second file.
     std::map<int, std::string> sent;
+    for (int port : ports) {
+        ASSERT_TRUE(station.await_reading(port, kBytesMs)) << "COM" << port;
+    }
     for (int chunk = 0; chunk < kRolloverMs / 750 && station.data_files(7).size() < 2; ++chunk)
         for (int port : ports) {
             const std::string bytes = every_byte(1, chunk + port);
@@ -228,13 +234,84 @@ TEST(WindowedLoggerUnderWine, MissingPortGreyedOutAndCtrlCKeepsEveryByte)
     EXPECT_EQ(read_file(station.in_start("coms.cfg")), config_bytes(table)) << "COM4 not changed, or COM6 changed";
 
     station.click(kStartButton.x, kStartButton.y);
-    ASSERT_TRUE(eventually([&] { return !station.data_files(4).empty(); }, kBytesMs));
+    ASSERT_TRUE(station.await_reading(4, kBytesMs));
     const std::string sent = every_byte(8, 4);
-    station.pty(4).write(sent);
+    station.pty(4).write(every_byte(8, 4));
     ASSERT_TRUE(station.recorded(4, sent.size(), kBytesMs));
     station.interrupt();
     EXPECT_EQ(station.wait_exit(kExitMs), 0) << station.stderr_text();
     EXPECT_EQ(station.recording(4), sent);
+}
+
+// Runs a Windows program under wine to its end; its exit status.
+int run_wine(const std::string &arguments)
+{
+    return std::system(("wine " + arguments + " >/dev/null 2>&1").c_str());
+}
+
+// A Linux path as Windows names it under wine (drive Z:), and that name as
+// a shortcut file keeps it (UTF-16LE).
+std::string windows_path(std::string path)
+{
+    for (char &c : path)
+        c = c == '/' ? '\\' : c;
+    return "Z:" + path;
+}
+std::string utf16le(const std::string &ascii)
+{
+    std::string wide;
+    for (char c : ascii)
+        wide += std::string{c, '\0'};
+    return wide;
+}
+
+// The installer, silent: the program under Program Files, a shortcut that
+// starts it in the data folder, an Apps & features entry; the installed
+// program logs a COM port byte for byte in the data folder; the silent
+// uninstaller removes the program and leaves the data.
+TEST(WindowsInstallerUnderWine, InstallsLogsAndUninstallsLeavingTheData)
+{
+    const char *setup = std::getenv("VORN_WINDOWS_SETUP");
+    ASSERT_NE(setup, nullptr) << "VORN_WINDOWS_SETUP is not set: run these tests with tools/windows-test.sh";
+    const std::string prefix = std::getenv("WINEPREFIX");
+    const std::string programDir = prefix + "/drive_c/Program Files/vornacq4";
+    const std::string user = std::getenv("USER") != nullptr ? std::getenv("USER") : "root";
+    const std::string menu =
+        prefix + "/drive_c/users/" + user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/vornacq4.lnk";
+    WineStation station({9}, programDir);
+    const std::string dataDir = station.in_start("field data");
+
+    ASSERT_EQ(run_wine(std::string(setup) + " /S '/DATA=" + windows_path(dataDir) + "'"), 0);
+    for (const char *file : {"vornacq4.exe", "vornacq4.uir", "vornacq4-when.exe", "Qt6Widgets.dll",
+                             "platforms/qwindows.dll", "styles/qwindowsvistastyle.dll", "libstdc++-6.dll",
+                             "licenses/Qt-LGPL-3.txt", "uninstall.exe"})
+        EXPECT_TRUE(ptykit::file_exists(programDir + "/" + file)) << file;
+    EXPECT_EQ(ptykit::file_exists(programDir + "/LICENSE"), ptykit::file_exists(VORN_SOURCE_DIR "/LICENSE"));
+    EXPECT_NE(read_file(menu).find(utf16le(windows_path(dataDir))), std::string::npos)
+        << "the shortcut does not start in the data folder";
+    EXPECT_EQ(run_wine("reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vornacq4' "
+                       "/v UninstallString"), 0) << "no Apps & features entry";
+
+    std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
+    table[8] = {115200, 1, 1, 1};
+    write_file(dataDir + "/coms.cfg", config_bytes(table));
+    ASSERT_TRUE(station.start(dataDir)) << station.stderr_text();
+    station.click(kStartButton.x, kStartButton.y);
+    ASSERT_TRUE(station.await_reading(9, kBytesMs));
+    const std::string sent = every_byte(4, 9);
+    station.pty(9).write(every_byte(4, 9));
+    ASSERT_TRUE(station.recorded(9, sent.size(), kBytesMs));
+    station.click(kQuitButton.x, kQuitButton.y);
+    EXPECT_EQ(station.wait_exit(kExitMs), 0) << station.stderr_text();
+    EXPECT_EQ(station.recording(9), sent);
+
+    // The uninstaller copies itself away and removes the folder from there.
+    ASSERT_EQ(run_wine("'" + programDir + "/uninstall.exe' /S"), 0);
+    EXPECT_TRUE(eventually([&] { return !ptykit::file_exists(programDir + "/vornacq4.exe"); }, kExitMs));
+    EXPECT_FALSE(ptykit::file_exists(menu));
+    EXPECT_NE(run_wine("reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vornacq4'"), 0);
+    EXPECT_EQ(station.recording(9), sent) << "the uninstaller touched the data";
+    EXPECT_EQ(read_file(dataDir + "/coms.cfg"), config_bytes(table));
 }
 
 } // namespace
