@@ -279,7 +279,7 @@ TEST(WindowsInstallerUnderWine, InstallsLogsAndUninstallsLeavingTheData)
     const std::string menu =
         prefix + "/drive_c/users/" + user + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/vornacq4.lnk";
     WineStation station({9}, programDir);
-    const std::string dataDir = station.in_start("field data");
+    const std::string dataDir = station.in_start("field-data");
 
     ASSERT_EQ(run_wine(std::string(setup) + " /S '/DATA=" + windows_path(dataDir) + "'"), 0);
     for (const char *file : {"vornacq4.exe", "vornacq4.uir", "vornacq4-when.exe", "Qt6Widgets.dll",
