@@ -197,7 +197,7 @@ void WineStation::interrupt()
 
 bool WineStation::screenshot(const std::string &pngPath) const
 {
-    return std::system(("xwd -silent -root | xwdtopnm 2>/dev/null | pnmtopng >" + pngPath).c_str()) == 0;
+    return std::system(("xwd -silent -id " + m_window + " | xwdtopnm 2>/dev/null | pnmtopng >'" + pngPath + "'").c_str()) == 0;
 }
 
 std::vector<std::string> WineStation::data_files(int port) const

@@ -70,7 +70,7 @@ public:
     void close_window();
     // Ctrl+C, as in the console the program was started from.
     void interrupt();
-    // Saves the screen's picture as PNG; false when it could not.
+    // Saves the main window's picture as PNG; false when it could not.
     bool screenshot(const std::string &pngPath) const;
 
     // Every byte the program wrote for the port after await_reading's 'W's,
