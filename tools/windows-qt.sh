@@ -16,6 +16,8 @@
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 QT_VERSION=6.4.2
+# Debian's source package of that Qt: the one the archive was built from.
+DEBIAN_VERSION=6.4.2+dfsg-10
 NAME=qt-$QT_VERSION-mingw-x86_64
 CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/vornacq4
 QT=$CACHE/$NAME
@@ -65,7 +67,7 @@ fetch_source() {
            -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
     say "fetching Debian's qt6-base source ($uri, about 46 MB)"
     apt-get "$@" update >&2
-    (cd "$work/src" && apt-get "$@" source --download-only "qt6-base=$QT_VERSION*" >&2)
+    (cd "$work/src" && apt-get "$@" source --download-only "qt6-base=$DEBIAN_VERSION" >&2)
     tar -xJf "$work"/src/qt6-base_"$QT_VERSION"*.orig.tar.xz -C "$work/src"
     patch -d "$work/src/qtbase-everywhere-src-$QT_VERSION" -p1 <"$here/packaging/windows/qtbase-$QT_VERSION-no-opengl.patch" >&2
 }
