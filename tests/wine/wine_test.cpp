@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -135,6 +136,32 @@ TEST(WindowedLoggerUnderWine, FirstStartLogsEveryByteAndQuitButtonKeepsThem)
     }
 }
 
+// Pauses with the button (the LED turns red), sends bytes that must never
+// reach a file, resumes (green again) and sends more, which must; adds
+// those to `sent`.
+void pause_and_resume(WineStation &station, const std::vector<int> &ports, std::map<int, std::string> &sent)
+{
+    station.click(kPauseButton.x, kPauseButton.y);
+    ASSERT_TRUE(eventually([&] { return reddish(station.pixel(kSlot1Led.x, kSlot1Led.y)); }, kBytesMs))
+        << "the LED did not turn red";
+    for (int port : ports)
+        station.pty(port).write(std::string(300, 'P'));
+    // Wine has taken them off the line; a few ticks then read them, paused.
+    const auto drained = [&] {
+        return std::all_of(ports.begin(), ports.end(), [&](int p) { return station.line_drained(p); });
+    };
+    ASSERT_TRUE(eventually(drained, kBytesMs));
+    usleep(1500 * 1000);
+    station.click(kPauseButton.x, kPauseButton.y);
+    ASSERT_TRUE(eventually([&] { return greenish(station.pixel(kSlot1Led.x, kSlot1Led.y)); }, kBytesMs))
+        << "the LED did not turn green again";
+    for (int port : ports) {
+        station.pty(port).write(every_byte(1, 99));
+        sent[port] += every_byte(1, 99);
+        ASSERT_TRUE(station.recorded(port, sent[port].size(), kBytesMs)) << "COM" << port;
+    }
+}
+
 // Files every minute at 115200 and 9600 baud, started with the button: the
 // files roll over at the change of the minute, nothing lost or doubled; a
 // pause keeps what comes meanwhile out of the files, a resume writes again;
@@ -175,23 +202,9 @@ TEST(WindowedLoggerUnderWine, MinuteFilesRollOverPauseResumeAndClosingTheWindowK
         ASSERT_GE(station.data_files(port).size(), 2u) << "no rollover within " << kRolloverMs << " ms";
     }
 
-    station.click(kPauseButton.x, kPauseButton.y);
-    ASSERT_TRUE(eventually([&] { return reddish(station.pixel(kSlot1Led.x, kSlot1Led.y)); }, kBytesMs))
-        << "the LED did not turn red";
-    for (int port : ports)
-        station.pty(port).write(std::string(300, 'P'));
-    // Wine has taken them off the line; a few ticks then read them, paused.
-    ASSERT_TRUE(eventually([&] { return station.line_drained(2) && station.line_drained(5) && station.line_drained(7); },
-                           kBytesMs));
-    usleep(1500 * 1000);
-    station.click(kPauseButton.x, kPauseButton.y);
-    ASSERT_TRUE(eventually([&] { return greenish(station.pixel(kSlot1Led.x, kSlot1Led.y)); }, kBytesMs))
-        << "the LED did not turn green again";
-    for (int port : ports) {
-        station.pty(port).write(every_byte(1, 99));
-        sent[port] += every_byte(1, 99);
-        ASSERT_TRUE(station.recorded(port, sent[port].size(), kBytesMs)) << "COM" << port;
-    }
+    pause_and_resume(station, ports, sent);
+    if (::testing::Test::HasFatalFailure())
+        return;
     station.close_window();
     EXPECT_EQ(station.wait_exit(kExitMs), 0) << station.stderr_text();
 
