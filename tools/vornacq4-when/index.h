@@ -27,6 +27,7 @@ struct Burst {
     long long count;
     long long first;
     long long last;
+    bool gap = false; // a gap record: `count` bytes lost at `offset`, none of them in the data file
 };
 
 constexpr long long kEarliestUs = 0;                    // 1970-01-01

@@ -1,0 +1,40 @@
+#include "index_encoder.h"
+
+namespace shore {
+
+namespace {
+
+void varint(std::string &out, unsigned long long v)
+{
+    while (v >= 0x80) {
+        out += static_cast<char>((v & 0x7f) | 0x80);
+        v >>= 7;
+    }
+    out += static_cast<char>(v);
+}
+
+unsigned long long zigzag(long long v)
+{
+    return (static_cast<unsigned long long>(v) << 1) ^ static_cast<unsigned long long>(v >> 63);
+}
+
+} // namespace
+
+std::string segment_mark(long long offset)
+{
+    std::string out("\0VTI2", 5);
+    varint(out, static_cast<unsigned long long>(offset));
+    varint(out, 0);
+    return out;
+}
+
+std::string data_record(long long bytes, long long first, long long last, long long previousFirst)
+{
+    std::string out;
+    varint(out, static_cast<unsigned long long>(bytes));
+    varint(out, zigzag(first - previousFirst) + 1);
+    varint(out, static_cast<unsigned long long>(last - first) + 1);
+    return out;
+}
+
+} // namespace shore
