@@ -55,7 +55,7 @@ void count_behind()
 {
     Uplink &u = g_uplink;
     for (int port = 1; port <= kPorts; ++port) {
-        const Position &at = u.acked[port].file.empty() ? Position{u.startKey, 0, 0} : u.acked[port];
+        const Position &at = u.acked[port].file.empty() ? Position{u.startKey, 0, 0, false} : u.acked[port];
         u.figBehind[port] = bytes_behind(u.dir, port, at);
     }
 }
@@ -66,7 +66,7 @@ void find_first_files()
     Uplink &u = g_uplink;
     for (int port = 1; port <= kPorts; ++port)
         if (u.sent[port].file.empty()) {
-            u.sent[port] = Position{next_file(u.dir, port, u.startKey), 0, 0};
+            u.sent[port] = Position{next_file(u.dir, port, u.startKey), 0, 0, false};
             if (u.acked[port].file.empty())
                 u.acked[port] = u.sent[port];
         }
@@ -143,10 +143,11 @@ bool serve(long long now, long long connackBy, double &allowance, long long &sta
         return false;
     if (u.connected && !wasConnected) {
         report_connected(now);
-        find_first_files();
         status_when_due(now, statusAt, states, true);
     }
     if (u.connected) {
+        if (now != u.firstLookAt) // a port whose logging has not begun yet: once a second
+            find_first_files(), u.firstLookAt = now;
         pump(allowance);
         status_when_due(now, statusAt, states, false);
     }

@@ -78,7 +78,7 @@ void on_publish(mosquitto *, void *, int mid, int, const mosquitto_property *)
     while (u.inFlightCount > 0 && u.inFlight[u.inFlightHead].done) {
         const InFlight &f = u.inFlight[u.inFlightHead];
         if (!u.options.ack && f.port != 0) {
-            u.acked[f.port] = Position{f.file, f.end, 0};
+            u.acked[f.port] = Position{f.file, f.end, 0, false};
             u.stateDirty = true;
         }
         u.inFlightHead = (u.inFlightHead + 1) % kMaxInFlight;
@@ -105,7 +105,7 @@ void on_message(mosquitto *, void *, const mosquitto_message *m, const mosquitto
                                            offset, resend) ||
         !mqtt_link::valid_file(file, filePort) || filePort != port)
         return;
-    u.acked[port] = Position{file, offset, 0};
+    u.acked[port] = Position{file, offset, 0, false};
     u.stateDirty = true;
     if (resend || before(u.sent[port], u.acked[port]))
         rewind(port);

@@ -171,7 +171,7 @@ bool Source::undated(const Position &at, long long end, Run &run, unsigned char 
     const long long got = when::read_at(m_recording->dataFd, at.offset, reinterpret_cast<char *>(buffer), want);
     if (got <= 0)
         return false;
-    run = Run{at.file, at.offset, got, false, 0, false, 0, 0};
+    run = Run{at.file, at.offset, got, false, 0, false, 0, 0, {}};
     return true;
 }
 
@@ -188,7 +188,7 @@ bool Source::take(Position &at, Run &run, unsigned char *buffer)
             m_haveAhead = false;
             return false;
         }
-        run = Run{at.file, at.offset, 0, true, b.count, true, b.first, b.last};
+        run = Run{at.file, at.offset, 0, true, b.count, true, b.first, b.last, {}};
         return true;
     }
     if (b.offset + b.count <= at.offset) {
@@ -239,7 +239,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
             const std::string later = next_file(dir, port, at.file);
             if (later.empty())
                 return false;
-            at = Position{later, 0, 0};
+            at = Position{later, 0, 0, false};
             continue;
         }
         for (;;) {
@@ -262,9 +262,13 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
         const bool done = finished(dir, port, at);
         if (at.offset < size && (done || !m_indexed))
             return undated(at, size, run, buffer);
+        if (done && size == 0 && !at.begun) { // so that the shore has the empty file too
+            run = Run{at.file, 0, 0, false, 0, false, 0, 0, {}};
+            return true;
+        }
         if (!done)
             return false;
-        at = Position{next_file(dir, port, at.file), 0, 0};
+        at = Position{next_file(dir, port, at.file), 0, 0, false};
         close();
     }
     return false;
@@ -272,6 +276,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
 
 void Source::advance(Position &at, const Run &run)
 {
+    at.begun = true;
     if (run.gap) {
         ++at.gapsSent;
         ++m_gapsSeen;
@@ -299,7 +304,7 @@ void read_state(const std::string &dir, Position positions[kPorts + 1])
             continue;
         const int topicPort = mqtt_link::topic_port(com);
         if (topicPort != 0 && mqtt_link::valid_file(file, port) && port == topicPort)
-            positions[port] = Position{file, offset, 0};
+            positions[port] = Position{file, offset, 0, false};
     }
     std::fclose(f);
 }

@@ -28,6 +28,7 @@ struct Position {
     std::string file;
     long long offset = 0;
     int gapsSent = 0;
+    bool begun = false; // a run of this file has been published (an empty file is announced once)
 };
 
 // What to publish next.
