@@ -210,3 +210,44 @@ TEST_F(UplinkRun, EveryOutageEndsWithTheShoresCopyByteForByteTheStations)
     for (const auto &f : station)
         EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
 }
+
+TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
+{
+    int silentPort = 0;
+    const int silent = testing_support::bound_socket(SOCK_STREAM, silentPort);
+    ASSERT_EQ(::listen(silent, 8), 0); // the kernel completes every handshake; nothing is ever read
+    const int feedPort = free_tcp_port(), httpPort = free_tcp_port();
+    auto logger = start_logger(silentPort, "COM1 tcp " + std::to_string(feedPort) + "\nhttp " +
+                                               std::to_string(httpPort) + "\n");
+    const int client = testing_support::connect_loopback(feedPort);
+    ASSERT_GE(client, 0);
+    const std::string sent = testing_support::stream_bytes(0, 20000);
+    m_com1.write(sent);
+
+    std::string got;
+    ASSERT_TRUE(eventually(
+        [&] {
+            char buffer[65536];
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                got.append(buffer, static_cast<std::size_t>(n));
+            return got.size() >= sent.size();
+        },
+        20000))
+        << got.size() << " bytes fed\n" << logger->stderr_text();
+    EXPECT_EQ(got, sent);
+    ::close(client);
+    EXPECT_TRUE(eventually(
+        [&] {
+            std::string logged;
+            for (const auto &f : data_files(m_start))
+                if (f.first.compare(f.first.size() - 3, 3, "C01") == 0)
+                    logged += f.second;
+            return logged == sent;
+        },
+        20000));
+    const std::string metrics = testing_support::get(httpPort, "/metrics");
+    EXPECT_EQ(testing_support::series(metrics, "vornacq4_uplink_connected"), 0) << metrics;
+    EXPECT_EQ(testing_support::series(metrics, "vornacq4_port_received_bytes_total{port=\"COM1\"}"), 20000) << metrics;
+    ::close(silent);
+}
