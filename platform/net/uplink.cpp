@@ -4,6 +4,8 @@
 // once when it is back.
 #include "uplink.h"
 
+#include "engine.h"
+
 #include "monitor/monitor.h"
 #include "network_map.h"
 #include "uplink_state.h"
@@ -146,10 +148,12 @@ bool serve(long long now, long long connackBy, double &allowance, long long &sta
         status_when_due(now, statusAt, states, true);
     }
     if (u.connected) {
-        if (now != u.firstLookAt) // a port whose logging has not begun yet: once a second
-            find_first_files(), u.firstLookAt = now;
+        if (now != u.firstLookAt) { // once a second: ports whose logging began, and the status
+            find_first_files();
+            status_when_due(now, statusAt, states, false);
+            u.firstLookAt = now;
+        }
         pump(allowance);
-        status_when_due(now, statusAt, states, false);
     }
     return true;
 }
@@ -253,6 +257,17 @@ void uplink_stop()
     }
     g_stopped.notify_all();
     g_thread.join();
+}
+
+int GetUplinkStatus(UplinkStatus *status)
+{
+    const UplinkFigures f = uplink_figures();
+    *status = UplinkStatus{f.configured ? 1 : 0, f.connected ? 1 : 0, 0, 0};
+    for (long long behind : f.behind)
+        status->behind += behind;
+    const long long since = f.changedAt != 0 ? f.changedAt : uplink::g_uplink.goneAt;
+    status->down_seconds = f.connected || since == 0 ? 0 : static_cast<long>(uplink::wall_seconds() - since);
+    return 0;
 }
 
 UplinkFigures uplink_figures()

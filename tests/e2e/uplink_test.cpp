@@ -207,6 +207,7 @@ TEST_F(UplinkRun, EveryOutageEndsWithTheShoresCopyByteForByteTheStations)
     const auto station = data_files(m_start), copy = data_files(m_shoreDir + "/ship");
     ASSERT_TRUE(same) << station.size() << " files at the station, " << copy.size() << " on shore\n"
                       << logger->stderr_text() << read_file(m_top.path() + "/shore-stderr.txt");
+    EXPECT_EQ(read_file(m_shoreDir + "/ship/status.json").compare(0, 1, "{"), 0); // the retained status, as JSON
     for (const auto &f : station)
         EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
 }
@@ -249,5 +250,13 @@ TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
     const std::string metrics = testing_support::get(httpPort, "/metrics");
     EXPECT_EQ(testing_support::series(metrics, "vornacq4_uplink_connected"), 0) << metrics;
     EXPECT_EQ(testing_support::series(metrics, "vornacq4_port_received_bytes_total{port=\"COM1\"}"), 20000) << metrics;
+    std::string status; // the status box's text, as the tick reports it once a second
+    EXPECT_TRUE(eventually(
+        [&] {
+            status = testing_support::get(httpPort, "/status.json");
+            return status.find("UPLINK DOWN for") != std::string::npos;
+        },
+        10000))
+        << status;
     ::close(silent);
 }
