@@ -28,6 +28,7 @@ constexpr int kLoopMs = 20;              // the longest a new byte in a file wai
 constexpr long long kBackoffFirst = 1;   // seconds before the first retry, doubled each time
 constexpr long long kBackoffMost = 60;
 constexpr long long kStatusEvery = 60;   // the status is published at least this often
+constexpr long long kStateEvery = 2;     // seconds between writes of uplink.state
 constexpr long long kBehindEvery = 5;    // how often the bytes behind are counted (a listing of the files)
 
 std::thread g_thread;
@@ -153,16 +154,25 @@ bool serve(long long now, long long connackBy, double &allowance, long long &sta
             status_when_due(now, statusAt, states, false);
             u.firstLookAt = now;
         }
-        pump(allowance);
+        const auto at = std::chrono::steady_clock::now();
+        if (at - u.pumpedAt >= std::chrono::milliseconds(kLoopMs)) { // the files are looked at 50 times a second
+            u.pumpedAt = at;
+            pump(allowance);
+        }
     }
     return true;
 }
 
-void housekeeping(long long now, long long &behindAt)
+// Every few seconds: the positions to uplink.state (a position a little
+// old costs only bytes sent twice after a kill, which the shore ignores),
+// and the bytes behind.
+void housekeeping(long long now, long long &stateAt, long long &behindAt)
 {
     Uplink &u = g_uplink;
-    if (u.stateDirty && write_state(u.dir, u.acked))
+    if (u.stateDirty && now - stateAt >= kStateEvery && write_state(u.dir, u.acked)) {
         u.stateDirty = false;
+        stateAt = now;
+    }
     if (now - behindAt >= kBehindEvery) {
         count_behind();
         behindAt = now;
@@ -172,7 +182,7 @@ void housekeeping(long long now, long long &behindAt)
 void uplink_loop()
 {
     Uplink &u = g_uplink;
-    long long backoff = kBackoffFirst, retryAt = 0, connackBy = 0, statusAt = 0, behindAt = 0, tickAt = 0;
+    long long backoff = kBackoffFirst, retryAt = 0, connackBy = 0, statusAt = 0, behindAt = 0, stateAt = 0, tickAt = 0;
     std::string states;
     double allowance = 0;
     u.goneAt = wall_seconds();
@@ -194,7 +204,7 @@ void uplink_loop()
             retryAt = now + backoff;
             backoff = std::min(backoff * 2, kBackoffMost);
         }
-        housekeeping(now, behindAt);
+        housekeeping(now, stateAt, behindAt);
     }
     if (u.client != nullptr && u.connected) {
         publish_status("offline");

@@ -52,18 +52,32 @@ std::vector<std::string> day_dirs(const std::string &dir, const std::string &fir
     return days;
 }
 
-// The port's files in one day directory after `after`, the first of them.
+// The names of the port's data files in one day directory ("Dddd/name"),
+// told by their names alone: nothing is opened or looked at, as this runs
+// every second (a file that is no regular file is refused when it is opened).
+std::vector<std::string> port_files(const std::string &dir, const std::string &day, int port)
+{
+    std::vector<std::string> files;
+    DIR *d = ::opendir((dir + "/" + day).c_str());
+    if (d == nullptr)
+        return files;
+    int filePort = 0;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string file = day + "/" + e->d_name;
+        if (mqtt_link::valid_file(file, filePort) && filePort == port)
+            files.push_back(file);
+    }
+    ::closedir(d);
+    return files;
+}
+
+// The port's first file in one day directory after `after`.
 std::string first_after(const std::string &dir, const std::string &day, int port, const std::string &after)
 {
-    std::vector<std::string> names;
-    when::regular_files_in(dir + "/" + day, names);
     std::string best;
-    int filePort = 0;
-    for (const std::string &name : names) {
-        const std::string file = day + "/" + name;
-        if (mqtt_link::valid_file(file, filePort) && filePort == port && file > after && (best.empty() || file < best))
+    for (const std::string &file : port_files(dir, day, port))
+        if (file > after && (best.empty() || file < best))
             best = file;
-    }
     return best;
 }
 
@@ -82,17 +96,12 @@ std::string next_file(const std::string &dir, int port, const std::string &after
 std::string previous_file(const std::string &dir, int port, const std::string &file)
 {
     std::string best;
-    int filePort = 0;
     for (const std::string &day : day_dirs(dir, "D000")) {
         if (day > file.substr(0, 4))
             break;
-        std::vector<std::string> names;
-        when::regular_files_in(dir + "/" + day, names);
-        for (const std::string &name : names) {
-            const std::string f = day + "/" + name;
-            if (mqtt_link::valid_file(f, filePort) && filePort == port && f < file && f > best)
+        for (const std::string &f : port_files(dir, day, port))
+            if (f < file && f > best)
                 best = f;
-        }
     }
     return best;
 }
@@ -154,10 +163,15 @@ bool Source::open(const std::string &dir, const Position &at)
 }
 
 // Whether the logger has gone on to a later file of the port, so that this
-// one takes no more bytes. Looked at once a second at most.
-bool Source::finished(const std::string &dir, int port, const Position &at)
+// one takes no more bytes. Looked at once a second at most, and only once
+// the file has not grown for a second.
+bool Source::finished(const std::string &dir, int port, const Position &at, long long size)
 {
     const long long now = monotonic_seconds();
+    if (size != m_lastSize) { // a file still growing is the current one: no need to look
+        m_lastSize = size;
+        m_nextLookAt = now + kLookEverySeconds;
+    }
     if (now < m_nextLookAt)
         return false;
     m_nextLookAt = now + kLookEverySeconds;
@@ -259,7 +273,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
             continue;
         }
         const long long size = file_size(m_recording->dataFd);
-        const bool done = finished(dir, port, at);
+        const bool done = finished(dir, port, at, size);
         if (at.offset < size && (done || !m_indexed))
             return undated(at, size, run, buffer);
         if (done && size == 0 && !at.begun) { // so that the shore has the empty file too

@@ -59,7 +59,7 @@ private:
     bool next_run(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
     void name_previous(const std::string &dir, int port, Run &run);
     bool open(const std::string &dir, const Position &at);
-    bool finished(const std::string &dir, int port, const Position &at);
+    bool finished(const std::string &dir, int port, const Position &at, long long size);
     bool take(Position &at, Run &run, unsigned char *buffer);
     bool undated(const Position &at, long long end, Run &run, unsigned char *buffer);
 
@@ -72,6 +72,7 @@ private:
     bool m_haveAhead = false;
     int m_gapsSeen = 0;          // gap records at the position read so far
     long long m_nextLookAt = 0;  // seconds (monotonic) when to look for a later file again
+    long long m_lastSize = -1;   // the data file's size when last seen
     std::string m_reportedGone;
 };
 
