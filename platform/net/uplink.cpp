@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -216,10 +217,6 @@ void uplink_loop()
         write_state(u.dir, u.acked);
 }
 
-struct UplinkShutdown {
-    ~UplinkShutdown() { uplink_stop(); }
-} g_uplinkShutdown;
-
 // The words after "mqtt" on the map's line.
 std::vector<std::string> words_of(const std::string &text)
 {
@@ -251,6 +248,10 @@ void uplink_start(const std::vector<net::FeedEntry> &entries, const std::string 
             for (int port = 1; port <= kPorts; ++port)
                 g_uplink.acked[port] = g_uplink.sent[port];
             g_thread = std::thread(uplink_loop);
+            // Stopped at exit before any static object is destroyed (the
+            // thread reads the monitor's), as atexit runs in reverse order
+            // of registration and construction.
+            std::atexit(uplink_stop);
             return;
         }
     });
