@@ -4,6 +4,7 @@
 // once when it is back.
 #include "uplink.h"
 
+#include "base/engine_threads.h"
 #include "engine.h"
 
 #include "monitor/monitor.h"
@@ -248,10 +249,7 @@ void uplink_start(const std::vector<net::FeedEntry> &entries, const std::string 
             for (int port = 1; port <= kPorts; ++port)
                 g_uplink.acked[port] = g_uplink.sent[port];
             g_thread = std::thread(uplink_loop);
-            // Stopped at exit before any static object is destroyed (the
-            // thread reads the monitor's), as atexit runs in reverse order
-            // of registration and construction.
-            std::atexit(uplink_stop);
+            engine_thread_started(); // StopEngine ends it, after the HTTP endpoint
             return;
         }
     });
