@@ -222,6 +222,14 @@ TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
                                                std::to_string(httpPort) + "\n");
     const int client = testing_support::connect_loopback(feedPort);
     ASSERT_GE(client, 0);
+    // The run's files come before its ports open (and an opening port's queue
+    // is emptied): the bytes go once the port is up.
+    ASSERT_TRUE(eventually(
+        [&] {
+            return testing_support::series(testing_support::get(httpPort, "/metrics"),
+                                           "vornacq4_port_up{port=\"COM1\"}") == 1;
+        },
+        20000));
     const std::string sent = testing_support::stream_bytes(0, 20000);
     m_com1.write(sent);
 
