@@ -269,6 +269,16 @@ struct ComStatus {
 // Fills status for port 1..COM_PORTS (zero: never opened): 0 or COM_ERR_BAD_PORT, silently.
 int GetComStatus(int port, ComStatus *status);
 
+// The uplink to an MQTT broker (network.map's mqtt line), for the status box.
+struct UplinkStatus {
+    int configured;     // 1 when network.map names a broker
+    int connected;      // 1 while the broker has the connection
+    long long behind;   // bytes of the files past the shore's position, all ports
+    long down_seconds;  // how long it has not been connected (0 while it is)
+};
+// Fills status; all zero where there is no uplink. Returns 0.
+int GetUplinkStatus(UplinkStatus *status);
+
 // The device that port 1..COM_PORTS stands for (comports.map, or the
 // standard name), cut off at size. Returns 0; COM_ERR_NO_DEVICE for a port
 // marked none (name ""); COM_ERR_BAD_PORT.

@@ -135,6 +135,21 @@ static void add_port(int port)
     }
 }
 
+// Where the files go beyond the station, when network.map names a broker.
+static void add_uplink(void)
+{
+    UplinkStatus u;
+    if (GetUplinkStatus(&u) != 0 || u.configured == 0)
+        return;
+    char size[FIGURE_LEN], time[FIGURE_LEN];
+    size_text(size, u.behind);
+    duration_text(time, u.down_seconds);
+    if (u.connected != 0)
+        Fmt(status_text, "%s<%s uplink connected, %s behind.", status_text, size);
+    else
+        Fmt(status_text, "%s<%s UPLINK DOWN for %s, %s behind.", status_text, time, size);
+}
+
 static int any_port_logged(void)
 {
     for (int port = 1; port <= MAX_PORT; ++port)
@@ -153,6 +168,7 @@ int show_status(int, int, int event, void *, int, int)
         Fmt(status_text, "%s<PAUSED: nothing is written to the data files.");
     else
         Fmt(status_text, "%s<Logging.");
+    add_uplink();
     line_length = 0;
     for (int port = 1; port <= MAX_PORT; ++port) {
         if (RS232Sel[port] != 0)

@@ -6,6 +6,7 @@
 #include "serial/serial_port.h"
 #ifndef _WIN32
 #include "monitor/monitor.h"
+#include "net/uplink.h"
 #endif
 
 #include <cstdlib>
@@ -26,6 +27,7 @@ void StopEngine(void)
 {
 #ifndef _WIN32
     monitor::http_stop();
+    uplink_stop();
 #endif
     serial::stop_threads();
     feeds_stop();

@@ -2,10 +2,13 @@
 // order (StopEngine, engine.h).
 //
 // The rooms start threads of their own: the HTTP endpoint's (monitor), the
-// serial reader and reopen threads (serial), the feeds' (net). StopEngine
-// ends them in this order:
+// serial reader and reopen threads (serial), the feeds' and the uplink's
+// (net). StopEngine ends them in this order:
 //   1. the HTTP endpoint: it only looks at the others, so it goes first and
 //      never sees one of them half stopped;
+//   1a. the uplink: it reads only the files and the monitor's figures; it
+//      tells the broker it is offline, and what it did not send waits in
+//      the files for the next start;
 //   2. the serial threads: from then on no byte is read, queued or handed
 //      to a feed; what the queues hold stays for the program's last read;
 //   3. the feeds: they send their clients what the reader handed them, as

@@ -2,6 +2,8 @@
 // port carries the label port="COMn"; the dropped clients carry a reason.
 #include "monitor.h"
 
+#include "net/uplink.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -103,6 +105,24 @@ void line_error_metrics(std::string &out, const RunFacts &facts)
     }
 }
 
+// The uplink's series, when network.map names a broker.
+void uplink_metrics(std::string &out, const RunFacts &facts)
+{
+    const UplinkFigures u = uplink_figures();
+    if (!u.configured)
+        return;
+    head(out, "vornacq4_uplink_connected", "gauge", "1 while the uplink is connected to its broker.");
+    append(out, "vornacq4_uplink_connected %d\n", u.connected ? 1 : 0);
+    head(out, "vornacq4_uplink_behind_bytes", "gauge", "Bytes in the port's files past the shore's position.");
+    for (int i = 0; i < facts.portCount; ++i)
+        append(out, "vornacq4_uplink_behind_bytes{port=\"COM%d\"} %lld\n", facts.ports[i].port,
+               u.behind[facts.ports[i].port]);
+    head(out, "vornacq4_uplink_sent_bytes_total", "counter", "Bytes of the port's files published to the broker.");
+    for (int i = 0; i < facts.portCount; ++i)
+        append(out, "vornacq4_uplink_sent_bytes_total{port=\"COM%d\"} %lld\n", facts.ports[i].port,
+               u.sent[facts.ports[i].port]);
+}
+
 } // namespace
 
 std::string metrics_text(const RunFacts &facts)
@@ -110,6 +130,7 @@ std::string metrics_text(const RunFacts &facts)
     std::string out;
     port_metrics(out, facts);
     line_error_metrics(out, facts);
+    uplink_metrics(out, facts);
     head(out, "vornacq4_logging", "gauge", "1 while logging, 0 while paused or before the run.");
     append(out, "vornacq4_logging %d\n", facts.logging);
     head(out, "vornacq4_run_start_timestamp_seconds", "gauge", "When the run started, seconds since 1970; 0 before.");

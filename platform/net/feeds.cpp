@@ -59,7 +59,7 @@ bool set_up(Feed &f, const std::string &map)
 void start(const std::vector<FeedEntry> &entries, const std::string &mapPath)
 {
     for (const FeedEntry &entry : entries) {
-        if (entry.kind == FeedKind::Http)
+        if (entry.kind != FeedKind::Tcp && entry.kind != FeedKind::Udp)
             continue;
         Feed &f = g_feeds[g_feedCount++];
         f.entry = entry;

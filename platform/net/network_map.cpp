@@ -2,6 +2,7 @@
 
 #include "base/com_name.h"
 #include "files/file_backend.h"
+#include "mqtt_link.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -68,6 +69,21 @@ bool parse_option(const std::string &word, FeedEntry &entry)
     return false;
 }
 
+// "mqtt HOST[:PORT] station=NAME ...": checked here, used by the uplink.
+bool parse_mqtt_line(const std::string &text, std::istringstream &words, FeedEntry &entry, std::string &why)
+{
+    std::vector<std::string> rest;
+    for (std::string word; words >> word;)
+        rest.push_back(word);
+    mqtt_link::Options options;
+    entry.kind = FeedKind::Mqtt;
+    entry.text = text;
+    if (mqtt_link::parse(rest, options, why, true))
+        return true;
+    why = "mqtt: " + why;
+    return false;
+}
+
 } // namespace
 
 bool parse_feed_line(const std::string &text, FeedEntry &entry, std::string &why)
@@ -84,6 +100,8 @@ bool parse_feed_line(const std::string &text, FeedEntry &entry, std::string &why
         why = "expected 'http [ADDRESS:]PORT', a numeric address and a port from 1 to 65535";
         return false;
     }
+    if (port == "mqtt")
+        return parse_mqtt_line(text, words, entry, why);
     words >> kind >> address;
     entry.port = com_number(port);
     if (entry.port == 0 || (kind != "tcp" && kind != "udp") || address.empty()) {
@@ -118,7 +136,7 @@ std::vector<FeedEntry> read_network_map(const std::string &dir)
     }
     std::istringstream in(contents);
     std::string raw, why;
-    bool http = false;
+    bool http = false, mqtt = false;
     for (int line = 1; std::getline(in, raw); ++line) {
         const std::string text = raw.substr(0, raw.find('#'));
         if (text.find_first_not_of(" \t\r") == std::string::npos)
@@ -127,14 +145,17 @@ std::vector<FeedEntry> read_network_map(const std::string &dir)
         if (feeds.size() >= static_cast<std::size_t>(kMaxFeeds))
             why = "more feeds than the 64 the logger serves";
         else if (text.find('\0') == std::string::npos && parse_feed_line(text, entry, why) &&
-                 (entry.kind != FeedKind::Http || !http)) {
+                 (entry.kind != FeedKind::Http || !http) && (entry.kind != FeedKind::Mqtt || !mqtt)) {
             http = http || entry.kind == FeedKind::Http;
+            mqtt = mqtt || entry.kind == FeedKind::Mqtt;
             entry.line = line;
             feeds.push_back(entry);
             continue;
         }
         if (entry.kind == FeedKind::Http && http)
             why = "the endpoint is named on an earlier line";
+        if (entry.kind == FeedKind::Mqtt && mqtt)
+            why = "the uplink is named on an earlier line";
         std::fprintf(stderr, "vornacq4: %s:%d: %s; line ignored\n", file.c_str(), line, why.c_str());
     }
     return feeds;

@@ -7,6 +7,7 @@
 //     COM2  udp 127.0.0.1:5002         a datagram per read, to that address
 //     COM3  udp 239.255.10.3:5003      multicast, TTL 1 unless ttl=N
 //     http  9100                       the monitoring endpoint on 127.0.0.1:9100
+//     mqtt  10.0.0.5 station=ship1     the uplink to a broker (uplink.h)
 // An address is numeric (IPv6 in brackets: [::1]:4001); a port alone means
 // the loopback address, so a feed reaches another machine only where the
 // operator wrote out an address that does. A port may have several feeds.
@@ -22,7 +23,7 @@
 
 namespace net {
 
-enum class FeedKind { Tcp, Udp, Http }; // Http: the monitoring endpoint, not a port's feed
+enum class FeedKind { Tcp, Udp, Http, Mqtt }; // Http: the monitoring endpoint; Mqtt: the uplink
 
 struct FeedEntry {
     int port = 0; // 1..COM_PORTS; 0 for the http line
@@ -33,6 +34,7 @@ struct FeedEntry {
     int maxClients = 4;      // TCP: more are closed at once
     int ttl = 1;             // UDP multicast: hops the datagrams may take
     int line = 0;            // in network.map, for the reports
+    std::string text;        // Mqtt: the line's words, checked, for the uplink
 };
 
 // At most this many feeds are set up; the lines after are reported and skipped.

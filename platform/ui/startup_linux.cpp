@@ -6,6 +6,7 @@
 #include "monitor/monitor.h"
 #include "net/feeds.h"
 #include "net/network_map.h"
+#include "net/uplink.h"
 
 #include <QDir>
 
@@ -114,6 +115,7 @@ void start_network(const std::string &dir)
     const std::vector<net::FeedEntry> network = net::read_network_map(dir);
     const std::string mapPath = dir + "/network.map";
     feeds_start(network, mapPath);
+    uplink_start(network, dir);
     monitor::http_start(network, mapPath);
 }
 

@@ -1,0 +1,349 @@
+#include "uplink_files.h"
+
+#include "files.h"
+#include "mqtt_link.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace uplink {
+
+namespace {
+
+constexpr long long kLookEverySeconds = 1; // how often a finished-looking file is checked for a successor
+
+long long monotonic_seconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec);
+}
+
+long long file_size(int fd)
+{
+    struct stat st {};
+    return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// The day directories of dir from `first` on, in order.
+std::vector<std::string> day_dirs(const std::string &dir, const std::string &first)
+{
+    std::vector<std::string> days;
+    DIR *d = ::opendir(dir.c_str());
+    if (d == nullptr)
+        return days;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() == 4 && name[0] == 'D' && name.find_first_not_of("0123456789", 1) == std::string::npos &&
+            name >= first)
+            days.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(days.begin(), days.end());
+    return days;
+}
+
+// The names of the port's data files in one day directory ("Dddd/name"),
+// told by their names alone: nothing is opened or looked at, as this runs
+// every second (a file that is no regular file is refused when it is opened).
+std::vector<std::string> port_files(const std::string &dir, const std::string &day, int port)
+{
+    std::vector<std::string> files;
+    DIR *d = ::opendir((dir + "/" + day).c_str());
+    if (d == nullptr)
+        return files;
+    int filePort = 0;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string file = day + "/" + e->d_name;
+        if (mqtt_link::valid_file(file, filePort) && filePort == port)
+            files.push_back(file);
+    }
+    ::closedir(d);
+    return files;
+}
+
+// The port's first file in one day directory after `after`.
+std::string first_after(const std::string &dir, const std::string &day, int port, const std::string &after)
+{
+    std::string best;
+    for (const std::string &file : port_files(dir, day, port))
+        if (file > after && (best.empty() || file < best))
+            best = file;
+    return best;
+}
+
+} // namespace
+
+std::string next_file(const std::string &dir, int port, const std::string &after)
+{
+    for (const std::string &day : day_dirs(dir, after.substr(0, 4))) {
+        const std::string file = first_after(dir, day, port, after);
+        if (!file.empty())
+            return file;
+    }
+    return std::string();
+}
+
+std::string previous_file(const std::string &dir, int port, const std::string &file)
+{
+    std::string best;
+    for (const std::string &day : day_dirs(dir, "D000")) {
+        if (day > file.substr(0, 4))
+            break;
+        for (const std::string &f : port_files(dir, day, port))
+            if (f < file && f > best)
+                best = f;
+    }
+    return best;
+}
+
+std::string start_key(long long startUs)
+{
+    const std::time_t seconds = static_cast<std::time_t>(startUs / 1000000);
+    std::tm t{};
+    localtime_r(&seconds, &t);
+    char key[32];
+    std::snprintf(key, sizeof key, "D%03d/%03d%05d", t.tm_yday + 1, t.tm_yday + 1,
+                  t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec);
+    return key;
+}
+
+long long bytes_behind(const std::string &dir, int port, const Position &at)
+{
+    long long behind = 0;
+    struct stat st {};
+    if (!at.file.empty() && ::stat((dir + "/" + at.file).c_str(), &st) == 0 && st.st_size > at.offset)
+        behind += st.st_size - at.offset;
+    for (std::string f = next_file(dir, port, at.file); !f.empty(); f = next_file(dir, port, f))
+        if (::stat((dir + "/" + f).c_str(), &st) == 0)
+            behind += st.st_size;
+    return behind;
+}
+
+void Source::close()
+{
+    m_reader.reset();
+    m_recording.reset();
+    m_file.clear();
+    m_haveAhead = false;
+    m_gapsSeen = 0;
+}
+
+// Opens at.file's data and index (the index's length first: every record
+// within it is for bytes the data file held), and reads up to the position.
+bool Source::open(const std::string &dir, const Position &at)
+{
+    close();
+    m_recording.emplace();
+    when::Recording &r = *m_recording;
+    std::string error;
+    r.path = dir + "/" + at.file;
+    const std::string index = when::index_path(r.path);
+    r.indexFd = index.empty() ? -1 : when::open_regular(index, r.indexLength, error);
+    r.dataFd = when::open_regular(r.path, r.size, error);
+    if (r.dataFd < 0) {
+        m_recording.reset();
+        return false;
+    }
+    m_file = at.file;
+    m_indexed = r.indexFd >= 0;
+    m_indexLength = r.indexLength;
+    if (m_indexed)
+        m_reader.emplace(r);
+    return true;
+}
+
+// Whether the logger has gone on to a later file of the port, so that this
+// one takes no more bytes. Looked at once a second at most, and only once
+// the file has not grown for a second.
+bool Source::finished(const std::string &dir, int port, const Position &at, long long size)
+{
+    const long long now = monotonic_seconds();
+    if (size != m_lastSize) { // a file still growing is the current one: no need to look
+        m_lastSize = size;
+        m_nextLookAt = now + kLookEverySeconds;
+    }
+    if (now < m_nextLookAt)
+        return false;
+    m_nextLookAt = now + kLookEverySeconds;
+    return !next_file(dir, port, at.file).empty();
+}
+
+// Bytes [at.offset, end) undated, as much of them as a run takes.
+bool Source::undated(const Position &at, long long end, Run &run, unsigned char *buffer)
+{
+    const long long want = std::min(end - at.offset, kMaxRun);
+    const long long got = when::read_at(m_recording->dataFd, at.offset, reinterpret_cast<char *>(buffer), want);
+    if (got <= 0)
+        return false;
+    run = Run{at.file, at.offset, got, false, 0, false, 0, 0, {}};
+    return true;
+}
+
+// The run the burst ahead gives at the position; false when it gives none
+// and the next burst is to be read.
+bool Source::take(Position &at, Run &run, unsigned char *buffer)
+{
+    const when::Burst &b = m_ahead;
+    if (b.gap) {
+        if (b.offset > at.offset)
+            return undated(at, b.offset, run, buffer);
+        if (b.offset < at.offset || m_gapsSeen < at.gapsSent) {
+            m_gapsSeen += b.offset == at.offset ? 1 : 0;
+            m_haveAhead = false;
+            return false;
+        }
+        run = Run{at.file, at.offset, 0, true, b.count, true, b.first, b.last, {}};
+        return true;
+    }
+    if (b.offset + b.count <= at.offset) {
+        m_haveAhead = false;
+        return false;
+    }
+    if (b.offset > at.offset)
+        return undated(at, b.offset, run, buffer);
+    if (!undated(at, std::min(b.offset + b.count, at.offset + kMaxRun), run, buffer))
+        return false;
+    run.dated = true;
+    run.first = when::byte_time(b, at.offset);
+    run.last = when::byte_time(b, at.offset + run.count - 1);
+    return true;
+}
+
+// The file before this one and its length, on the first run of a file, so
+// the shore can tell that it has all of that one.
+void Source::name_previous(const std::string &dir, int port, Run &run)
+{
+    if (run.offset != 0)
+        return;
+    const std::string before = previous_file(dir, port, run.file);
+    struct stat st {};
+    if (!before.empty() && ::stat((dir + "/" + before).c_str(), &st) == 0)
+        run.previous = mqtt_link::format_ack(before, st.st_size, false);
+}
+
+bool Source::next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer)
+{
+    const bool found = next_run(dir, port, at, run, buffer);
+    if (found)
+        name_previous(dir, port, run);
+    return found;
+}
+
+bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer)
+{
+    for (int files = 0; files < 64; ++files) { // a bounded walk over files already done
+        if (at.file.empty())
+            return false;
+        if (m_file != at.file && !open(dir, at)) {
+            if (m_reportedGone != at.file) {
+                std::fprintf(stderr, "vornacq4: uplink: %s is gone from the start-up directory; its bytes that were not sent are not\n",
+                             at.file.c_str());
+                m_reportedGone = at.file;
+            }
+            const std::string later = next_file(dir, port, at.file);
+            if (later.empty())
+                return false;
+            at = Position{later, 0, 0, false};
+            continue;
+        }
+        for (;;) {
+            if (!m_haveAhead)
+                m_haveAhead = m_reader && m_reader->next(m_ahead);
+            if (!m_haveAhead)
+                break;
+            if (take(at, run, buffer))
+                return true;
+            if (m_haveAhead)
+                return false; // a read refused: try again later
+        }
+        // Nothing more in the index as it was opened: has it grown since?
+        if (m_indexed && file_size(m_recording->indexFd) > m_indexLength) {
+            const Position here = at;
+            open(dir, here);
+            continue;
+        }
+        const long long size = file_size(m_recording->dataFd);
+        const bool done = finished(dir, port, at, size);
+        if (at.offset < size && (done || !m_indexed))
+            return undated(at, size, run, buffer);
+        if (done && size == 0 && !at.begun) { // so that the shore has the empty file too
+            run = Run{at.file, 0, 0, false, 0, false, 0, 0, {}};
+            return true;
+        }
+        if (!done)
+            return false;
+        at = Position{next_file(dir, port, at.file), 0, 0, false};
+        close();
+    }
+    return false;
+}
+
+void Source::advance(Position &at, const Run &run)
+{
+    at.begun = true;
+    if (run.gap) {
+        ++at.gapsSent;
+        ++m_gapsSeen;
+        m_haveAhead = false;
+        return;
+    }
+    at.offset += run.count;
+    at.gapsSent = 0;
+    m_gapsSeen = 0;
+    if (m_haveAhead && !m_ahead.gap && m_ahead.offset + m_ahead.count <= at.offset)
+        m_haveAhead = false;
+}
+
+void read_state(const std::string &dir, Position positions[kPorts + 1])
+{
+    std::FILE *f = std::fopen((dir + "/uplink.state").c_str(), "re");
+    if (f == nullptr)
+        return;
+    char line[256];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        char com[16] = "", file[64] = "";
+        long long offset = -1;
+        int port = 0;
+        if (std::sscanf(line, "%15s %63s %lld", com, file, &offset) != 3 || offset < 0)
+            continue;
+        const int topicPort = mqtt_link::topic_port(com);
+        if (topicPort != 0 && mqtt_link::valid_file(file, port) && port == topicPort)
+            positions[port] = Position{file, offset, 0, false};
+    }
+    std::fclose(f);
+}
+
+bool write_state(const std::string &dir, const Position positions[kPorts + 1])
+{
+    std::string text = "# vornacq4 uplink: the shore's position in each port's files\n";
+    for (int port = 1; port <= kPorts; ++port)
+        if (!positions[port].file.empty())
+            text += "COM" + std::to_string(port) + " " + positions[port].file + " " +
+                    std::to_string(positions[port].offset) + "\n";
+    const std::string path = dir + "/uplink.state", temporary = path + ".new";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0)
+        return false;
+    const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (d >= 0) {
+        ::fsync(d);
+        ::close(d);
+    }
+    return true;
+}
+
+} // namespace uplink

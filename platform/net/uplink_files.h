@@ -1,0 +1,98 @@
+// uplink_files.h - the uplink's cursor over a port's data files and their
+// indexes: what to publish next from a position, which file follows which,
+// how much lies past a position, and the positions kept in uplink.state.
+//
+// A port's files are followed in the order the logger made them (day
+// directory, then name). A run is the bytes of one index record from the
+// position on (at most kMaxRun), dated by the record; a gap record is a run
+// of its own. Bytes no record covers (a data file whose index is missing, or
+// the tail of a file the logger was killed before indexing) go undated,
+// once the file is finished or when it has no index at all. Only the uplink
+// thread calls these.
+#pragma once
+
+#include "index.h"
+
+#include <optional>
+#include <string>
+
+namespace uplink {
+
+constexpr int kPorts = 18;
+constexpr long long kMaxRun = 64 * 1024; // the largest payload a message carries
+
+// Where a port's publishing stands: a file ("Dddd/dddsssss.Cnn", "" before
+// the first) and the offset of its next byte; gapsSent counts the gap
+// records at that offset already published.
+struct Position {
+    std::string file;
+    long long offset = 0;
+    int gapsSent = 0;
+    bool begun = false; // a run of this file has been published (an empty file is announced once)
+};
+
+// What to publish next.
+struct Run {
+    std::string file;
+    long long offset = 0;
+    long long count = 0;      // bytes in the buffer (0 for a gap)
+    bool gap = false;
+    long long missing = 0;    // a gap's size
+    bool dated = false;       // first and last hold the arrival times
+    long long first = 0, last = 0;
+    std::string previous;     // at offset 0: "FILE LENGTH" of the port's file before, "" when none
+};
+
+// One port's open data file and index, read forward as far as it goes.
+class Source {
+public:
+    // The next run at `at` of port's files into run and buffer (kMaxRun
+    // bytes); false when there is nothing yet. May move `at` on to the next
+    // file when its file is finished or gone (reported on stderr once).
+    bool next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
+    // `at` moves past `run` once it is published.
+    void advance(Position &at, const Run &run);
+    // Forgets what was read (the position went back, or the file changed).
+    void close();
+
+private:
+    bool next_run(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
+    void name_previous(const std::string &dir, int port, Run &run);
+    bool open(const std::string &dir, const Position &at);
+    bool finished(const std::string &dir, int port, const Position &at, long long size);
+    bool take(Position &at, Run &run, unsigned char *buffer);
+    bool undated(const Position &at, long long end, Run &run, unsigned char *buffer);
+
+    std::optional<when::Recording> m_recording;
+    std::optional<when::IndexReader> m_reader;
+    std::string m_file;          // "" when nothing is open
+    bool m_indexed = false;      // the data file has an index
+    long long m_indexLength = 0; // when it was opened
+    when::Burst m_ahead{};
+    bool m_haveAhead = false;
+    int m_gapsSeen = 0;          // gap records at the position read so far
+    long long m_nextLookAt = 0;  // seconds (monotonic) when to look for a later file again
+    long long m_lastSize = -1;   // the data file's size when last seen
+    std::string m_reportedGone;
+};
+
+// The file of port after `after` ("" when none yet), or "".
+std::string next_file(const std::string &dir, int port, const std::string &after);
+
+// The file of port before `file`, or "".
+std::string previous_file(const std::string &dir, int port, const std::string &file);
+
+// The first file of the logger's run begun at the local time `startUs`:
+// what next_file gives for the returned key.
+std::string start_key(long long startUs);
+
+// Bytes of port's files past `at`.
+long long bytes_behind(const std::string &dir, int port, const Position &at);
+
+// uplink.state in dir: a line per port, "COMn FILE OFFSET". read_state
+// leaves the ports it does not name as they are; write_state replaces the
+// file whole (written beside it, synced, renamed), false when it cannot.
+void read_state(const std::string &dir, Position positions[kPorts + 1]);
+bool write_state(const std::string &dir, const Position positions[kPorts + 1]);
+
+} // namespace uplink

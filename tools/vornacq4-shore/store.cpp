@@ -1,0 +1,282 @@
+#include "store.h"
+
+#include "index_encoder.h"
+#include "mqtt_link.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace shore {
+
+namespace {
+
+
+std::string failed(const std::string &what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+bool make_dir(const std::string &path)
+{
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool write_all_at(int fd, const unsigned char *bytes, long long count, long long at)
+{
+    while (count > 0) {
+        const ssize_t n = ::pwrite(fd, bytes, static_cast<std::size_t>(count), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n, count -= n, at += n;
+    }
+    return true;
+}
+
+// Replaces path with text: written beside it, synced, renamed.
+bool replace_file(const std::string &path, const std::string &text, bool durable)
+{
+    const std::string temporary = path + ".new";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = write_all_at(fd, reinterpret_cast<const unsigned char *>(text.data()), static_cast<long long>(text.size()), 0);
+    ok = ok && (!durable || ::fsync(fd) == 0);
+    ::close(fd);
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const int d = durable && ok ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (d >= 0) {
+        ok = ::fsync(d) == 0;
+        ::close(d);
+    }
+    return ok;
+}
+
+long long monotonic_seconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec;
+}
+
+} // namespace
+
+Store::~Store()
+{
+    for (auto &entry : m_copies)
+        close_copy(entry.second);
+}
+
+void Store::close_copy(Copy &c)
+{
+    if (c.data >= 0)
+        ::close(c.data);
+    if (c.index >= 0)
+        ::close(c.index);
+    c = Copy{};
+}
+
+// Opens the copy of `file`, cut back to `end` bytes and its index to
+// `indexLength`, and begins a new segment of the index there.
+bool Store::open_copy(const Key &key, Copy &c, const std::string &file, long long end, long long indexLength,
+                      std::string &why)
+{
+    close_copy(c);
+    c.lastGap.clear();
+    const std::string top = m_dir + "/" + key.first, day = file.substr(0, 4), name = file.substr(5);
+    const std::string data = top + "/" + file, index = top + "/T" + day.substr(1) + "/" + name;
+    if (!make_dir(top) || !make_dir(top + "/" + day) || !make_dir(top + "/T" + day.substr(1))) {
+        why = failed(top);
+        return false;
+    }
+    c.data = ::open(data.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    c.index = ::open(index.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (c.data < 0 || c.index < 0 || ::ftruncate(c.data, end) != 0 || ::ftruncate(c.index, indexLength) != 0) {
+        why = failed(data);
+        close_copy(c);
+        return false;
+    }
+    c.file = file;
+    c.end = end;
+    c.indexLength = indexLength;
+    return append_index(c, segment_mark(end), why);
+}
+
+bool Store::append_index(Copy &c, const std::string &bytes, std::string &why)
+{
+    if (!write_all_at(c.index, reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<long long>(bytes.size()),
+                      c.indexLength)) {
+        why = failed("the index of " + c.file);
+        return false;
+    }
+    c.indexLength += static_cast<long long>(bytes.size());
+    c.dirty = true;
+    return true;
+}
+
+bool Store::note_gap(Copy &c, const Message &m, std::string &why)
+{
+    const std::string line = std::to_string(m.offset) + " " + std::to_string(m.missing) + " " +
+                             std::to_string(m.first) + " " + std::to_string(m.last);
+    if (line == c.lastGap)
+        return true; // delivered again
+    if (!append_index(c, gap_record(m.missing, m.first, m.last, c.previousFirst), why))
+        return false;
+    c.previousFirst = m.first;
+    c.lastGap = line;
+    std::fprintf(stderr, "vornacq4-shore: %s COM%d: %lld bytes lost at the station, at %lld in %s\n",
+                 m.station.c_str(), m.port, m.missing, m.offset, m.file.c_str());
+    return true;
+}
+
+bool Store::apply(const Message &m, std::string &why)
+{
+    const Key key{m.station, m.port};
+    Copy &c = m_copies[key];
+    if (c.file != m.file) {
+        const bool later = c.file.empty() || mqtt_link::file_order(m.file, c.file) > 0;
+        if (!later)
+            return true; // an earlier file's bytes again: the copy has gone past them
+        if (m.offset != 0 || (!m.previous.empty() && !c.file.empty() && m.previous != mqtt_link::format_ack(c.file, c.end, false))) {
+            c.hole = true; // the start of this file, or the end of the last, did not come
+            return true;
+        }
+        if (!open_copy(key, c, m.file, 0, 0, why))
+            return false;
+    }
+    if (m.gap) {
+        if (m.offset == c.end && !note_gap(c, m, why))
+            return false;
+        c.hole = c.hole || m.offset > c.end;
+        return true;
+    }
+    if (m.offset + m.count <= c.end)
+        return true; // delivered again
+    if (m.offset > c.end) {
+        c.hole = true;
+        return true;
+    }
+    const long long skip = c.end - m.offset, count = m.count - skip;
+    if (!write_all_at(c.data, m.bytes + skip, count, c.end)) {
+        why = failed(m.file);
+        return false;
+    }
+    if (m.dated) {
+        const long long first = m.count > 1 ? m.first + (m.last - m.first) * skip / (m.count - 1) : m.first;
+        if (!append_index(c, data_record(count, first, m.last, c.previousFirst), why))
+            return false;
+        c.previousFirst = first;
+    }
+    c.end += count;
+    c.dirty = true;
+    return true;
+}
+
+bool Store::write_state(const std::string &station, std::string &why)
+{
+    std::string text = "# vornacq4-shore: the copy of each port, its index, and the last gap written to it\n";
+    for (const auto &entry : m_copies) {
+        const Copy &c = entry.second;
+        if (entry.first.first != station || c.file.empty())
+            continue;
+        const std::string com = "COM" + std::to_string(entry.first.second);
+        text += com + " " + c.file + " " + std::to_string(c.end) + " " + std::to_string(c.indexLength) + "\n";
+        if (!c.lastGap.empty())
+            text += "gap " + com + " " + c.file + " " + c.lastGap + "\n";
+    }
+    if (replace_file(m_dir + "/" + station + "/shore.state", text, true))
+        return true;
+    why = failed(m_dir + "/" + station + "/shore.state");
+    return false;
+}
+
+bool Store::sync(std::vector<Ack> &acks, std::string &why)
+{
+    std::vector<std::string> stations;
+    for (auto &entry : m_copies) {
+        Copy &c = entry.second;
+        if (!c.dirty)
+            continue;
+        if (::fdatasync(c.data) != 0 || ::fdatasync(c.index) != 0) {
+            why = failed(c.file);
+            return false;
+        }
+        if (stations.empty() || stations.back() != entry.first.first)
+            stations.push_back(entry.first.first);
+    }
+    for (const std::string &station : stations)
+        if (!write_state(station, why))
+            return false;
+    const long long now = monotonic_seconds();
+    for (auto &entry : m_copies) {
+        Copy &c = entry.second;
+        const bool ask = c.hole && now > c.askedAt;
+        if ((c.dirty || ask) && !c.file.empty())
+            acks.push_back(Ack{entry.first.first, entry.first.second, mqtt_link::format_ack(c.file, c.end, ask)});
+        if (ask)
+            c.askedAt = now, c.hole = false;
+        c.dirty = false;
+    }
+    return true;
+}
+
+void Store::resend_all(std::vector<Ack> &acks) const
+{
+    for (const auto &entry : m_copies)
+        if (!entry.second.file.empty())
+            acks.push_back(Ack{entry.first.first, entry.first.second,
+                               mqtt_link::format_ack(entry.second.file, entry.second.end, true)});
+}
+
+void Store::status(const std::string &station, const std::string &text)
+{
+    if (make_dir(m_dir + "/" + station))
+        replace_file(m_dir + "/" + station + "/status.json", text, false);
+}
+
+void Store::restore()
+{
+    DIR *d = ::opendir(m_dir.c_str());
+    std::vector<std::string> stations;
+    while (d != nullptr) {
+        const dirent *e = ::readdir(d);
+        if (e == nullptr)
+            break;
+        if (mqtt_link::valid_station(e->d_name))
+            stations.push_back(e->d_name);
+    }
+    if (d != nullptr)
+        ::closedir(d);
+    for (const std::string &station : stations) {
+        std::FILE *f = std::fopen((m_dir + "/" + station + "/shore.state").c_str(), "re");
+        char line[256];
+        while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+            char com[16] = "", file[64] = "", rest[160] = "";
+            long long end = -1, indexLength = -1;
+            int port = 0;
+            std::string why;
+            if (std::sscanf(line, "gap %15s %63s %159[^\n]", com, file, rest) == 3) {
+                Copy &c = m_copies[Key{station, mqtt_link::topic_port(com)}];
+                if (c.file == file)
+                    c.lastGap = rest;
+            } else if (std::sscanf(line, "%15s %63s %lld %lld", com, file, &end, &indexLength) == 4 && end >= 0 &&
+                       indexLength >= 0 && mqtt_link::valid_file(file, port) && port == mqtt_link::topic_port(com)) {
+                Copy &c = m_copies[Key{station, port}];
+                if (!open_copy(Key{station, port}, c, file, end, indexLength, why))
+                    std::fprintf(stderr, "vornacq4-shore: %s: %s\n", station.c_str(), why.c_str());
+            }
+        }
+        if (f != nullptr)
+            std::fclose(f);
+    }
+}
+
+} // namespace shore
