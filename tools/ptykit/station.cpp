@@ -111,6 +111,33 @@ std::vector<std::string> list_dir(const std::string &path)
     return names;
 }
 
+std::string data_suffix(int port)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, ".C%02d", port);
+    return suffix;
+}
+
+std::vector<std::string> data_files(const std::string &startDir, int port)
+{
+    const std::string suffix = data_suffix(port);
+    std::vector<std::string> files;
+    for (const std::string &day : list_dir(startDir))
+        if (day.size() == 4 && day[0] == 'D')
+            for (const std::string &name : list_dir(startDir + "/" + day))
+                if (name.size() == 12 && name.compare(8, 4, suffix) == 0)
+                    files.push_back(startDir + "/" + day + "/" + name);
+    return files;
+}
+
+std::string recording(const std::string &startDir, int port)
+{
+    std::string bytes;
+    for (const std::string &file : data_files(startDir, port))
+        bytes += read_file(file);
+    return bytes;
+}
+
 bool eventually(const std::function<bool()> &pred, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -49,6 +49,14 @@ bool file_exists(const std::string &path);
 // Names in a directory, sorted, without "." and ".."; empty when it cannot be read.
 std::vector<std::string> list_dir(const std::string &path);
 
+// The suffix of a port's data files: ".C01" to ".C18", two digits always.
+std::string data_suffix(int port);
+// The port's data files under a start-up directory: in every day directory
+// (Dddd), in the order they were begun (day, then name), as full paths.
+std::vector<std::string> data_files(const std::string &startDir, int port);
+// All the logger wrote for the port: those files one after the other.
+std::string recording(const std::string &startDir, int port);
+
 // Polls pred, without running the event loop, until it holds or timeoutMs
 // passes; returns pred().
 bool eventually(const std::function<bool()> &pred, int timeoutMs = 5000);

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,11 @@ LoggerProcess::LoggerProcess(Options options) : m_options(std::move(options))
     const int err = open(m_options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (err < 0 || dup2(err, 2) < 0 || chdir(m_options.startDir.c_str()) != 0)
         _exit(120);
+    if (!m_options.stdinPath.empty()) {
+        const int in = open(m_options.stdinPath.c_str(), O_RDONLY | O_NOCTTY);
+        if (in < 0 || dup2(in, 0) < 0)
+            _exit(120);
+    }
     if (!m_options.stdoutPath.empty()) {
         const int out = open(m_options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || dup2(out, 1) < 0)
@@ -105,4 +111,65 @@ int LoggerProcess::wait_exit(int timeoutMs)
 std::string LoggerProcess::stderr_text() const
 {
     return testing_support::read_file(m_options.stderrPath);
+}
+
+namespace {
+
+// A fresh scratch file under TMPDIR, removed with this.
+class ScratchFile {
+public:
+    ScratchFile()
+    {
+        const char *base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/vorn-tool-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = mkstemp(name.data());
+        if (fd < 0)
+            throw std::runtime_error("mkstemp failed");
+        ::close(fd);
+        m_path = name.data();
+    }
+    ~ScratchFile() { ::unlink(m_path.c_str()); }
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+    const std::string &path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+std::string current_directory()
+{
+    char here[4096];
+    return getcwd(here, sizeof here) != nullptr ? here : "/";
+}
+
+} // namespace
+
+ToolRun run_tool(LoggerProcess::Options o, int limitMs)
+{
+    const ScratchFile out, err;
+    o.stdoutPath = out.path();
+    o.stderrPath = err.path();
+    if (o.startDir.empty())
+        o.startDir = current_directory();
+    ToolRun run;
+    {
+        LoggerProcess tool(o);
+        run.status = tool.wait_exit(limitMs);
+        run.timedOut = !tool.ended();
+    } // killed and reaped here when it hung
+    run.out = testing_support::read_file(out.path());
+    run.err = testing_support::read_file(err.path());
+    return run;
+}
+
+ToolRun run_when(const std::vector<std::string> &args, const std::string &tz)
+{
+    LoggerProcess::Options o;
+    o.binary = VORNACQ4_WHEN_BINARY;
+    o.args = args;
+    o.env = {{"TZ", tz}};
+    return run_tool(o);
 }
