@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 
 # Debian packages the build and the tests need.
 PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmock-dev \
-           libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev \
+           libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev nettle-dev \
            prometheus chromium systemd
 
 # What cross-building for Windows and running its tests under wine needs
@@ -74,8 +74,20 @@ windows-test: deps
 
 # The Debian package build/vornacq4_VERSION_amd64.deb (README, "Installing on
 # a station"), made afresh by CPack and refused when lintian finds an error.
+# Whoever builds it answers for it: its Maintainer is DEBFULLNAME and DEBEMAIL,
+# as Debian's own tools take them, else git's identity; with neither, make
+# stops before anything is built.
+ifneq ($(filter package,$(MAKECMDGOALS)),)
+PACKAGE_MAINTAINER := $(shell packaging/maintainer.sh)
+ifeq ($(PACKAGE_MAINTAINER),)
+$(error no package maintainer: set DEBFULLNAME and DEBEMAIL (or git's user.name and user.email))
+endif
+endif
+package: export VORN_MAINTAINER = $(PACKAGE_MAINTAINER)
 package: build package-deps
 	rm -f $(BUILD)/vornacq4_*.deb
+	cmake -S . -B $(BUILD) "-DVORN_MAINTAINER=$$VORN_MAINTAINER" >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target package_files
 	cd $(BUILD) && cpack -G DEB
 	lintian --fail-on error $(BUILD)/vornacq4_*.deb
 

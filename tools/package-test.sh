@@ -51,6 +51,7 @@ done
 for page in vornacq4 vornacq4-when; do
     zcat "/usr/share/man/man1/$page.1.gz" | grep -q '^\.SH NAME' || fail "$page(1) is no manual page"
 done
+grep -q '^License: Expat$' /usr/share/doc/vornacq4/copyright || fail "the copyright file gives no MIT (Expat) licence"
 status=0; /usr/bin/vornacq4-when >/dev/null 2>&1 || status=$?
 [ "$status" = 2 ] || fail "vornacq4-when without a command: status $status, not 2 (a wrong command line)"
 

@@ -263,6 +263,7 @@ TEST(WhenWindows, ReplayWithoutACOMPortToWriteToIsRefusedAndWritesNothing)
         {"no --to: Windows has no pseudo-terminals", {}, 2, "no pseudo-terminals"},
         {"a regular file", {L"--to", victim}, 1, "is not a serial port"},
         {"a COM port that leads nowhere", {L"--to", L"COM63"}, 1, "COM63"},
+        {"an unknown option, never a file name", {L"--to", victim, L"--bogus"}, 2, "usage:"},
     };
     for (const Refusal &r : refusals) {
         SCOPED_TRACE(r.name);
@@ -277,6 +278,33 @@ TEST(WhenWindows, ReplayWithoutACOMPortToWriteToIsRefusedAndWritesNothing)
         EXPECT_NE(run.err.find(r.says), std::string::npos) << run.err;
         EXPECT_EQ(read_all(victim), "keep me");
     }
+}
+
+// A bag of a recording under a non-ASCII name: its manifests give what
+// md5sum and sha256sum give on Linux, and it verifies; a byte changed in it
+// is found.
+TEST(WhenWindows, BagChecksumsAreThoseOfTheLinuxToolsAndAChangedByteFailsVerify)
+{
+    Scratch scratch;
+    const std::wstring base = scratch.copy_recording(L"Mesures \u00e9t\u00e9"), bag = scratch.root() + L"\\bag \u00fc";
+    const Outcome made = run_when(scratch, {L"bag", bag, base});
+    ASSERT_EQ(made.status, 0u) << made.err;
+    const char *const lines[] = {
+        "7a8cdaad15468da3fac018960fa4c5e3  data/D045/04550400.C01\n",
+        "e9fa3ee8429abb1d257e8a205f84d0fb87b794fd3a51d95d6e765e55e291591a  data/D045/04550400.C01\n"};
+    EXPECT_NE(read_all(bag + L"\\manifest-md5.txt").find(lines[0]), std::string::npos);
+    EXPECT_NE(read_all(bag + L"\\manifest-sha256.txt").find(lines[1]), std::string::npos);
+    const Outcome good = run_when(scratch, {L"bag", L"--verify", bag});
+    EXPECT_EQ(good.status, 0u) << good.err;
+    const HANDLE h = CreateFileW(long_form(bag + L"\\data\\" + kRecording).c_str(), GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    SetFilePointer(h, 100, nullptr, FILE_BEGIN);
+    EXPECT_TRUE(WriteFile(h, "?", 1, &written, nullptr) && written == 1);
+    CloseHandle(h);
+    const Outcome bad = run_when(scratch, {L"bag", L"--verify", bag});
+    EXPECT_EQ(bad.status, 1u);
+    EXPECT_NE(bad.err.find("data/D045/04550400.C01: its md5 is not the one"), std::string::npos) << bad.err;
 }
 
 // The other end of a COM pair, raw, read until `count` bytes came or the

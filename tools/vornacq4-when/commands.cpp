@@ -21,6 +21,8 @@ int usage()
                  "       vornacq4-when records FILE [--csv] [--utc]\n"
                  "       vornacq4-when lines FILE... [--csv] [--utc]\n"
                  "       vornacq4-when coverage DIR|FILE... [--gap S] [--utc]\n"
+                 "       vornacq4-when bag OUT [--from DAY --to DAY] [--info KEY=VALUE]... [--closed-only] DIR\n"
+                 "       vornacq4-when bag --verify BAG\n"
                  "times: 2024-02-14T15:03:00[.fraction] local time, followed by Z for UTC or\n"
                  "       +hh:mm/-hh:mm for that offset; or @seconds since 1970; shown in local\n"
                  "       time with the offset, or in UTC with --utc\n"
@@ -32,26 +34,6 @@ int fail(const std::string &message)
 {
     std::fprintf(stderr, "vornacq4-when: %s\n", message.c_str());
     return 1;
-}
-
-bool take_flag(Args &args, const char *flag)
-{
-    const auto end = std::remove(args.begin(), args.end(), std::string(flag));
-    const bool found = end != args.end();
-    args.erase(end, args.end());
-    return found;
-}
-
-bool take_value(Args &args, const char *option, std::string &value)
-{
-    const auto at = std::find(args.begin(), args.end(), std::string(option));
-    if (at == args.end())
-        return true;
-    if (at + 1 == args.end())
-        return false;
-    value = *(at + 1);
-    args.erase(at, at + 2);
-    return true;
 }
 
 bool open_checked(const std::string &path, Recording &r, std::string &error)
@@ -92,6 +74,16 @@ bool parse_offset(const std::string &text, long long &offset)
     return errno == 0;
 }
 
+// A time given on the command line; says on stderr when it is none.
+bool time_operand(const std::string &text, long long &us)
+{
+    if (parse_time(text, us))
+        return true;
+    std::fprintf(stderr, "vornacq4-when: %s is no time (a day past its month's end, a local time the clocks "
+                         "skipped, or not written as below)\n", text.c_str());
+    return false;
+}
+
 // The first byte of the burst that arrived at or after `t` (the burst's end
 // when none did). Times only grow within a burst.
 long long first_at_or_after(const Burst &b, long long t)
@@ -125,10 +117,13 @@ bool copy_bytes(int fd, long long from, long long to, std::FILE *out)
 
 int cmd_when(Args args)
 {
-    const bool utc = take_flag(args, "--utc");
+    CommandLine line;
     long long offset = 0;
-    if (args.size() != 2 || !parse_offset(args[1], offset))
+    if (!parse_options(args, {{"utc", 0, false}}, line) || line.operands.size() != 2 ||
+        !parse_offset(line.operands[1], offset))
         return usage();
+    const bool utc = line.has("utc");
+    args = line.operands;
     Recording r;
     std::string error;
     if (!open_checked(args[0], r, error))
@@ -152,9 +147,13 @@ int cmd_when(Args args)
 
 int cmd_slice(Args args)
 {
-    std::string out;
+    CommandLine line;
     long long from = 0, to = 0;
-    if (!take_value(args, "-o", out) || args.size() != 3 || !parse_time(args[1], from) || !parse_time(args[2], to))
+    if (!parse_options(args, {{"output", 'o', true}}, line) || line.operands.size() != 3)
+        return usage();
+    args = line.operands;
+    const std::string out = line.value("output", "");
+    if (!time_operand(args[1], from) || !time_operand(args[2], to))
         return usage();
     Recording r;
     std::string error;
@@ -202,9 +201,11 @@ void say_check_notes(const Recording &r, const IndexSummary &s, const Extent &e)
 
 int cmd_check(Args args)
 {
-    const bool utc = take_flag(args, "--utc");
-    if (args.size() != 1)
+    CommandLine line;
+    if (!parse_options(args, {{"utc", 0, false}}, line) || line.operands.size() != 1)
         return usage();
+    const bool utc = line.has("utc");
+    args = line.operands;
     Recording r;
     std::string error;
     if (!open_checked(args[0], r, error))
@@ -232,9 +233,11 @@ int cmd_check(Args args)
 
 int cmd_records(Args args)
 {
-    const bool utc = take_flag(args, "--utc"), csv = take_flag(args, "--csv");
-    if (args.size() != 1)
+    CommandLine line;
+    if (!parse_options(args, {{"utc", 0, false}, {"csv", 0, false}}, line) || line.operands.size() != 1)
         return usage();
+    const bool utc = line.has("utc"), csv = line.has("csv");
+    args = line.operands;
     Recording r;
     std::string error;
     if (!open_checked(args[0], r, error))

@@ -1,27 +1,22 @@
 // commands.h - the commands of vornacq4-when, one function each, and what
-// they share: reading the command line, refusing it, failing with a message.
+// they share: refusing a command line, failing with a message. Each reads
+// its options with parse_options (options.h).
 // Each command takes its arguments (the command's name removed) and returns
 // the exit status: 0 done, 1 the files do not tell, 2 a wrong command line.
 #pragma once
 
 #include "files.h"
 #include "index.h"
+#include "options.h"
 
 #include <string>
 #include <vector>
 
 namespace when {
 
-using Args = std::vector<std::string>;
-
 int usage();
 // Prints "vornacq4-when: message" on stderr; returns 1.
 int fail(const std::string &message);
-// Removes every `flag` from args; whether there was one.
-bool take_flag(Args &args, const char *flag);
-// Removes `option VALUE` from args into `value`; false when the option
-// came without a value (args is then unchanged). Absent: true, value kept.
-bool take_value(Args &args, const char *option, std::string &value);
 
 // Opens a data file and its index, and checks that the index is one.
 bool open_checked(const std::string &path, Recording &r, std::string &error);

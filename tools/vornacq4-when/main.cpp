@@ -29,6 +29,14 @@
 //                                           what time each file covers, its
 //                                           bytes, and its silences longer
 //                                           than S seconds (60)
+//   vornacq4-when bag OUT [--from DAY --to DAY] [--info KEY=VALUE]...
+//                     [--closed-only] DIR
+//                                           a BagIt bag in OUT of the start-up
+//                                           directory DIR's day directories
+//                                           and configuration files
+//   vornacq4-when bag --verify BAG          whether a bag is whole and right
+//
+// Options come before or after the operands; -- ends them.
 //
 // Times in: 2024-02-14T15:03:00 local time (as the data files are named), a
 // fraction if you like, then Z for UTC or +hh:mm/-hh:mm for that offset; or
@@ -41,10 +49,12 @@
 // file), 2 a wrong command line.
 //
 // The tool is split by job: files.cpp opens what it reads safely,
-// index.cpp reads the index, times.cpp reads and writes times, commands.cpp
-// answers from one file, views.cpp shows many, replay.cpp plays them back.
+// index.cpp reads the index, times.cpp reads and writes times, options.cpp
+// reads command lines, commands.cpp answers from one file, views.cpp shows
+// many, replay.cpp plays them back, bag*.cpp make and check bags.
 // What differs between systems is behind files.h, zone.h, device.h and
 // console.h, each with a POSIX and a Win32 file.
+#include "bag.h"
 #include "commands.h"
 #include "console.h"
 
@@ -73,5 +83,7 @@ int main(int argc, char *argv[])
         return when::cmd_lines(args);
     if (command == "coverage")
         return when::cmd_coverage(args);
+    if (command == "bag")
+        return when::cmd_bag(args);
     return when::usage();
 }

@@ -84,27 +84,30 @@ struct ReplayArgs {
     double delay = 0;
 };
 
-bool number(Args &args, const char *option, double &value, double low, double high)
+// The option's number, when it was given, within [low, high].
+bool number(const CommandLine &line, const char *option, double &value, double low, double high)
 {
-    std::string text;
-    if (!take_value(args, option, text))
-        return false;
-    if (text.empty())
+    if (!line.has(option))
         return true;
+    const std::string text = line.value(option, "");
     char *end = nullptr;
     value = std::strtod(text.c_str(), &end);
-    return *end == '\0' && value >= low && value <= high;
+    return !text.empty() && *end == '\0' && value >= low && value <= high;
 }
 
-bool parse_replay(Args args, ReplayArgs &a)
+bool parse_replay(const Args &args, ReplayArgs &a)
 {
+    CommandLine line;
     double maxGap = 600;
-    if (!take_value(args, "--to", a.device) || !take_value(args, "--baud", a.baud) ||
-        !number(args, "--speed", a.pace.speed, 1e-6, 1e6) || !number(args, "--delay", a.delay, 0, 1e6) ||
-        !number(args, "--max-gap", maxGap, 0, 1e6))
+    if (!parse_options(args, {{"to", 0, true}, {"baud", 0, true}, {"speed", 0, true}, {"delay", 0, true},
+                              {"max-gap", 0, true}}, line) ||
+        !number(line, "speed", a.pace.speed, 1e-6, 1e6) || !number(line, "delay", a.delay, 0, 1e6) ||
+        !number(line, "max-gap", maxGap, 0, 1e6))
         return false;
+    a.device = line.value("to", "");
+    a.baud = line.value("baud", "");
     a.pace.maxGapUs = static_cast<long long>(maxGap * 1e6);
-    a.files = args;
+    a.files = line.operands;
     return !a.files.empty() && (a.baud.empty() || !a.device.empty()) && a.pace.speed > 0;
 }
 

@@ -71,6 +71,26 @@ bool parse_zone(const char *at, bool &local, long long &east)
     return true;
 }
 
+int days_in(int year, int month)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// The local time in `t` (a 60th second aside) as seconds since 1970, when
+// the system places it there exactly: not a time the clocks skipped when
+// they went forward, nor one the system cannot place at all.
+bool local_exactly(const std::tm &t, long long &seconds)
+{
+    std::tm back{};
+    long long east = 0;
+    seconds = local_seconds(t);
+    broken_down(seconds, false, back, east);
+    return back.tm_year == t.tm_year && back.tm_mon == t.tm_mon && back.tm_mday == t.tm_mday &&
+           back.tm_hour == t.tm_hour && back.tm_min == t.tm_min && back.tm_sec == t.tm_sec;
+}
+
 } // namespace
 
 bool parse_time(const std::string &text, long long &us)
@@ -88,17 +108,22 @@ bool parse_time(const std::string &text, long long &us)
     long long part = 0, east = 0;
     bool local = false;
     fraction(at, part);
-    if (!parse_zone(at, local, east) || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
-        minute > 59 || second > 60)
+    if (!parse_zone(at, local, east) || month < 1 || month > 12 || day < 1 || day > days_in(year, month) ||
+        hour > 23 || minute > 59 || second > 60)
         return false;
     t.tm_year = year - 1900;
     t.tm_mon = month - 1;
     t.tm_mday = day;
     t.tm_hour = hour;
     t.tm_min = minute;
-    t.tm_sec = second;
-    const long long seconds = local ? local_seconds(t) : utc_seconds(t) - east;
-    us = seconds * kUsPerSecond + part;
+    // A leap second is the second after :59, wherever the zone puts :59.
+    t.tm_sec = second == 60 ? 59 : second;
+    long long seconds = 0;
+    if (local && !local_exactly(t, seconds))
+        return false;
+    if (!local)
+        seconds = utc_seconds(t) - east;
+    us = (seconds + (second == 60 ? 1 : 0)) * kUsPerSecond + part;
     return true;
 }
 

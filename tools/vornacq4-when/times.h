@@ -14,7 +14,9 @@
 namespace when {
 
 // Reads a time into microseconds since 1970 UTC. False when it is none of
-// the above, or a field is out of its range.
+// the above, a field is out of its range, the day is past its month's end
+// (2024-02-31), or a local time is one the local clocks never showed (the
+// hour skipped when they go forward) or the system cannot place.
 bool parse_time(const std::string &text, long long &us);
 
 // "2024-02-14T15:03:00.123456+01:00" in local time, or with `utc`

@@ -90,11 +90,13 @@ bool feed_file(const Recording &r, LineWriter &w)
 
 int cmd_lines(Args args)
 {
-    LineWriter w;
-    w.utc = take_flag(args, "--utc");
-    w.csv = take_flag(args, "--csv");
-    if (args.empty())
+    CommandLine line;
+    if (!parse_options(args, {{"utc", 0, false}, {"csv", 0, false}}, line) || line.operands.empty())
         return usage();
+    LineWriter w;
+    w.utc = line.has("utc");
+    w.csv = line.has("csv");
+    args = line.operands;
     if (w.csv)
         std::printf("time,line\r\n");
     for (const std::string &path : args) {
@@ -157,12 +159,16 @@ int cover(const std::string &path, long long gapUs, bool utc)
 
 int cmd_coverage(Args args)
 {
-    const bool utc = take_flag(args, "--utc");
-    std::string gap = "60";
-    char *end = nullptr;
-    const double seconds = take_value(args, "--gap", gap) ? std::strtod(gap.c_str(), &end) : -1;
-    if (args.empty() || end == nullptr || *end != '\0' || !(seconds >= 0 && seconds <= 1e9))
+    CommandLine line;
+    if (!parse_options(args, {{"utc", 0, false}, {"gap", 0, true}}, line) || line.operands.empty())
         return usage();
+    const bool utc = line.has("utc");
+    const std::string gap = line.value("gap", "60");
+    char *end = nullptr;
+    const double seconds = std::strtod(gap.c_str(), &end);
+    if (gap.empty() || *end != '\0' || !(seconds >= 0 && seconds <= 1e9))
+        return usage();
+    args = line.operands;
     Args files;
     for (const std::string &arg : args) {
         if (is_directory(arg)) {
