@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <sstream>
 #include <sys/stat.h>
+#include <termios.h>
 
 using testing_support::PortRecord;
 
@@ -40,6 +41,12 @@ std::map<int, std::string> mapped_devices(const std::string &map)
 }
 
 } // namespace
+
+bool terminal_untouched(const testing_support::Pty &pty)
+{
+    termios tio{};
+    return tcgetattr(pty.slave(), &tio) == 0 && (tio.c_lflag & ICANON) != 0;
+}
 
 long long file_size(const std::string &path)
 {

@@ -21,8 +21,9 @@
 
 class Station : public ::testing::Test {
 public:
-    static constexpr int kRunMs = 40000;  // the countdown takes 12 s
-    static constexpr int kExitMs = 10000; // from SIGTERM to the end
+    static constexpr int kStartupMs = 15000; // to the panel up, coms.cfg saved
+    static constexpr int kRunMs = 40000;     // the countdown takes 12 s
+    static constexpr int kExitMs = 10000;    // from SIGTERM to the end
 
     // The records of coms.cfg for the ports given, every other port at 9600
     // baud, not logged, in no slot.
@@ -83,6 +84,10 @@ private:
     std::map<int, std::unique_ptr<testing_support::Pty>> m_ptys;
     std::unique_ptr<LoggerProcess> m_logger;
 };
+
+// Whether the logger has left the terminal as it was made: in line mode (its
+// open makes it raw), so never opened it.
+bool terminal_untouched(const testing_support::Pty &pty);
 
 // The file's size in bytes, -1 when it is not there.
 long long file_size(const std::string &path);
