@@ -131,13 +131,9 @@ TEST_F(SimDir, NamesItsInstrumentsInTheMapAndSetsTheLoggerUpToShowThem)
     const std::string expected = testing_support::port_map_text(links);
     EXPECT_EQ(map.substr(map.find('\n')), expected.substr(expected.find('\n')));
 
-    std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
-    table[2 - 1] = {4800, 1, 1, 0};
-    table[3 - 1] = {38400, 1, 2, 1};
-    table[5 - 1] = {9600, 1, 3, 0};
-    table[7 - 1] = {19200, 1, 4, 1};
-    table[9 - 1] = {115200, 1, 5, 0};
-    table[11 - 1] = {4800, 1, 0, 0};
+    const std::vector<PortRecord> table = testing_support::port_table({{2, {4800, 1, 1, 0}}, {3, {38400, 1, 2, 1}},
+                                                                       {5, {9600, 1, 3, 0}}, {7, {19200, 1, 4, 1}},
+                                                                       {9, {115200, 1, 5, 0}}, {11, {4800, 1, 0, 0}}});
     EXPECT_EQ(read_file(dir() + "/coms.cfg"), config_bytes(table));
 
     sim.process().signal(SIGINT);

@@ -120,7 +120,7 @@ TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)
     case testing_support::Hostile::DeviceLink:
         // Replaced by the defaults (no port used), the link itself, not through it.
         EXPECT_TRUE(S_ISREG(st.st_mode));
-        EXPECT_EQ(read_file(in_start("coms.cfg")), config_bytes(std::vector<PortRecord>(18, {9600, 0, 0, 0})));
+        EXPECT_EQ(read_file(in_start("coms.cfg")), config_bytes(testing_support::port_table()));
         break;
     case testing_support::Hostile::Directory: EXPECT_TRUE(S_ISDIR(st.st_mode)); break;
     case testing_support::Hostile::Huge: EXPECT_EQ(st.st_size, 100L * 1024 * 1024) << "read, not rewritten"; break;

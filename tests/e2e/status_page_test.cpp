@@ -18,6 +18,7 @@
 
 using testing_support::connect_loopback;
 using testing_support::free_tcp_port;
+using testing_support::occurrences;
 using testing_support::loopback;
 using testing_support::eventually;
 using testing_support::Pty;
@@ -56,14 +57,6 @@ std::string card(const std::string &dom, const std::string &port)
     const std::size_t begin = head == std::string::npos ? head : dom.rfind("<section", head);
     const std::size_t end = begin == std::string::npos ? begin : dom.find("</section>", begin);
     return end == std::string::npos ? std::string() : dom.substr(begin, end - begin);
-}
-
-int count(const std::string &text, const std::string &what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
 }
 
 bool has(const std::string &text, const std::string &what)
@@ -117,7 +110,7 @@ TEST_F(StatusPage, ShowsNotLoggingYetThenEveryLoggedPortWithItsStateFiguresAndLa
     EXPECT_TRUE(has(dom, "<p id=\"idle\" hidden=\"\">")) << "no longer 'Not logging yet.'";
     EXPECT_TRUE(has(dom, "<span id=\"run\" class=\"\">Logging.")) << dom;
     EXPECT_FALSE(has(dom, "class=\"shown\"")) << "no note that the logger cannot be reached";
-    EXPECT_EQ(count(dom, "<section class=\"port"), 2) << "the two logged ports, no other";
+    EXPECT_EQ(occurrences(dom, "<section class=\"port"), 2) << "the two logged ports, no other";
     const std::string c1 = card(dom, "COM1"), c2 = card(dom, "COM2");
     EXPECT_TRUE(has(c1, "<span class=\"state\">RECEIVING</span>")) << c1;
     EXPECT_TRUE(has(c1, "(5000 bytes)")) << c1;

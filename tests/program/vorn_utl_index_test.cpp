@@ -343,15 +343,15 @@ TEST_F(FullDisk, IsReportedOnceAsItBeginsAndOnceAsItEndsWithTheBytesLost)
     const std::size_t kept = data.size() - 5;
     EXPECT_TRUE(sent.compare(0, kept, data, 0, kept) == 0 && data.compare(kept, 5, "tail;") == 0);
     ASSERT_LT(kept, sent.size()) << "the disk refused nothing";
-    EXPECT_EQ(lines_with(text, "COM5: " + name + " refuses writes ("), 1) << text;
-    EXPECT_EQ(lines_with(text, "COM5: " + name + " takes writes again after 15 s: " +
+    EXPECT_EQ(occurrences(text, "COM5: " + name + " refuses writes ("), 1) << text;
+    EXPECT_EQ(occurrences(text, "COM5: " + name + " takes writes again after 15 s: " +
                                    std::to_string(sent.size() - kept) + " bytes lost"),
               1)
         << text;
     const std::string index = "T" + name.substr(1);
-    EXPECT_LE(lines_with(text, index + " refuses writes"), 1) << text;
-    EXPECT_EQ(lines_with(text, index + " refuses writes"), lines_with(text, index + " takes writes again"));
-    EXPECT_EQ(lines_with(text, "WriteFile"), 0) << "no line of the engine's at each failure: " << text;
+    EXPECT_LE(occurrences(text, index + " refuses writes"), 1) << text;
+    EXPECT_EQ(occurrences(text, index + " refuses writes"), occurrences(text, index + " takes writes again"));
+    EXPECT_EQ(occurrences(text, "WriteFile"), 0) << "no line of the engine's at each failure: " << text;
     consistent_records(start_dir() + "/" + name);
 }
 
@@ -373,8 +373,8 @@ TEST_F(ArrivalIndex, RefusedIndexIsOpenedAgainAtTheNextTick)
     send(2, "indexed;");
     tick();
     const std::string text = err.text();
-    EXPECT_EQ(lines_with(text, "COM2: T045/04538405.C02 refuses writes (Is a directory)"), 1) << text;
-    EXPECT_EQ(lines_with(text, "COM2: T045/04538405.C02 takes writes again after 4 s: the arrival times of 10 bytes lost"),
+    EXPECT_EQ(occurrences(text, "COM2: T045/04538405.C02 refuses writes (Is a directory)"), 1) << text;
+    EXPECT_EQ(occurrences(text, "COM2: T045/04538405.C02 takes writes again after 4 s: the arrival times of 10 bytes lost"),
               1)
         << text;
     const std::vector<Segment> segments = read_segments(read_file(index));

@@ -192,10 +192,7 @@ protected:
     void SetUp() override
     {
         LoggerTest::SetUp();
-        std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
-        records[3 - 1] = {19200, 1, 1, 0};
-        records[9 - 1] = {9600, 1, 0, 0};
-        write_config_file(records);
+        write_config_file(testing_support::port_table({{3, {19200, 1, 1, 0}}, {9, {9600, 1, 0, 0}}}));
         start_logger();
     }
 

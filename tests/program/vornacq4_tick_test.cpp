@@ -211,7 +211,7 @@ TEST_F(Acquisition, PortThatCouldNotBeOpenedJoinsTheRunWhenItsDeviceAppears)
     ASSERT_TRUE(SeamClick(panelHandle, start_button));
     tick();
     EXPECT_EQ(GetInQLen(2), COM_ERR_NOT_OPEN);
-    EXPECT_EQ(lines_with(err.text(), "FlushInQ"), 0) << "nothing flushed of a port that is not open";
+    EXPECT_EQ(occurrences(err.text(), "FlushInQ"), 0) << "nothing flushed of a port that is not open";
 
     // Plugged in; it speaks at once, before the engine has opened it.
     ASSERT_EQ(symlink(pty(2).path().c_str(), link.c_str()), 0);

@@ -115,29 +115,17 @@ std::string LoggerProcess::stderr_text() const
 
 namespace {
 
-// A fresh scratch file under TMPDIR, removed with this.
-class ScratchFile {
-public:
-    ScratchFile()
-    {
-        const char *base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/vorn-tool-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = mkstemp(name.data());
-        if (fd < 0)
-            throw std::runtime_error("mkstemp failed");
-        ::close(fd);
-        m_path = name.data();
-    }
-    ~ScratchFile() { ::unlink(m_path.c_str()); }
-    ScratchFile(const ScratchFile &) = delete;
-    ScratchFile &operator=(const ScratchFile &) = delete;
-    const std::string &path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+// A fresh scratch file under TMPDIR, for the caller to remove.
+std::string scratch_file()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string name = std::string(base != nullptr ? base : "/tmp") + "/vorn-tool-XXXXXX";
+    const int fd = mkstemp(&name[0]);
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    ::close(fd);
+    return name;
+}
 
 std::string current_directory()
 {
@@ -149,9 +137,8 @@ std::string current_directory()
 
 ToolRun run_tool(LoggerProcess::Options o, int limitMs)
 {
-    const ScratchFile out, err;
-    o.stdoutPath = out.path();
-    o.stderrPath = err.path();
+    o.stdoutPath = scratch_file();
+    o.stderrPath = scratch_file();
     if (o.startDir.empty())
         o.startDir = current_directory();
     ToolRun run;
@@ -160,8 +147,10 @@ ToolRun run_tool(LoggerProcess::Options o, int limitMs)
         run.status = tool.wait_exit(limitMs);
         run.timedOut = !tool.ended();
     } // killed and reaped here when it hung
-    run.out = testing_support::read_file(out.path());
-    run.err = testing_support::read_file(err.path());
+    run.out = testing_support::read_file(o.stdoutPath);
+    run.err = testing_support::read_file(o.stderrPath);
+    ::unlink(o.stdoutPath.c_str());
+    ::unlink(o.stderrPath.c_str());
     return run;
 }
 

@@ -54,14 +54,6 @@ long long file_size(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
-std::vector<PortRecord> Station::port_table(const std::map<int, PortRecord> &ports)
-{
-    std::vector<PortRecord> table(kPorts, PortRecord{9600, 0, 0, 0});
-    for (const auto &p : ports)
-        table.at(static_cast<std::size_t>(p.first - 1)) = p.second;
-    return table;
-}
-
 Station::Station() : m_start(m_top.path() + "/start")
 {
     if (::mkdir(m_start.c_str(), 0755) != 0)
@@ -86,7 +78,7 @@ void Station::map_ports(const std::vector<int> &ptyPorts, const std::vector<int>
 
 void Station::set_table(const std::map<int, PortRecord> &ports)
 {
-    testing_support::write_file(in_start("coms.cfg"), testing_support::config_bytes(port_table(ports)));
+    testing_support::write_file(in_start("coms.cfg"), testing_support::config_bytes(ptykit::port_table(ports)));
 }
 
 void Station::set_network_map(const std::string &text)

@@ -25,11 +25,6 @@ public:
     static constexpr int kRunMs = 40000;     // the countdown takes 12 s
     static constexpr int kExitMs = 10000;    // from SIGTERM to the end
 
-    // The records of coms.cfg for the ports given, every other port at 9600
-    // baud, not logged, in no slot.
-    static std::vector<testing_support::PortRecord>
-    port_table(const std::map<int, testing_support::PortRecord> &ports = {});
-
 protected:
     Station();
     ~Station() override;
@@ -45,7 +40,7 @@ protected:
     void map_ports(const std::vector<int> &ptyPorts, const std::vector<int> &missing = {},
                    const std::map<int, std::string> &devices = {});
     testing_support::Pty &pty(int port) { return *m_ptys.at(port); }
-    // Writes coms.cfg: port_table(ports).
+    // Writes coms.cfg: ptykit's port_table(ports).
     void set_table(const std::map<int, testing_support::PortRecord> &ports);
     void set_network_map(const std::string &text);
 

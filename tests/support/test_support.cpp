@@ -18,6 +18,14 @@
 
 namespace testing_support {
 
+int occurrences(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 bool is_directory(const std::string &path)
 {
     struct stat st;

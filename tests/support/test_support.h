@@ -30,6 +30,7 @@ using ptykit::free_tcp_port;
 using ptykit::loopback;
 using ptykit::PacedWriter;
 using ptykit::port_map_text;
+using ptykit::port_table;
 using ptykit::PortRecord;
 using ptykit::Pty;
 using ptykit::read_file;
@@ -38,6 +39,9 @@ using ptykit::stream_bytes;
 using ptykit::stream_intact;
 using ptykit::TempDir;
 using ptykit::write_file;
+
+// How many times `part` occurs in the text.
+int occurrences(const std::string &text, const std::string &part);
 
 // Whether a directory is there under that name.
 bool is_directory(const std::string &path);

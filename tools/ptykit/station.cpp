@@ -63,6 +63,14 @@ std::string port_map_text(const std::map<int, std::string> &paths)
     return out.str();
 }
 
+std::vector<PortRecord> port_table(const std::map<int, PortRecord> &ports)
+{
+    std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
+    for (const auto &p : ports)
+        table.at(static_cast<std::size_t>(p.first - 1)) = p.second;
+    return table;
+}
+
 std::string config_bytes(const std::vector<PortRecord> &records)
 {
     std::string bytes;

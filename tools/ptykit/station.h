@@ -36,6 +36,9 @@ std::string port_map_text(const std::map<int, std::string> &paths);
 struct PortRecord {
     int rate, logged, slot, hex;
 };
+// The 18 records of coms.cfg: the ports given as given, every other port at
+// 9600 baud, not logged, in no slot.
+std::vector<PortRecord> port_table(const std::map<int, PortRecord> &ports = {});
 // The bytes of coms.cfg for these records, every field 32-bit little-endian.
 std::string config_bytes(const std::vector<PortRecord> &records);
 
