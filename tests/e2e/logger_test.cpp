@@ -13,22 +13,16 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <memory>
 #include <regex>
 #include <sstream>
 #include <sys/inotify.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
-using testing_support::config_bytes;
 using testing_support::PacedWriter;
 using testing_support::stream_bytes;
 using testing_support::stream_intact;
 using testing_support::eventually;
 using testing_support::list_dir;
-using testing_support::PortRecord;
 using testing_support::Pty;
 using testing_support::read_file;
 using testing_support::write_file;
@@ -112,9 +106,8 @@ TEST_F(LoggerRun, CountdownStartsTheRunWithOneFilePerLoggedPortInTheDayDirectory
     // Ports 2 (slot 1), 5 and 9 logged; 6 present but not logged; port 11 is
     // logged in coms.cfg but has no device.
     map_ports({2, 5, 6, 9});
-    const std::vector<PortRecord> table =
-        port_table({{2, {9600, 1, 1, 0}}, {5, {19200, 1, 0, 0}}, {9, {115200, 1, 2, 1}}, {11, {9600, 1, 3, 0}}});
-    write_file(in_start("coms.cfg"), config_bytes(table));
+    set_table({{2, {9600, 1, 1, 0}}, {5, {19200, 1, 0, 0}}, {9, {115200, 1, 2, 1}}, {11, {9600, 1, 3, 0}}});
+    const std::string table = read_file(in_start("coms.cfg"));
 
     LoggerProcess::Options o = options();
     o.fakeTime = "@2024-02-14 10:00:00"; // day 45; the clock runs on from there
@@ -144,7 +137,7 @@ TEST_F(LoggerRun, CountdownStartsTheRunWithOneFilePerLoggedPortInTheDayDirectory
         EXPECT_EQ(read_file(day + "/" + f), "") << "nothing from before the start is logged";
     }
     EXPECT_EQ(ports, (std::vector<std::string>{"02", "05", "09"}));
-    EXPECT_EQ(read_file(in_start("coms.cfg")), config_bytes(table)) << "a table read whole is not rewritten";
+    EXPECT_EQ(read_file(in_start("coms.cfg")), table) << "a table read whole is not rewritten";
 
     logger.signal(SIGTERM);
     EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();

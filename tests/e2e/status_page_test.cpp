@@ -8,12 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <csignal>
-#include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using testing_support::connect_loopback;
