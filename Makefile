@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # Debian packages the build and the tests need.
 PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmock-dev \
            libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev nettle-dev \
-           prometheus chromium systemd
+           nlohmann-json3-dev python3 prometheus chromium systemd
 
 # What cross-building for Windows and running its tests under wine needs
 # (make windows-test).

@@ -3,14 +3,19 @@
 //
 // All 18 ports are logged, five are shown (ports 2 and 4 as hexadecimal).
 // Each port is fed the test stream at one rate for a while, then at the next;
-// beside it, one `cat` per port copies the same stream from pseudo-terminals
-// of its own into files: the least any logger can cost. For each rate it
-// reports bytes sent, bytes in the data files, bytes lost, the CPU time of the
-// logger and of the cats as a share of one core, and the logger's peak
-// resident memory. Every byte in the files is checked against the stream.
+// beside it, by the same writer, one `cat` per port copies the same stream
+// from pseudo-terminals of its own into files (the least any logger can
+// cost), and one `tio` per port logs it to a file (what a station would run
+// instead; left out when tio is not installed). For each rate it reports
+// bytes sent, bytes in the data files, bytes lost, the CPU time of the logger
+// (and of each of its threads) and of the peers as a share of one core, and
+// the logger's peak resident memory. Every byte in the files is checked
+// against the stream.
 //
-//     acq_bench [--no-index] [seconds per rate, default 60] [rate ...]
-//               (bytes a second; default 11520 92160: 115200 and 921600 baud)
+//     acq_bench [--no-index] [--no-views] [--logger PATH] [seconds per rate, default 60] [rate ...]
+//               (bytes a second; default 11520 92160: 115200 and 921600 baud;
+//               --logger runs another build of the logger, to compare;
+//               --no-views shows no port in the window)
 //     acq_bench [--no-index] --lines [seconds, default 60]
 //               one 64-byte line a second on every port, as weather stations
 //               send; the cats are left out
@@ -28,6 +33,7 @@
 // The logger shows its window on $DISPLAY when set (for instance under
 // xvfb-run, so that the live views are really painted), else offscreen.
 #include "logger_process.h"
+#include "peers.h"
 #include "ptykit/loopback.h"
 #include "ptykit/pty.h"
 #include "ptykit/station.h"
@@ -62,35 +68,27 @@ using bench::recorded;
 
 struct Rig {
     bool index = true;
-    bool withCats = true;
+    bool withCats = true; // and tio
+    std::string binary = VORNACQ4_BINARY;
     int httpPort = 0; // the monitoring endpoint's, 0 for none
     ptykit::TempDir dir;
-    std::vector<std::unique_ptr<Pty>> logged, copied;
+    std::vector<std::unique_ptr<Pty>> logged;
     pid_t logger = -1;
-    std::vector<pid_t> cats;
+    bench::Peers cats{bench::Peers::Kind::Cat, dir.path()}, tios{bench::Peers::Kind::Tio, dir.path()};
 
-    Rig()
+    explicit Rig(bool views)
     {
         std::vector<std::string> paths;
         for (int port = 1; port <= kPorts; ++port) {
             logged.push_back(std::make_unique<Pty>());
-            copied.push_back(std::make_unique<Pty>());
             paths.push_back(logged.back()->path());
-            termios tio{};
-            tcgetattr(copied.back()->slave(), &tio);
-            cfmakeraw(&tio);
-            tcsetattr(copied.back()->slave(), TCSANOW, &tio);
         }
-        bench::write_station(dir.path(), paths);
-        mkdir(dir.file("cat").c_str(), 0755);
+        bench::write_station(dir.path(), paths, views);
     }
 
-    ~Rig()
-    {
-        for (pid_t pid : cats)
-            bench::stop(pid);
-        bench::stop(logger);
-    }
+    ~Rig() { bench::stop(logger); }
+
+    bool withTios() const { return withCats && tios.available(); }
 
     bool start()
     {
@@ -100,13 +98,14 @@ struct Rig {
         std::fflush(stdout);
         if (httpPort != 0)
             ptykit::write_file(dir.file("network.map"), "http 127.0.0.1:" + std::to_string(httpPort) + "\n");
-        std::vector<std::string> args = {VORNACQ4_BINARY};
+        std::vector<std::string> args = {binary};
         if (!index)
             args.push_back("--no-index");
         logger = bench::spawn(args, dir.path(), "/dev/null", dir.file("logger.txt"), env);
-        for (int port = 1; withCats && port <= kPorts; ++port)
-            cats.push_back(bench::spawn({"/bin/cat"}, dir.path(), copied[port - 1]->path(),
-                                 dir.file("cat/" + std::to_string(port)), env));
+        if (withCats)
+            cats.start(env);
+        if (withTios())
+            tios.start(env);
         // The countdown starts the run; the files appear, then the ports open.
         return bench::wait_for_run(dir.path(), kPorts, 40000);
     }
@@ -116,15 +115,16 @@ struct Rig {
         std::vector<int> fds;
         for (const auto &p : logged)
             fds.push_back(p->master());
-        for (const auto &p : copied)
-            if (withCats)
-                fds.push_back(p->master());
+        for (const bench::Peers *peers : {&cats, &tios})
+            if (peers == &cats ? withCats : withTios())
+                for (int fd : peers->masters())
+                    fds.push_back(fd);
         return fds;
     }
 
     void print_usage(double loggerCpu, double wall, std::uint64_t data, std::uint64_t index) const
     {
-        std::printf("  logger CPU          %11.1f%% of one core\n", 100.0 * loggerCpu / wall);
+        std::printf("  logger CPU          %11.2f%% of one core\n", 100.0 * loggerCpu / wall);
         std::printf("  logger peak memory  %11.1f MiB\n", peak_rss_mib(logger));
         if (this->index)
             std::printf("  arrival index       %12llu bytes for %llu of data (%.3f%%)\n",
@@ -134,21 +134,16 @@ struct Rig {
             std::printf("  arrival index       off\n");
     }
 
-    double cats_cpu() const
-    {
-        double sum = 0;
-        for (pid_t pid : cats)
-            sum += cpu_seconds(pid);
-        return sum;
-    }
 };
+
 
 // Feeds every port `rate` bytes a second for `seconds`, continuing the
 // stream from `offset`, and prints what the logger and the cats made of it.
 bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
 {
     const std::uint64_t total = static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds);
-    const double loggerBefore = cpu_seconds(rig.logger), catsBefore = rig.cats_cpu();
+    const double loggerBefore = cpu_seconds(rig.logger), catsBefore = rig.cats.cpu(), tiosBefore = rig.tios.cpu();
+    const std::map<std::string, double> threadsBefore = bench::thread_cpu_seconds(rig.logger);
     const std::uint64_t dataBefore = bytes_under(rig.dir.path(), 'D'), indexBefore = bytes_under(rig.dir.path(), 'T');
     const auto start = std::chrono::steady_clock::now();
     std::uint64_t refused = 0;
@@ -162,7 +157,9 @@ bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
     offset += total;
     // Let the last ticks land, then look at the files.
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const double loggerCpu = cpu_seconds(rig.logger) - loggerBefore, catsCpu = rig.cats_cpu() - catsBefore;
+    const double loggerCpu = cpu_seconds(rig.logger) - loggerBefore, catsCpu = rig.cats.cpu() - catsBefore;
+    const double tiosCpu = rig.tios.cpu() - tiosBefore;
+    const std::map<std::string, double> threadsAfter = bench::thread_cpu_seconds(rig.logger);
 
     std::uint64_t inFiles = 0, intact = 0;
     for (int port = 1; port <= kPorts; ++port) {
@@ -177,9 +174,14 @@ bool run_rate(Rig &rig, long rate, int seconds, std::uint64_t &offset)
     std::printf("  bytes in the files  %12llu   intact: %llu   lost: %llu\n",
                 static_cast<unsigned long long>(inFiles), static_cast<unsigned long long>(intact),
                 static_cast<unsigned long long>(sent - intact));
-    std::printf("  18 x cat CPU        %11.1f%% of one core (the floor)\n", 100.0 * catsCpu / wall);
+    std::printf("  18 x cat CPU        %11.2f%% of one core (the floor; %llu bytes in their files)\n",
+                100.0 * catsCpu / wall, static_cast<unsigned long long>(rig.cats.kept()));
+    if (rig.withTios())
+        std::printf("  18 x tio CPU        %11.2f%% of one core (%llu bytes in their logs)\n", 100.0 * tiosCpu / wall,
+                    static_cast<unsigned long long>(rig.tios.kept()));
     rig.print_usage(loggerCpu, wall, bytes_under(rig.dir.path(), 'D') - dataBefore,
                     bytes_under(rig.dir.path(), 'T') - indexBefore);
+    std::printf("  logger's threads    %s\n", bench::thread_shares(threadsBefore, threadsAfter, wall).c_str());
     std::fflush(stdout);
     return intact == sent && refused == 0;
 }
@@ -307,12 +309,19 @@ struct Scraper {
 
 int main(int argc, char *argv[])
 {
-    Rig rig;
+    bool views = true;
+    for (int i = 1; i < argc; ++i)
+        views = views && std::strcmp(argv[i], "--no-views") != 0;
+    Rig rig(views);
     bool lines = false, gone = false;
     std::vector<long> numbers;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-index") == 0)
             rig.index = false;
+        else if (std::strcmp(argv[i], "--no-views") == 0)
+            continue;
+        else if (std::strcmp(argv[i], "--logger") == 0 && i + 1 < argc)
+            rig.binary = argv[++i];
         else if (std::strcmp(argv[i], "--lines") == 0)
             lines = true;
         else if (std::strcmp(argv[i], "--gone") == 0)

@@ -77,6 +77,7 @@ struct Result {
     std::uint64_t clientLost = 0;
     int readers = 0, readersWhole = 0;
     double cpu = 0, wall = 0, peakMiB = 0;
+    std::string threads; // each thread's share of a core
     std::vector<double> latencyMs;
     // --abuse
     int silent = 0, silentCut = 0, flooders = 0, floodersWhole = 0;
@@ -92,6 +93,7 @@ std::vector<std::vector<ptykit::PacedWriter::Stamp>> feed(const Station &s, cons
 {
     r.perPort = static_cast<std::uint64_t>(rate) * static_cast<std::uint64_t>(seconds);
     const double cpuBefore = bench::cpu_seconds(s.pid);
+    const std::map<std::string, double> threadsBefore = bench::thread_cpu_seconds(s.pid);
     const auto start = Clock::now();
     ptykit::PacedWriter writer(s.masters(), rate, r.perPort, 0, true);
     const auto deadline = start + std::chrono::seconds(2 * seconds + 30);
@@ -102,6 +104,7 @@ std::vector<std::vector<ptykit::PacedWriter::Stamp>> feed(const Station &s, cons
     ptykit::eventually([&] { return clients.readers_hold(r.perPort); }, 5000);
     r.wall = std::chrono::duration<double>(Clock::now() - start).count();
     r.cpu = bench::cpu_seconds(s.pid) - cpuBefore;
+    r.threads = bench::thread_shares(threadsBefore, bench::thread_cpu_seconds(s.pid), r.wall);
     r.refused = writer.refused();
     // The thread has stopped appending once finished; otherwise time nothing.
     return r.complete ? writer.stamps() : std::vector<std::vector<ptykit::PacedWriter::Stamp>>{};
@@ -242,6 +245,9 @@ void print_comparison(long rate, int seconds, const std::vector<Role> &roles, co
         [](const Result &r) { return std::to_string(r.readersWhole) + " of " + std::to_string(r.readers); });
     row("bytes lost at reading clients", results, [](const Result &r) { return count(r.clientLost); });
     row("CPU, share of one core", results, [](const Result &r) { return fmt("%.2f%%", 100.0 * r.cpu / r.wall); });
+    for (const Result &r : results)
+        if (r.server == Server::Logger)
+            std::printf("  %-30s %s\n", "the logger's threads", r.threads.c_str());
     row("latency p50 / p99 / max, ms", results, [](const Result &r) {
         if (r.latencyMs.empty())
             return std::string("-");

@@ -84,6 +84,36 @@ double cpu_seconds(pid_t pid)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+std::map<std::string, double> thread_cpu_seconds(pid_t pid)
+{
+    std::map<std::string, double> byName;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+    for (const std::string &tid : ptykit::list_dir(tasks)) {
+        std::string name = ptykit::read_file(tasks + tid + "/comm");
+        if (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        std::ifstream in(tasks + tid + "/schedstat");
+        unsigned long long ns = 0;
+        if (in >> ns)
+            byName[tid == std::to_string(pid) ? "window" : name] += static_cast<double>(ns) / 1e9;
+    }
+    return byName;
+}
+
+std::string thread_shares(const std::map<std::string, double> &before, const std::map<std::string, double> &after,
+                          double wall)
+{
+    std::string text;
+    for (const auto &[name, seconds] : after) {
+        const auto was = before.find(name);
+        char share[96];
+        std::snprintf(share, sizeof share, "%s%s %.2f%%", text.empty() ? "" : " ", name.c_str(),
+                      100.0 * (seconds - (was != before.end() ? was->second : 0.0)) / wall);
+        text += share;
+    }
+    return text;
+}
+
 double peak_rss_mib(pid_t pid)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -103,13 +133,13 @@ std::vector<std::string> logger_env(const std::string &home)
     return env;
 }
 
-void write_station(const std::string &dir, const std::vector<std::string> &paths)
+void write_station(const std::string &dir, const std::vector<std::string> &paths, bool views)
 {
     std::map<int, std::string> byPort;
     for (std::size_t i = 0; i < paths.size(); ++i)
         byPort[static_cast<int>(i) + 1] = paths[i];
     std::vector<ptykit::PortRecord> table(kPorts, ptykit::PortRecord{115200, 1, 0, 0});
-    for (int slot = 1; slot <= 5; ++slot)
+    for (int slot = 1; views && slot <= 5; ++slot)
         table[static_cast<std::size_t>(slot - 1)] = {115200, 1, slot, slot == 2 || slot == 4 ? 1 : 0};
     ptykit::write_file(dir + "/comports.map", ptykit::port_map_text(byPort));
     ptykit::write_file(dir + "/coms.cfg", ptykit::config_bytes(table));

@@ -36,6 +36,16 @@ bool running(pid_t pid);
 // cannot be read.
 double cpu_seconds(pid_t pid);
 
+// CPU seconds each thread of the process has used so far (to the
+// nanosecond, from the scheduler), by the thread's name, threads of one name
+// summed. The process's first thread, the window's, is "window"; a thread
+// that never named itself goes by the program's name.
+std::map<std::string, double> thread_cpu_seconds(pid_t pid);
+// Each thread's share of one core between the two readings, `wall` seconds
+// apart: "vorn-reader 0.80% window 0.61%".
+std::string thread_shares(const std::map<std::string, double> &before, const std::map<std::string, double> &after,
+                          double wall);
+
 // The process's peak resident memory (VmHWM) in MiB; 0 when unknown.
 double peak_rss_mib(pid_t pid);
 
@@ -45,8 +55,8 @@ std::vector<std::string> logger_env(const std::string &home);
 
 // Writes comports.map (port n on paths[n - 1]) and coms.cfg into `dir`:
 // every port logged at 115200 baud, ports 1 to 5 shown in the five live
-// views, ports 2 and 4 as hexadecimal.
-void write_station(const std::string &dir, const std::vector<std::string> &paths);
+// views, ports 2 and 4 as hexadecimal; without views, none shown.
+void write_station(const std::string &dir, const std::vector<std::string> &paths, bool views = true);
 
 // Waits, at most `timeoutMs`, until the logger started in `dir` has made one
 // data file for each of `ports` ports (its run has begun, its ports are

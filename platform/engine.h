@@ -196,6 +196,13 @@ int CloseCom(int port);
 // GetInQLen and ComRd to hand over. Ports stay open; a departed device is no
 // longer looked for. Returns 0.
 int StopComInput(void);
+// Ends the engine's threads, in this order: the HTTP endpoint; the serial
+// reader and reopen threads (as StopComInput: the queues keep what they
+// hold); the live feeds, once they have sent their clients what they lack as
+// far as the sockets take it without waiting. The program calls it as it
+// ends, before its last read of the queues; a process that does not has it
+// called at exit. Later calls do nothing.
+void StopEngine(void);
 int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
 int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
 int SetComTime(int port, double seconds);
@@ -229,7 +236,8 @@ int ComRdArrivals(int port, ComArrival *arrivals, int max);
 
 // While disabled, a failing serial or file operation only returns its code;
 // while enabled (the default) it also prints one line on stderr, once per
-// change of the error of that port or file name.
+// change of the error of that port or file name. The switch is the calling
+// thread's own: the engine's threads report as ever meanwhile.
 void DisableBreakOnLibraryErrors(void);
 void EnableBreakOnLibraryErrors(void);
 

@@ -34,7 +34,9 @@ int main(int argc, char *argv[])
     // From here on everything happens in callbacks, until the operator quits.
     RunUserInterface();
 
-    // What the ports delivered since the last tick is kept too.
+    // The engine's threads end in their order; what the ports delivered
+    // since the last tick waits in their queues, and is kept too.
+    StopEngine();
     take_last_bytes();
     DiscardPanel(panelHandle);
     return 0;

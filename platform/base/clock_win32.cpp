@@ -5,6 +5,7 @@
 #include "clock.h"
 
 #include "engine.h"
+#include "systemtime_win32.h"
 
 #include <ctime>
 #include <windows.h>
@@ -14,13 +15,6 @@ namespace {
 // 100 ns steps from 1601-01-01 to 1970-01-01.
 constexpr long long kUnixEpochIn100ns = 116444736000000000LL;
 
-int day_of_year(int year, int month, int day)
-{
-    static const int before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return before[month - 1] + day - 1 + (leap && month > 2 ? 1 : 0);
-}
-
 } // namespace
 
 std::tm system_local_time()
@@ -28,15 +22,7 @@ std::tm system_local_time()
     SYSTEMTIME t{};
     GetLocalTime(&t);
     TIME_ZONE_INFORMATION zone{};
-    std::tm local{};
-    local.tm_year = t.wYear - 1900;
-    local.tm_mon = t.wMonth - 1;
-    local.tm_mday = t.wDay;
-    local.tm_hour = t.wHour;
-    local.tm_min = t.wMinute;
-    local.tm_sec = t.wSecond;
-    local.tm_wday = t.wDayOfWeek;
-    local.tm_yday = day_of_year(t.wYear, t.wMonth, t.wDay);
+    std::tm local = tm_of(t);
     local.tm_isdst = GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT ? 1 : 0;
     return local;
 }

@@ -4,9 +4,10 @@
 
 #include <cctype>
 
-int com_number(const std::string &word)
+int com_name_number(const std::string &word)
 {
-    if (word.size() < 4 || word.size() > 5)
+    // Four digits at the most, so that the number cannot overflow.
+    if (word.size() < 4 || word.size() > 7 || word[3] == '0')
         return 0;
     for (int i = 0; i < 3; ++i)
         if (std::toupper(static_cast<unsigned char>(word[i])) != "COM"[i])
@@ -17,5 +18,11 @@ int com_number(const std::string &word)
             return 0;
         n = n * 10 + (word[i] - '0');
     }
-    return word[3] != '0' && n >= 1 && n <= COM_PORTS ? n : 0;
+    return n;
+}
+
+int com_number(const std::string &word)
+{
+    const int n = com_name_number(word);
+    return n <= COM_PORTS ? n : 0;
 }

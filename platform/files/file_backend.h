@@ -2,7 +2,8 @@
 //
 // The one place where the engine touches the file system; the rest of the
 // engine keeps handles and error reporting. file_posix.cpp provides these
-// functions over POSIX, file_win32.cpp over Win32.
+// functions over POSIX, file_win32*.cpp over Win32. vornacq4-when opens the
+// files it reads here too (engine_parts), so both refuse the same names.
 #pragma once
 
 #include <cstddef>

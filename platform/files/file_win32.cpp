@@ -9,100 +9,22 @@
 //
 // Names are UTF-8, turned into whole "\\?\" paths (file_win32.h) so that no
 // length limit but the system's 32767 characters applies. Relative names are
-// resolved against the program's current directory, which is kept here:
-// Windows' own cannot be longer than MAX_PATH, and the program must be able
-// to start in a deeper directory and make its day directories there.
-// change_dir moves Windows' own along with it where Windows lets it, so
-// that the C runtime's relative names (std::remove) mean the same directory;
-// where it refuses (a directory longer than MAX_PATH, without long paths
-// enabled) they still mean the one before.
+// resolved against the program's current directory, which the back end keeps
+// (file_win32_dir.cpp): Windows' own cannot be longer than MAX_PATH, and the
+// program must be able to start in a deeper directory and make its day
+// directories there. Win32's error codes become -errno codes, with Linux's
+// words for them, in file_win32_errors.cpp.
 #include "file_backend.h"
 #include "file_win32.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <mutex>
 #include <string>
 #include <windows.h>
 
 namespace filesys {
-
-namespace win32 {
-
-// Microsoft's winerror.h has it; MinGW's lacks it.
-constexpr unsigned long kErrorDiskQuotaExceeded = 1295;
-
-int errno_of(unsigned long win32_error)
-{
-    switch (win32_error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_BAD_PATHNAME:
-        return -ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_INVALID_ACCESS:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_DELETE_PENDING:
-    case ERROR_CURRENT_DIRECTORY:
-        return -EACCES;
-    // Another program holds the file without sharing it.
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-    case ERROR_PIPE_BUSY:
-        return -EBUSY;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case kErrorDiskQuotaExceeded: // no EDQUOT in this C library
-        return -ENOSPC;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return -EEXIST;
-    case ERROR_DIRECTORY:
-        return -ENOTDIR;
-    case ERROR_DIR_NOT_EMPTY:
-        return -ENOTEMPTY;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return -ENAMETOOLONG;
-    case ERROR_NO_UNICODE_TRANSLATION:
-        return -EILSEQ;
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_INVALID_FUNCTION:
-    case ERROR_NEGATIVE_SEEK:
-        return -EINVAL;
-    case ERROR_INVALID_HANDLE:
-        return -EBADF;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return -EMFILE;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return -ENOMEM;
-    case ERROR_NOT_SAME_DEVICE:
-        return -EXDEV;
-    case ERROR_WRITE_PROTECT:
-        return -EROFS;
-    case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA:
-        return -EPIPE;
-    case ERROR_NOT_READY:
-    case ERROR_DEV_NOT_EXIST:
-        return -ENODEV;
-    case ERROR_CANT_RESOLVE_FILENAME:
-        return -ELOOP;
-    case ERROR_NOT_SUPPORTED:
-        return -ENOTSUP;
-    default:
-        return -EIO;
-    }
-}
-
-} // namespace win32
 
 namespace {
 
@@ -117,110 +39,6 @@ constexpr DWORD kShareWhileReading = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_S
 constexpr DWORD kAppendAccess = FILE_GENERIC_WRITE & ~FILE_WRITE_DATA;
 // WriteFile counts in a DWORD; a gibibyte a call is far beyond any write here.
 constexpr std::size_t kMaxWrite = 1u << 30;
-
-std::mutex g_dirMutex;
-std::string g_dir; // the program's current directory (plain form); "" until first asked
-
-int last_errno()
-{
-    return win32::errno_of(GetLastError());
-}
-
-// UTF-16 of UTF-8 text; invalid UTF-8 is refused (-EILSEQ), not replaced.
-int to_wide(const std::string &text, std::wstring &wide)
-{
-    wide.clear();
-    if (text.empty())
-        return 0;
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (n <= 0)
-        return last_errno();
-    wide.resize(static_cast<std::size_t>(n));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], n);
-    return 0;
-}
-
-int to_utf8(const std::wstring &wide, std::string &text)
-{
-    text.clear();
-    if (wide.empty())
-        return 0;
-    const int size = static_cast<int>(wide.size());
-    const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return last_errno();
-    text.resize(static_cast<std::size_t>(n));
-    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), size, &text[0], n, nullptr, nullptr);
-    return 0;
-}
-
-// Windows' own current directory, absolute, in the plain form.
-int windows_dir(std::string &dir)
-{
-    std::wstring wide(MAX_PATH, L'\0');
-    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), &wide[0]);
-    if (n >= wide.size()) { // too small: n is the size it needs
-        wide.resize(n);
-        n = GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), &wide[0]);
-    }
-    if (n == 0 || n >= wide.size())
-        return last_errno();
-    wide.resize(n);
-    std::string utf8;
-    const int err = to_utf8(wide, utf8);
-    if (err < 0)
-        return err;
-    const win32::Target target = win32::resolve("", utf8);
-    if (target.kind != win32::Kind::Disk)
-        return -ENOENT;
-    dir = win32::plain(target.path);
-    return 0;
-}
-
-// The directory relative names start from: Windows' own until change_dir.
-int program_dir(std::string &dir)
-{
-    std::lock_guard<std::mutex> lock(g_dirMutex);
-    if (g_dir.empty()) {
-        const int err = windows_dir(g_dir);
-        if (err < 0)
-            return err;
-    }
-    dir = g_dir;
-    return 0;
-}
-
-// What name stands for, and its UTF-16 path; 0 or -errno.
-int target_of(const char *name, win32::Target &target, std::wstring &path)
-{
-    std::wstring unused;
-    int err = to_wide(name, unused); // before ".." could drop an invalid component
-    if (err < 0)
-        return err;
-    std::string dir;
-    err = program_dir(dir);
-    if (err < 0)
-        return err;
-    target = win32::resolve(dir, name);
-    if (target.kind == win32::Kind::Invalid)
-        return -ENOENT;
-    return to_wide(target.path, path);
-}
-
-// What Windows knows of name on disk, looked up without opening it: 0 with
-// its attributes, NOT_REGULAR for a device or a pipe (told by the name
-// alone), or -errno.
-int disk_attributes(const char *name, win32::Target &target, std::wstring &path, DWORD &attributes)
-{
-    const int err = target_of(name, target, path);
-    if (err < 0)
-        return err;
-    if (target.kind != win32::Kind::Disk)
-        return NOT_REGULAR;
-    attributes = GetFileAttributesW(path.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES ? last_errno() : 0;
-}
 
 // The C runtime's descriptor for handle, which it takes over; -EMFILE (the
 // handle closed) when its table is full.
@@ -298,7 +116,7 @@ int remove_leftover(const std::wstring &path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : last_errno();
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : win32::last_errno();
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (directory && !link)
@@ -306,18 +124,18 @@ int remove_leftover(const std::wstring &path)
     if (!link && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     const BOOL removed = directory ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-    return removed ? 0 : last_errno();
+    return removed ? 0 : win32::last_errno();
 }
 
 // from and to as Disk paths for a rename; 0 or -errno.
 int rename_paths(const char *from, const char *to, std::wstring &from_path, std::wstring &to_path)
 {
     win32::Target target;
-    int err = target_of(from, target, from_path);
+    int err = win32::target_of(from, target, from_path);
     if (err == 0 && target.kind != win32::Kind::Disk)
         err = NOT_REGULAR;
     if (err == 0)
-        err = target_of(to, target, to_path);
+        err = win32::target_of(to, target, to_path);
     if (err == 0 && target.kind != win32::Kind::Disk)
         err = NOT_REGULAR;
     return err;
@@ -329,7 +147,7 @@ int open(const char *name, Access access, Existing existing)
 {
     win32::Target target;
     std::wstring path;
-    const int err = target_of(name, target, path);
+    const int err = win32::target_of(name, target, path);
     if (err < 0)
         return err;
     const DWORD share = access == ReadOnly ? kShareWhileReading : kShareWhileWriting;
@@ -352,7 +170,7 @@ int open_regular(const char *name)
     win32::Target target;
     std::wstring path;
     DWORD attributes = 0;
-    const int err = disk_attributes(name, target, path, attributes);
+    const int err = win32::disk_attributes(name, target, path, attributes);
     if (err < 0)
         return err;
     // A link is not followed: where it leads is known only once it is opened,
@@ -385,7 +203,7 @@ int read_regular(const char *name, std::size_t limit, std::string &text)
     for (;;) {
         DWORD n = 0;
         if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr))
-            result = last_errno();
+            result = win32::last_errno();
         else if (text.size() + n > limit)
             result = TOO_LARGE;
         if (n == 0 || result != 0)
@@ -405,7 +223,7 @@ int create_new(const char *name, int)
     // used: see permissions().
     win32::Target target;
     std::wstring path;
-    int err = target_of(name, target, path);
+    int err = win32::target_of(name, target, path);
     if (err < 0)
         return err;
     if (target.kind != win32::Kind::Disk)
@@ -433,7 +251,7 @@ int permissions(const char *name)
     win32::Target target;
     std::wstring path;
     DWORD attributes = 0;
-    if (disk_attributes(name, target, path, attributes) < 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    if (win32::disk_attributes(name, target, path, attributes) < 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return -1;
     return 0666;
 }
@@ -453,7 +271,7 @@ std::size_t write_all(int fd, const char *buffer, std::size_t count, int &error)
         const BOOL ok = WriteFile(handle, buffer + done, chunk, &n, nullptr);
         done += n;
         if (!ok || n == 0) {
-            error = ok ? -EIO : last_errno();
+            error = ok ? -EIO : win32::last_errno();
             break;
         }
     }
@@ -470,13 +288,13 @@ long long length(int fd)
 {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle_of(fd), &size))
-        return last_errno();
+        return win32::last_errno();
     return size.QuadPart;
 }
 
 int sync(int fd)
 {
-    return FlushFileBuffers(handle_of(fd)) ? 0 : last_errno();
+    return FlushFileBuffers(handle_of(fd)) ? 0 : win32::last_errno();
 }
 
 int replace(const char *from, const char *to)
@@ -488,7 +306,7 @@ int replace(const char *from, const char *to)
     if (err < 0)
         return err;
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    return MoveFileExW(from_path.c_str(), to_path.c_str(), flags) ? 0 : last_errno();
+    return MoveFileExW(from_path.c_str(), to_path.c_str(), flags) ? 0 : win32::last_errno();
 }
 
 int rename_new(const char *from, const char *to)
@@ -498,81 +316,24 @@ int rename_new(const char *from, const char *to)
     const int err = rename_paths(from, to, from_path, to_path);
     if (err < 0)
         return err;
-    return MoveFileExW(from_path.c_str(), to_path.c_str(), 0) ? 0 : last_errno();
-}
-
-int current_dir(std::string &dir)
-{
-    return program_dir(dir);
-}
-
-int change_dir(const char *path)
-{
-    win32::Target target;
-    std::wstring wide;
-    DWORD attributes = 0;
-    const int err = disk_attributes(path, target, wide, attributes);
-    if (err == NOT_REGULAR || (err == 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0))
-        return -ENOTDIR;
-    if (err < 0)
-        return err;
-    const std::string dir = win32::plain(target.path);
-    std::lock_guard<std::mutex> lock(g_dirMutex);
-    g_dir = dir;
-    // Windows' own follows where it can; the program's is the one that counts.
-    std::wstring windows;
-    if (to_wide(dir, windows) == 0)
-        SetCurrentDirectoryW(windows.c_str());
-    return 0;
+    return MoveFileExW(from_path.c_str(), to_path.c_str(), 0) ? 0 : win32::last_errno();
 }
 
 int make_dir(const char *path)
 {
     win32::Target target;
     std::wstring wide;
-    const int err = target_of(path, target, wide);
+    const int err = win32::target_of(path, target, wide);
     if (err < 0)
         return err;
     if (target.kind != win32::Kind::Disk)
         return -EEXIST;
     if (CreateDirectoryW(wide.c_str(), nullptr))
         return 0;
-    const int made = last_errno();
+    const int made = win32::last_errno();
     if (made == -EEXIST && is_directory(wide))
         return 1;
     return made;
-}
-
-const char *error_text(int code)
-{
-    // Linux's words for the codes this back end gives, so that a report
-    // reads the same on both systems; this C library words some otherwise.
-    switch (code) {
-    case NOT_REGULAR: return "not a regular file";
-    case TOO_LARGE: return "too large";
-    case -ENOENT: return "No such file or directory";
-    case -EACCES: return "Permission denied";
-    case -EBUSY: return "Device or resource busy";
-    case -ENOSPC: return "No space left on device";
-    case -EEXIST: return "File exists";
-    case -ENOTDIR: return "Not a directory";
-    case -EISDIR: return "Is a directory";
-    case -ENOTEMPTY: return "Directory not empty";
-    case -ENAMETOOLONG: return "File name too long";
-    case -EILSEQ: return "Invalid or incomplete multibyte or wide character";
-    case -EINVAL: return "Invalid argument";
-    case -EBADF: return "Bad file descriptor";
-    case -EMFILE: return "Too many open files";
-    case -ENOMEM: return "Cannot allocate memory";
-    case -EXDEV: return "Invalid cross-device link";
-    case -EROFS: return "Read-only file system";
-    case -EPIPE: return "Broken pipe";
-    case -ENODEV: return "No such device";
-    case -ELOOP: return "Too many levels of symbolic links";
-    case -ENOTSUP: return "Operation not supported";
-    case -EIO: return "Input/output error";
-    default: return std::strerror(-code);
-    }
 }
 
 } // namespace filesys

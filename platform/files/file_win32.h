@@ -1,5 +1,5 @@
 // file_win32.h - how the Win32 file back end reads names and errors; what its
-// tests check without a disk.
+// tests check without a disk, and what its files share.
 //
 // The program names files as it does on Linux: relative to its current
 // directory, with '/' (or '\') between components, "." and ".." among them.
@@ -47,6 +47,17 @@ std::string plain(const std::string &disk_path);
 // The -errno code of a Win32 error code (GetLastError()); -EIO for one that
 // no errno describes.
 int errno_of(unsigned long win32_error);
+// errno_of(GetLastError()).
+int last_errno();
+
+// What the back end's files share (file_win32_dir.cpp): what name stands for
+// from the program's current directory, and its UTF-16 path. 0, or -errno:
+// -EILSEQ for a name that is no UTF-8, -ENOENT for an Invalid one.
+int target_of(const char *name, Target &target, std::wstring &path);
+// What Windows knows of name on disk, looked up without opening it: 0 with
+// its attributes (GetFileAttributesW's), NOT_REGULAR for a device or a pipe
+// (told by the name alone), or -errno.
+int disk_attributes(const char *name, Target &target, std::wstring &path, unsigned long &attributes);
 
 } // namespace win32
 } // namespace filesys

@@ -5,11 +5,15 @@
 // or the acquisition tick, and nothing is ever read from disk.
 #include "monitor.h"
 
+#include "base/engine_threads.h"
+#include "base/thread_name.h"
+
 #include <microhttpd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 
 namespace monitor {
 
@@ -36,6 +40,8 @@ MHD_Result answer(MHD_Connection *connection, unsigned status, const std::string
     MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, "Allow", "GET, HEAD");
+    if (status == MHD_HTTP_SERVICE_UNAVAILABLE)
+        MHD_add_response_header(response, "Retry-After", "1");
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -54,18 +60,12 @@ MHD_Result handle(void *, MHD_Connection *connection, const char *url, const cha
         return answer(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain; charset=utf-8");
     static thread_local RunFacts facts; // the endpoint's thread's own
     snapshot(facts);
+    if (!facts.ready) // the engine is still starting: no half facts
+        return answer(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "starting\n", "text/plain; charset=utf-8");
     if (metrics)
         return answer(connection, MHD_HTTP_OK, metrics_text(facts), "text/plain; version=0.0.4; charset=utf-8");
     return answer(connection, MHD_HTTP_OK, status_json(facts), "application/json");
 }
-
-struct Shutdown {
-    ~Shutdown()
-    {
-        if (g_daemon != nullptr)
-            MHD_stop_daemon(g_daemon);
-    }
-} g_shutdown;
 
 void start(const net::FeedEntry &entry, const std::string &mapPath)
 {
@@ -79,7 +79,9 @@ void start(const net::FeedEntry &entry, const std::string &mapPath)
                                 MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
                                 MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
                                 MHD_OPTION_END);
-    if (g_daemon == nullptr)
+    if (g_daemon != nullptr)
+        engine_thread_started();
+    else
         std::fprintf(stderr, "vornacq4: %s:%d: http %s: cannot listen there (%s); the logger runs on without it\n",
                      mapPath.c_str(), entry.line, entry.addressText.c_str(), std::strerror(errno));
 }
@@ -89,10 +91,24 @@ void start(const net::FeedEntry &entry, const std::string &mapPath)
 void http_start(const std::vector<net::FeedEntry> &network, const std::string &mapPath)
 {
     std::call_once(g_started, [&] {
+        // The daemon's thread takes the name of the thread that starts it:
+        // this one goes by the endpoint's name until it has.
+        char was[16] = "";
+        pthread_getname_np(pthread_self(), was, sizeof was);
+        threadname::name_this_thread(threadname::kHttp);
         for (const net::FeedEntry &entry : network)
             if (entry.kind == net::FeedKind::Http)
                 start(entry, mapPath);
+        threadname::name_this_thread(was);
     });
+}
+
+void http_stop()
+{
+    MHD_Daemon *daemon = g_daemon;
+    g_daemon = nullptr;
+    if (daemon != nullptr)
+        MHD_stop_daemon(daemon);
 }
 
 } // namespace monitor

@@ -38,6 +38,9 @@ const PortMetric kPortMetrics[] = {
      [](const PortFacts &p) { return static_cast<double>(p.feedClients); }},
     {"vornacq4_feed_sent_bytes_total", "counter", "Bytes sent to the port's feed clients and UDP addresses.",
      [](const PortFacts &p) { return static_cast<double>(p.feedSentBytes); }},
+    {"vornacq4_feed_skipped_bytes_total", "counter",
+     "Bytes the port's UDP feeds skipped: they fell more than the port's 256 KiB behind and went on from the newest.",
+     [](const PortFacts &p) { return static_cast<double>(p.feedSkippedBytes); }},
 };
 
 void append(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));

@@ -30,12 +30,14 @@ struct PortFacts {
     long long backlogBytes = 0;
     int feedClients = 0;
     long long feedSentBytes = 0, droppedBehind = 0, droppedStalled = 0;
+    long long feedSkippedBytes = 0; // UDP feeds' bytes skipped for falling behind
     double rate[60] = {};     // bytes a second, a minute each, oldest first; the last is this minute
     int lineCounted = 0;      // 1 when the device's driver counts the line's errors
     long long lineErrors[COM_LINE_KINDS] = {}; // by ComLineError kind
 };
 
 struct RunFacts {
+    bool ready = false;       // the port map has been read: the facts are whole
     double now = 0;           // seconds since 1970
     int logging = 0;
     double runStart = 0;
@@ -45,7 +47,8 @@ struct RunFacts {
     PortFacts ports[18];      // the logged ports, and any other that is open
 };
 
-// Everything now.
+// Everything now. Reads no file: until the port map has been read, ready
+// is false and the devices are "".
 void snapshot(RunFacts &facts);
 
 // The texts served.
@@ -55,7 +58,12 @@ extern const char kStatusPage[];
 
 // Starts serving on the address of network.map's http line, if it has one,
 // reporting on stderr, with its line of mapPath, when it cannot. Only the
-// first call does anything.
+// first call does anything. /metrics and /status.json answer 503 until the
+// port map has been read (the engine reads it before it calls this).
 void http_start(const std::vector<net::FeedEntry> &network, const std::string &mapPath);
+
+// Stops serving: the endpoint's thread has ended when this returns. Called
+// once, at the end of the program (StopEngine); later calls do nothing.
+void http_stop();
 
 } // namespace monitor

@@ -6,6 +6,7 @@
 #include "base/clock.h"
 #include "engine.h"
 #include "net/feeds.h"
+#include "serial/port_map.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -98,10 +99,9 @@ std::string state_of(const ComStatus &s, const Reported &r, int logging, bool ru
 void port_facts(int port, const ComStatus &s, const Reported &r, double now, bool running, PortFacts &f)
 {
     const FeedCounts feeds = feed_counts(port);
-    char device[4096];
-    GetComDevice(port, device);
     f.port = port;
-    f.device = device;
+    f.device.clear();
+    port_map_peek(port, f.device); // "" until the map is read: the facts are then not ready
     f.logged = r.figures.logged;
     f.up = s.open != 0 && s.gone == 0 ? 1 : 0;
     f.state = state_of(s, r, g_logging, running);
@@ -118,6 +118,7 @@ void port_facts(int port, const ComStatus &s, const Reported &r, double now, boo
     f.feedSentBytes = feeds.sentBytes;
     f.droppedBehind = feeds.droppedBehind;
     f.droppedStalled = feeds.droppedStalled;
+    f.feedSkippedBytes = feeds.skippedBytes;
     rates_locked(r, now, f.rate);
     f.lineCounted = s.line_counted;
     std::copy(s.line_errors, s.line_errors + COM_LINE_KINDS, f.lineErrors);
@@ -128,6 +129,8 @@ void port_facts(int port, const ComStatus &s, const Reported &r, double now, boo
 void snapshot(RunFacts &facts)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
+    std::string probe;
+    facts.ready = port_map_peek(1, probe);
     facts.now = wall_seconds();
     facts.logging = g_logging;
     facts.runStart = g_runStart;

@@ -18,6 +18,9 @@ constexpr int kRingArrivals = 4096;              // reads remembered for the dat
 constexpr std::size_t kDatagramMax = 1472;       // fits an Ethernet frame: never fragmented
 constexpr int kMaxClients = 256;
 constexpr double kStallSeconds = 30.0;
+// A UDP feed's skipping ends when it has skipped nothing for this long: a
+// network that keeps choking makes a pair of lines a minute at most.
+constexpr double kSkipQuietSeconds = 60.0;
 constexpr int kScratchBytes = 64 * 1024;
 // A client's own bytes are read once a pause at most: one that floods the
 // logger is held back by its connection's flow control, not by our CPU.
@@ -38,6 +41,9 @@ struct Feed {
     std::uint64_t pos = 0;     // UDP: the next byte to send
     std::uint64_t arrival = 0; // UDP: the read that byte belongs to
     bool blocked = false;      // UDP: the socket refused; waiting for room
+    double skippingSince = 0;  // UDP: when it began to skip bytes; 0 while it keeps up
+    double lastSkipAt = 0;     // UDP: when it last skipped
+    std::uint64_t episodeSkipped = 0; // UDP: bytes skipped since skippingSince
     double acceptAgainAt = 0;  // TCP: out of descriptors; tried again then
 };
 
@@ -47,12 +53,14 @@ struct Client {
     std::uint64_t pos = 0;
     double blockedSince = 0; // its socket has refused bytes since then; 0 while it takes them
     double readAgainAt = 0;  // what it sends is read no sooner (see handle_client)
+    bool readClosed = false; // it closed its sending side (shutdown, nc -N): it is still sent to
     char peer[64] = "";
 };
 
 struct PortCounts {
     std::atomic<int> servers{0}, clients{0}, down{0}, datagrams{0}; // datagrams: UDP feeds set up
     std::atomic<long long> sent{0}, droppedBehind{0}, droppedStalled{0};
+    std::atomic<long long> skipped{0}; // bytes UDP feeds fell out of the ring with
 };
 
 // Set before the thread starts and the reader first publishes; never freed,

@@ -5,6 +5,7 @@
 #include "feed_state.h"
 
 #include "base/clock.h"
+#include "base/thread_name.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,24 +80,66 @@ void pump_client(Client &c, double now)
     }
 }
 
+// A UDP feed that fell out of the ring (its bytes or its reads overwritten)
+// goes on from the ring's head; returns the bytes it skipped. With the
+// ring's lock held.
+std::uint64_t skip_to_head_locked(Feed &f, const Ring &ring)
+{
+    if (ring.arrivals - f.arrival <= kRingArrivals && ring.head - f.pos <= kRingBytes)
+        return 0;
+    const std::uint64_t skipped = ring.head - f.pos;
+    f.arrival = ring.arrivals;
+    f.pos = ring.head;
+    return skipped;
+}
+
+// Counts bytes a UDP feed skipped; the first of an episode is named on stderr.
+void note_skipped(Feed &f, std::uint64_t bytes, double now)
+{
+    g_counts[f.entry.port].skipped += static_cast<long long>(bytes);
+    f.episodeSkipped += bytes;
+    f.lastSkipAt = now;
+    if (f.skippingSince != 0)
+        return;
+    f.skippingSince = now;
+    std::fprintf(stderr,
+                 "vornacq4: COM%d feed udp %s: fell 256 KiB behind: what it cannot send is skipped until it keeps "
+                 "up again\n",
+                 f.entry.port, f.entry.addressText.c_str());
+}
+
+// The end of a UDP feed's episode of skipping, once it has skipped nothing
+// for kSkipQuietSeconds: how long it lasted and what it cost.
+void end_skipping(Feed &f, double now)
+{
+    if (f.skippingSince == 0 || now - f.lastSkipAt < kSkipQuietSeconds)
+        return;
+    std::fprintf(stderr, "vornacq4: COM%d feed udp %s: keeps up again: %llu bytes skipped in %.0f s\n", f.entry.port,
+                 f.entry.addressText.c_str(), static_cast<unsigned long long>(f.episodeSkipped),
+                 f.lastSkipAt - f.skippingSince);
+    f.skippingSince = 0;
+    f.episodeSkipped = 0;
+}
+
 // Sends a UDP feed's new reads, a datagram each (split where longer than a
 // datagram may be). A feed that fell out of the ring goes on from its head.
-void pump_udp(Feed &f)
+void pump_udp(Feed &f, double now)
 {
     Ring &ring = *g_rings[f.entry.port].load();
     f.blocked = false;
     for (;;) {
-        std::uint64_t end = 0;
+        std::uint64_t end = 0, skipped = 0;
+        bool caughtUp = false;
         {
             std::lock_guard<std::mutex> lock(ring.mutex);
-            if (ring.arrivals - f.arrival > kRingArrivals || ring.head - f.pos > kRingBytes) {
-                f.arrival = ring.arrivals;
-                f.pos = ring.head;
-            }
-            if (f.arrival == ring.arrivals)
-                return;
-            end = ring.ends[f.arrival % kRingArrivals];
+            skipped = skip_to_head_locked(f, ring);
+            caughtUp = f.arrival == ring.arrivals;
+            end = caughtUp ? 0 : ring.ends[f.arrival % kRingArrivals];
         }
+        if (skipped > 0)
+            note_skipped(f, skipped, now);
+        if (caughtUp)
+            return;
         const long n = copy_out(ring, f.pos, end, g_scratch, kDatagramMax);
         if (n < 0)
             continue; // overtaken meanwhile: the next round starts from the head
@@ -170,6 +213,8 @@ void collect_waits(Waits &w, double now)
     for (int i = 0; i < g_feedCount; ++i) {
         const Feed &f = g_feeds[i];
         const bool server = f.entry.kind == FeedKind::Tcp;
+        if (f.skippingSince != 0)
+            again_within(1000); // its episode's end is looked for
         if (f.fd >= 0 && server && f.acceptAgainAt > now)
             again_within(1000);
         if (f.fd < 0 || (server && f.acceptAgainAt > now) || (!server && !f.blocked))
@@ -180,7 +225,7 @@ void collect_waits(Waits &w, double now)
         const Client &c = g_clients[i];
         if (c.fd < 0)
             continue;
-        const bool reading = c.readAgainAt <= now;
+        const bool reading = !c.readClosed && c.readAgainAt <= now;
         add_wait(w, c.fd, static_cast<short>((reading ? POLLIN : 0) | (c.blockedSince != 0 ? POLLOUT : 0)),
                  net::kMaxFeeds + i);
         if (c.blockedSince != 0)
@@ -191,6 +236,10 @@ void collect_waits(Waits &w, double now)
 }
 
 // What a client sends is read and forgotten: it never reaches a device.
+// The end of what it sends is not the end of the connection: a client that
+// closed its sending side alone (shutdown(SHUT_WR), nc -N) still wants the
+// bytes, until it closes the connection (its socket then fails: POLLERR,
+// POLLHUP or a refused send).
 void handle_client(Client &c, short got, double now)
 {
     if (c.fd < 0)
@@ -200,8 +249,9 @@ void handle_client(Client &c, short got, double now)
     if ((got & POLLIN) == 0)
         return;
     const long n = net::discard_input(c.fd, g_scratch, sizeof g_scratch);
-    if (n == 0 || (n < 0 && n != -EAGAIN))
-        return close_client(c, Drop::Left); // it left
+    if (n < 0 && n != -EAGAIN)
+        return close_client(c, Drop::Left); // its connection failed
+    c.readClosed = n == 0;
     c.readAgainAt = now + kReadPauseSeconds;
 }
 
@@ -226,8 +276,10 @@ void pump_all(double now)
         if (c.fd >= 0)
             pump_client(c, now);
     for (int i = 0; i < g_feedCount; ++i)
-        if (g_feeds[i].fd >= 0 && g_feeds[i].entry.kind == FeedKind::Udp)
-            pump_udp(g_feeds[i]);
+        if (g_feeds[i].fd >= 0 && g_feeds[i].entry.kind == FeedKind::Udp) {
+            pump_udp(g_feeds[i], now);
+            end_skipping(g_feeds[i], now);
+        }
     for (Client &c : g_clients)
         if (c.fd >= 0 && c.blockedSince != 0 && now - c.blockedSince >= kStallSeconds)
             close_client(c, Drop::Stalled);
@@ -237,6 +289,7 @@ void pump_all(double now)
 
 void feed_loop()
 {
+    threadname::name_this_thread(threadname::kFeeds);
     static Waits w;
     while (!g_stop) {
         collect_waits(w, monotonic_seconds());
@@ -250,6 +303,9 @@ void feed_loop()
         handle_events(w, now);
         pump_all(now);
     }
+    // The end: what the reader handed over last goes out as far as the
+    // sockets take it now.
+    pump_all(monotonic_seconds());
 }
 
 } // namespace net

@@ -4,6 +4,7 @@
 // (feed_thread.cpp) through an eventfd.
 #include "feeds.h"
 
+#include "base/engine_threads.h"
 #include "feed_sockets.h"
 #include "feed_state.h"
 
@@ -55,10 +56,6 @@ bool set_up(Feed &f, const std::string &map)
     return false;
 }
 
-struct FeedShutdown {
-    ~FeedShutdown() { feeds_stop(); }
-} g_feedShutdown;
-
 void start(const std::vector<FeedEntry> &entries, const std::string &mapPath)
 {
     for (const FeedEntry &entry : entries) {
@@ -90,8 +87,10 @@ void feeds_start(const std::vector<FeedEntry> &entries, const std::string &mapPa
         if (!any)
             return;
         g_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (g_wake >= 0)
-            g_thread = std::thread(feed_loop);
+        if (g_wake < 0)
+            return;
+        g_thread = std::thread(feed_loop);
+        engine_thread_started();
     });
 }
 
@@ -130,6 +129,7 @@ FeedCounts feed_counts(int port)
     counts.sentBytes = c.sent;
     counts.droppedBehind = c.droppedBehind;
     counts.droppedStalled = c.droppedStalled;
+    counts.skippedBytes = c.skipped;
     return counts;
 }
 

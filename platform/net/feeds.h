@@ -7,7 +7,12 @@
 // that thread. The ring holds the last 256 KiB a port received; each TCP
 // client and each UDP feed keeps its own place in it. A client that falls
 // more than the ring behind, or whose socket has taken nothing for 30 s, is
-// closed and named once on stderr; the others never notice. Memory is fixed
+// closed and named once on stderr; the others never notice. A UDP feed that
+// falls more than the ring behind goes on from the newest byte, counts what
+// it skipped and says so on stderr once when it begins and once when it has
+// kept up for a minute. A client that closes only its sending side
+// (shutdown(SHUT_WR), nc -N) goes on receiving until it closes the
+// connection. Memory is fixed
 // when the feeds start: a ring per fed port, a slot per possible client.
 #pragma once
 
@@ -38,8 +43,11 @@ struct FeedCounts {
     long long sentBytes = 0;     // to TCP clients and UDP feeds, since the start
     long long droppedBehind = 0;  // clients closed for falling out of the ring
     long long droppedStalled = 0; // clients closed for taking nothing for 30 s
+    long long skippedBytes = 0;   // bytes UDP feeds skipped for falling out of the ring
 };
 FeedCounts feed_counts(int port);
 
-// Ends the feeds' thread and closes every socket (at exit).
+// Ends the feeds' thread, once it has sent its clients what they lack as far
+// as their sockets take it without waiting, and closes every socket. Called
+// by StopEngine after the serial threads have ended; later calls do nothing.
 void feeds_stop();

@@ -113,6 +113,22 @@ void port_map_set_startup_dir(const std::string &dir)
         g_startupDir = dir;
 }
 
+void port_map_load()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_loaded)
+        load_locked();
+}
+
+bool port_map_peek(int port, std::string &path)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_loaded || port < 1 || port > COM_PORTS)
+        return false;
+    path = g_named[port] ? g_path[port] : standard_path(port);
+    return true;
+}
+
 std::string port_map_resolve(int port, const char *deviceName)
 {
     std::lock_guard<std::mutex> lock(g_mutex);

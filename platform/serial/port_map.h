@@ -23,6 +23,15 @@ void port_map_set_startup_dir(const std::string &dir);
 // when it is COMk, and is taken as a path otherwise.
 std::string port_map_resolve(int port, const char *deviceName);
 
+// Reads comports.map now, unless it has been read: the engine's start does,
+// before any thread that looks ports up without reading files begins.
+void port_map_load();
+
+// Port 1..COM_PORTS's device path ("" for none) from the map read already,
+// for a thread that must never read a file (the HTTP endpoint's); false,
+// with path untouched, while the map has not been read.
+bool port_map_peek(int port, std::string &path);
+
 // Forgets the map read so far and the start-up directory: the next lookup
 // reads comports.map again, from the directory current then.
 void port_map_forget();

@@ -67,31 +67,83 @@ long seconds_between(double since, double now)
     return now > since ? static_cast<long>(now - since) : 0;
 }
 
-// The open port, or a ComError through the caller's reporting.
-int check_open(int port, const char *operation)
+// 0 for an open port, else its ComError; with g_mutex held. Nothing is
+// reported here: a line on stderr may wait on whoever reads it, and the
+// reader thread must never wait for the lock meanwhile.
+int open_check(int port)
 {
     if (!valid_port(port))
-        return lib_fail(operation, port_name(port), COM_ERR_BAD_PORT, ComErrorText(COM_ERR_BAD_PORT));
-    if (!g_ports[port].open)
-        return lib_fail(operation, port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
-    return 0;
+        return COM_ERR_BAD_PORT;
+    return g_ports[port].open ? 0 : COM_ERR_NOT_OPEN;
+}
+
+// What an operation met, reported once the lock is let go: code itself.
+int report(const char *operation, int port, int code, const char *text = nullptr)
+{
+    if (code == 0)
+        return 0;
+    return lib_fail(operation, port_name(port), code, text != nullptr ? text : ComErrorText(code));
+}
+
+// Forgets what the port's device and queue hold.
+void flush_locked(Port &p)
+{
+    if (!p.gone)
+        serialdev::flush_input(p.fd);
+    clear_queue(p);
+}
+
+// GetInQLen's answer for an open port: the bytes in its queue, or
+// COM_ERR_DEVICE_GONE once its departed device's last byte is taken.
+int waiting_locked(const Port &p)
+{
+    return p.gone && queued(p) == 0 ? COM_ERR_DEVICE_GONE : p.queue.count;
+}
+
+// ComRd's work on an open port: up to count bytes in arrival order, waiting
+// up to the port's time-out for the rest unless it closes or hangs up
+// meanwhile; the bytes taken or a ComError. wasFull tells whether the reader
+// had left the device alone for want of room.
+int take_locked(Port &p, unsigned char *out, int count, std::unique_lock<std::mutex> &lock, bool &wasFull)
+{
+    p.takenCount = 0;
+    const unsigned generation = p.generation;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(p.timeout));
+    g_arrived.wait_until(lock, deadline, [&] {
+        return queued(p) >= count || !p.open || p.gone || p.generation != generation;
+    });
+    if (!p.open)
+        return COM_ERR_NOT_OPEN;
+    if (p.gone && queued(p) == 0 && count > 0)
+        return COM_ERR_DEVICE_GONE;
+    wasFull = full(p);
+    int n = 0;
+    while (n < count && p.queue.count > 0) {
+        n += p.queue.take(out + n, count - n);
+        advance_backlog(p);
+    }
+    p.takenCount = p.marks.take(n, p.taken);
+    return n;
 }
 
 // Applies changed settings to an open port (flow control, rates).
 int reconfigure(int port, const char *operation, void (*change)(serialdev::Settings &, int), int value)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const int check = check_open(port, operation);
-    if (check != 0)
-        return check;
-    Port &p = g_ports[port];
-    serialdev::Settings s = p.settings;
-    change(s, value);
-    const int result = p.gone ? 0 : serialdev::apply(p.fd, s);
-    if (result != 0)
-        return lib_fail(operation, port_name(port), result, ComErrorText(result));
-    p.settings = s;
-    return 0;
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        result = open_check(port);
+        if (result == 0) {
+            Port &p = g_ports[port];
+            serialdev::Settings s = p.settings;
+            change(s, value);
+            result = p.gone ? 0 : serialdev::apply(p.fd, s);
+            p.settings = result == 0 ? s : p.settings;
+        }
+    }
+    return report(operation, port, result);
 }
 
 } // namespace
@@ -166,16 +218,20 @@ int OpenCom(int port, const char *deviceName)
 
 int CloseCom(int port)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (valid_port(port))
-        g_ports[port].pending = false; // a port still waiting for its device waits no more
-    const int check = check_open(port, "CloseCom");
-    if (check != 0)
-        return check;
-    close_locked(g_ports[port]);
-    g_arrived.notify_all();
-    serialdev::wake(); // the reader lets go of the device it was waiting on
-    return 0;
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (valid_port(port))
+            g_ports[port].pending = false; // a port still waiting for its device waits no more
+        result = open_check(port);
+        if (result == 0) {
+            close_locked(g_ports[port]);
+            g_arrived.notify_all();
+        }
+    }
+    if (result == 0)
+        serialdev::wake(); // the reader lets go of the device it was waiting on
+    return report("CloseCom", port, result);
 }
 
 int StopComInput(void)
@@ -196,28 +252,28 @@ int SetCTSMode(int port, int mode)
 
 int SetComTime(int port, double seconds)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const int check = check_open(port, "SetComTime");
-    if (check != 0)
-        return check;
-    g_ports[port].timeout = seconds > 0 ? seconds : 0.0;
-    return 0;
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        result = open_check(port);
+        if (result == 0)
+            g_ports[port].timeout = seconds > 0 ? seconds : 0.0;
+    }
+    return report("SetComTime", port, result);
 }
 
 int FlushInQ(int port)
 {
+    int result = 0;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        const int check = check_open(port, "FlushInQ");
-        if (check != 0)
-            return check;
-        Port &p = g_ports[port];
-        if (!p.gone)
-            serialdev::flush_input(p.fd);
-        clear_queue(p);
+        result = open_check(port);
+        if (result == 0)
+            flush_locked(g_ports[port]);
     }
-    serialdev::wake(); // the port may have been left out of the wait while full
-    return 0;
+    if (result == 0)
+        serialdev::wake(); // the port may have been left out of the wait while full
+    return report("FlushInQ", port, result);
 }
 
 int GetComStatus(int port, ComStatus *status)
@@ -246,61 +302,40 @@ int GetComStatus(int port, ComStatus *status)
 
 int GetInQLen(int port)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const int check = check_open(port, "GetInQLen");
-    if (check != 0)
-        return check;
-    const Port &p = g_ports[port];
-    if (p.gone && queued(p) == 0)
-        return lib_fail("GetInQLen", port_name(port), COM_ERR_DEVICE_GONE,
-                        ComErrorText(COM_ERR_DEVICE_GONE));
-    return p.queue.count;
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        result = open_check(port);
+        if (result == 0)
+            result = waiting_locked(g_ports[port]);
+    }
+    return result >= 0 ? result : report("GetInQLen", port, result);
 }
 
 int ComRd(int port, char *buffer, int count)
 {
     std::unique_lock<std::mutex> lock(g_mutex);
-    const int check = check_open(port, "ComRd");
-    if (check != 0)
-        return check;
-    if (buffer == nullptr || count < 0)
-        return lib_fail("ComRd", port_name(port), COM_ERR_SYSTEM, "invalid argument");
-    Port &p = g_ports[port];
-    p.takenCount = 0;
-    const unsigned generation = p.generation;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(p.timeout));
-    // Wait for the missing bytes, unless the port closes or hangs up meanwhile.
-    g_arrived.wait_until(lock, deadline, [&] {
-        return queued(p) >= count || !p.open || p.gone || p.generation != generation;
-    });
-    if (!p.open)
-        return lib_fail("ComRd", port_name(port), COM_ERR_NOT_OPEN, ComErrorText(COM_ERR_NOT_OPEN));
-    if (p.gone && queued(p) == 0 && count > 0)
-        return lib_fail("ComRd", port_name(port), COM_ERR_DEVICE_GONE, ComErrorText(COM_ERR_DEVICE_GONE));
-    const bool wasFull = full(p);
-    auto *out = reinterpret_cast<unsigned char *>(buffer);
-    int n = 0;
-    while (n < count && p.queue.count > 0) {
-        n += p.queue.take(out + n, count - n);
-        advance_backlog(p);
-    }
-    p.takenCount = p.marks.take(n, p.taken);
+    int result = open_check(port);
+    const char *invalid = result == 0 && (buffer == nullptr || count < 0) ? "invalid argument" : nullptr;
+    result = invalid != nullptr ? COM_ERR_SYSTEM : result;
+    bool wasFull = false;
+    if (result == 0)
+        result = take_locked(g_ports[port], reinterpret_cast<unsigned char *>(buffer), count, lock, wasFull);
     lock.unlock();
-    if (wasFull && n > 0)
+    if (wasFull && result > 0)
         serialdev::wake(); // room again: take the device's bytes once more
-    return n;
+    return result >= 0 ? result : report("ComRd", port, result, invalid);
 }
 
 int ComRdArrivals(int port, ComArrival *arrivals, int max)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const int check = check_open(port, "ComRdArrivals");
-    if (check != 0)
-        return check;
-    if (arrivals == nullptr || max < 1)
-        return lib_fail("ComRdArrivals", port_name(port), COM_ERR_SYSTEM, "invalid argument");
+    std::unique_lock<std::mutex> lock(g_mutex);
+    const int result = open_check(port);
+    if (result != 0 || arrivals == nullptr || max < 1) {
+        lock.unlock();
+        return result != 0 ? report("ComRdArrivals", port, result)
+                           : report("ComRdArrivals", port, COM_ERR_SYSTEM, "invalid argument");
+    }
     const Port &p = g_ports[port];
     const int n = p.takenCount < max ? p.takenCount : max;
     std::copy(p.taken, p.taken + n, arrivals);

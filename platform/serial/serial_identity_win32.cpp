@@ -4,6 +4,9 @@
 #include "serial_backend.h"
 #include "serial_win32.h"
 
+#include "base/com_name.h"
+#include "base/utf16.h"
+
 #include <windows.h>
 #include <setupapi.h>
 
@@ -46,23 +49,8 @@ std::string com_name(const std::string &path)
     for (const char *prefix : {"\\\\.\\", "\\\\?\\"})
         if (name.compare(0, 4, prefix) == 0)
             name.erase(0, 4);
-    if (name.size() < 4 || lower(name.substr(0, 3)) != "com")
-        return std::string();
-    for (std::size_t i = 3; i < name.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(name[i])))
-            return std::string();
-    return "COM" + name.substr(3);
-}
-
-std::string utf8(const std::wstring &wide)
-{
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return std::string();
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(n - 1));
-    return out;
+    const int n = com_name_number(name);
+    return n == 0 ? std::string() : "COM" + std::to_string(n);
 }
 
 // The "PortName" in the device's hardware key, "" when it has none.
@@ -89,11 +77,12 @@ std::string instance_id_of(const std::string &com)
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; found.empty() && SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        if (lower(utf8(port_name(set, device))) != lower(com))
+        std::string name;
+        if (!utf16::to_utf8(port_name(set, device), name) || lower(name) != lower(com))
             continue;
         wchar_t id[kMaxInstanceId + 1] = L"";
         if (SetupDiGetDeviceInstanceIdW(set, &device, id, kMaxInstanceId + 1, nullptr))
-            found = utf8(id);
+            utf16::to_utf8(id, -1, found);
     }
     SetupDiDestroyDeviceInfoList(set);
     return found;

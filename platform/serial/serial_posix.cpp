@@ -1,5 +1,6 @@
 // POSIX back end of the serial services: termios, as terminal programs use.
 #include "serial_backend.h"
+#include "termios_rates.h"
 
 #include "engine.h"
 
@@ -23,33 +24,6 @@
 namespace serialdev {
 
 namespace {
-
-struct Rate {
-    long baud;
-    speed_t code;
-};
-
-constexpr Rate kRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool rate_code(long baud, speed_t &code)
-{
-    for (const Rate &r : kRates) {
-        if (r.baud == baud) {
-            code = r.code;
-            return true;
-        }
-    }
-    return false;
-}
 
 int open_error(int err)
 {
@@ -117,14 +91,14 @@ int wake_fd()
 bool valid(const Settings &s)
 {
     speed_t code;
-    return rate_code(s.baud, code) && s.parity >= 0 && s.parity <= 4 && s.dataBits >= 5 &&
+    return termios_speed(s.baud, code) && s.parity >= 0 && s.parity <= 4 && s.dataBits >= 5 &&
            s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2);
 }
 
 int apply(Handle fd, const Settings &s)
 {
     speed_t code;
-    if (!valid(s) || !rate_code(s.baud, code))
+    if (!valid(s) || !termios_speed(s.baud, code))
         return COM_ERR_BAD_SETTING;
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)

@@ -11,7 +11,9 @@
 #include "serial_port.h"
 
 #include "base/clock.h"
+#include "base/engine_threads.h"
 #include "base/liberr.h"
+#include "base/thread_name.h"
 #include "net/feeds.h"
 
 #include <algorithm>
@@ -99,6 +101,7 @@ void mark_gone(Port &p)
 
 void reader_loop()
 {
+    threadname::name_this_thread(threadname::kSerialReader);
     serialdev::Handle fds[COM_PORTS];
     int ports[COM_PORTS];
     unsigned generations[COM_PORTS];
@@ -194,7 +197,9 @@ void try_reopen(Port &p, std::unique_lock<std::mutex> &lock)
     }
     if (first) {
         install_locked(p, fd, path, settings, p.queue.size, found);
+        lock.unlock(); // the reports' table is not taken under the queues' lock
         lib_ok(port_name(static_cast<int>(&p - g_ports)));
+        lock.lock();
         return;
     }
     p.fd = fd;
@@ -228,6 +233,7 @@ void count_line_errors_locked(Port &p)
 // may be done under the lock.
 void reopen_loop()
 {
+    threadname::name_this_thread(threadname::kSerialReopen);
     std::unique_lock<std::mutex> lock(g_mutex);
     while (!g_stop) {
         g_stopping.wait_for(lock, std::chrono::milliseconds(kReopenIntervalMs), [] { return g_stop; });
@@ -241,12 +247,6 @@ void reopen_loop()
         }
     }
 }
-
-// Stops the threads when the process ends, so none outlives the queues.
-struct ThreadShutdown {
-    ~ThreadShutdown() { stop_threads(); }
-} g_threadShutdown;
-
 
 } // namespace
 
@@ -349,10 +349,11 @@ void stop_threads()
 
 void start_threads_locked()
 {
-    if (!g_reader.joinable())
-        g_reader = std::thread(reader_loop);
-    if (!g_reopener.joinable())
-        g_reopener = std::thread(reopen_loop);
+    if (g_reader.joinable())
+        return;
+    g_reader = std::thread(reader_loop);
+    g_reopener = std::thread(reopen_loop);
+    engine_thread_started();
 }
 
 } // namespace serial

@@ -18,6 +18,7 @@
 #include "serial_win32_settings.h"
 
 #include "engine.h"
+#include "base/utf16.h"
 
 #include <windows.h>
 
@@ -115,19 +116,6 @@ void free_record(Record &r)
     r.device = INVALID_HANDLE_VALUE;
 }
 
-// UTF-8 to UTF-16 for CreateFileW; false when path is no valid UTF-8.
-bool wide_path(const char *path, std::wstring &wide)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (n <= 0)
-        return false;
-    wide.assign(static_cast<std::size_t>(n), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n) != n)
-        return false;
-    wide.resize(static_cast<std::size_t>(n - 1));
-    return true;
-}
-
 // Starts the next read into the record's buffer. A read that cannot even
 // start leaves the event set, so that the reader comes to learn why.
 void start_read(Handle h, Record &r)
@@ -212,7 +200,7 @@ Handle open(const char *path, const Settings &settings)
     if (!valid(settings))
         return COM_ERR_BAD_SETTING;
     std::wstring wide;
-    if (!wide_path(path, wide))
+    if (!utf16::from_utf8(path, wide))
         return COM_ERR_NO_DEVICE;
     // No sharing: a COM port is exclusive by nature, and no other program
     // may take bytes meant for the log.

@@ -4,14 +4,19 @@
 
 namespace ui {
 
+// A lamp set to what it shows is not painted again.
 void Led::setLit(bool lit)
 {
+    if (lit == m_lit)
+        return;
     m_lit = lit;
     update();
 }
 
 void Led::setOnColor(int rgb)
 {
+    if (rgb == m_onColor)
+        return;
     m_onColor = rgb;
     update();
 }

@@ -36,13 +36,17 @@ int InitEngine(int, char *argv[], int)
         return 0;
     }
     std::string cwd;
-    if (filesys::current_dir(cwd) == 0) {
-        port_map_set_startup_dir(cwd);
-        ui::start_network(cwd);
-    }
+    const bool haveDir = filesys::current_dir(cwd) == 0;
     ui::name_runtime_dir();
     auto *app = new QApplication(g_argc, g_argv.data());
     app->setQuitOnLastWindowClosed(false);
-    ui::install_signal_handlers(app);
+    ui::install_signal_handlers(app); // before the files are read: a stop meanwhile ends the loop
+    if (haveDir) {
+        port_map_set_startup_dir(cwd);
+        // The map first: the monitor's thread names the ports' devices and
+        // never reads a file itself.
+        port_map_load();
+        ui::start_network(cwd);
+    }
     return 1;
 }

@@ -9,10 +9,21 @@
 //
 // Each byte is one Latin-1 character; CR LF, a lone CR and a lone LF each make
 // one line break, also when CR and LF arrive in different appends.
+//
+// Setting the text it already holds repaints nothing; an append moves what
+// stays in view and draws only the lines it changed. In a fixed-pitch font,
+// the lines in view are drawn as glyphs straight from the font, in one run,
+// looking exactly as QPainter::drawText draws them; a line with a character
+// that needs the text shaper (a tab, a soft hyphen, one from another font) is
+// drawn by drawText.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QPointF>
+#include <QRawFont>
 #include <QString>
+#include <QStringView>
+#include <QVector>
 
 #include <deque>
 #include <vector>
@@ -40,7 +51,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
@@ -50,14 +63,21 @@ private:
         bool folded = false; // the next line continues this one
     };
 
+    // Whether reset(bytes) would leave the box as it is.
+    bool holds(const char *bytes) const;
     void appendSegment(const char *bytes, int length);
     void breakLine(bool folded);
     int trim(); // returns the number of lines dropped
+    void repaintChanged(int oldFirst, int oldLast, int oldX);
     void updateScrollBars();
     int visibleLines() const;
     void copyAll() const;
 
     void countLength(int length, int change);
+    void learnFont();
+    // Adds `shown`, its baseline starting at (x, y), to the glyph run; false,
+    // adding nothing, when it must be drawn as text.
+    bool addGlyphs(QStringView shown, int x, int y);
 
     std::deque<Line> m_lines; // the last line is the one being written
     long m_chars = 0;
@@ -66,6 +86,19 @@ private:
     std::vector<int> m_lengths = std::vector<int>(kMaxLineLength + 1, 0);
     int m_widest = 0;         // longest line held, in characters
     bool m_afterCR = false;   // a CR ended the previous append
+    bool m_appending = false; // an append is under way: it repaints what changed
+
+    // The font, learnt when it changes: the width of a column, whether every
+    // character has it, and each Latin-1 character's glyph, where it is
+    // drawn as one (plain).
+    int m_advance = 1;
+    bool m_fixed = false;
+    QRawFont m_raw;
+    bool m_plain[256] = {};
+    quint32 m_glyphs[256] = {};
+    qreal m_advances[256] = {};
+    QVector<quint32> m_runGlyphs;      // the glyph run of one paint, kept
+    QVector<QPointF> m_runPositions;   // to spare allocations
 };
 
 } // namespace ui

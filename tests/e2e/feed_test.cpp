@@ -128,8 +128,9 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
     EXPECT_EQ(listening_address(com1), "0100007F") << "a feed with no address listens on loopback only";
     EXPECT_NE(logger.stderr_text().find("network.map:6:"), std::string::npos) << logger.stderr_text();
 
-    Client a(com1), b(com1), only(capped), refused(capped), reader(com2), flooder(com2);
-    ASSERT_TRUE(a.connected() && b.connected() && only.connected() && refused.connected());
+    Client a(com1), b(com1), only(capped), refused(capped), reader(com2), flooder(com2), halfClosed(com2);
+    ASSERT_TRUE(a.connected() && b.connected() && only.connected() && refused.connected() && halfClosed.connected());
+    ::shutdown(halfClosed.fd(), SHUT_WR); // as nc -N does: it sends no more, and still wants every byte
     ASSERT_TRUE(eventually([&] { return !refused.take(); }, 5000)) << "a client over max is closed at once";
     EXPECT_EQ(refused.bytes(), "");
 
@@ -141,7 +142,7 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
         const std::string noise(1 << 20, 'x');
         ASSERT_EQ(::send(flooder.fd(), noise.data(), noise.size(), 0), static_cast<ssize_t>(noise.size()));
         const auto taking = [&] {
-            for (Client *c : {&a, &b, &only, &reader})
+            for (Client *c : {&a, &b, &only, &reader, &halfClosed})
                 c->take();
             drain_datagrams(udp, joined);
             return writer.finished();
@@ -149,7 +150,7 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
         ASSERT_TRUE(eventually(taking, 20000));
     }
     const std::string sent = stream_bytes(0, total);
-    for (Client *c : {&a, &b, &only, &reader}) {
+    for (Client *c : {&a, &b, &only, &reader, &halfClosed}) {
         ASSERT_TRUE(wait_for(*c, total, 10000)) << c->bytes().size() << " of " << total;
         EXPECT_TRUE(c->bytes() == sent) << "a client holds every byte in order";
     }

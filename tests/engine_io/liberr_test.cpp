@@ -6,6 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#include <thread>
 
 using testing_support::PortRig;
 using testing_support::TempDir;
@@ -119,4 +124,55 @@ TEST(LibraryErrors, FileFailureNamesTheFileOnce)
     });
     EXPECT_EQ(lines(err), 1) << err;
     EXPECT_NE(err.find("no-such-dir/C3.dat"), std::string::npos) << err;
+}
+
+TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
+{
+    TempDir dir;
+    PortRig rig({});
+    DisableBreakOnLibraryErrors();
+    const std::string err = stderr_of([] {
+        EXPECT_EQ(GetInQLen(4), COM_ERR_NOT_OPEN);
+        std::thread other([] { EXPECT_EQ(GetInQLen(5), COM_ERR_NOT_OPEN); });
+        other.join();
+    });
+    EnableBreakOnLibraryErrors();
+    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_NE(err.find("COM5"), std::string::npos) << err;
+}
+
+// A journal that has stopped reading: one thread's report waits for room in
+// stderr, and the other ports' bytes still come in and are handed over.
+TEST(LibraryErrors, AReportWaitingOnStderrHoldsUpNoPortsBytes)
+{
+    TempDir dir;
+    PortRig rig({3});
+    ASSERT_EQ(OpenComConfig(3, "", 115200, 0, 8, 1, 32000, 512), 0);
+    int journal[2];
+    ASSERT_EQ(::pipe(journal), 0);
+    ::fcntl(journal[1], F_SETFL, O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (::write(journal[1], block.data(), block.size()) > 0) {
+    }
+    ::fcntl(journal[1], F_SETFL, 0);
+    std::fflush(stderr);
+    const int savedStderr = ::dup(2);
+    ::dup2(journal[1], 2);
+    std::atomic<bool> reporting{false};
+    std::thread stuck([&reporting] {
+        reporting = true;
+        GetInQLen(5); // its line waits for room in the full pipe
+    });
+    while (!reporting) {
+        std::this_thread::yield();
+    }
+    rig.pty(3).write("abc");
+    const bool handedOver = testing_support::eventually([] { return GetInQLen(3) == 3; }, 5000);
+    ::fcntl(journal[0], F_SETFL, O_NONBLOCK);
+    char sink[4096];
+    while (::read(journal[0], sink, sizeof sink) > 0) {
+    } // room again: the report goes out
+    stuck.join();
+    ::dup2(savedStderr, 2);
+    EXPECT_TRUE(handedOver);
 }

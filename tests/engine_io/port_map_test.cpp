@@ -1,6 +1,7 @@
 // comports.map: how COMn becomes a device path, and how a person's mistakes
 // in the file are reported.
 #include "engine.h"
+#include "base/com_name.h"
 #include "engine_seams.h"
 #include "test_support.h"
 
@@ -108,6 +109,25 @@ TEST(PortMap, PortsOutsideTheRangeResolveToNothing)
     SeamReloadPortMap();
     EXPECT_EQ(SeamPortPath(0), "");
     EXPECT_EQ(SeamPortPath(19), "");
+}
+
+// The one reading of COMn: the maps' ports (1..18) and the wider names that
+// Windows devices and the tools' command lines carry.
+TEST(ComName, IsCOMnInAnyCaseWithoutALeadingZeroOrAnythingAfter)
+{
+    const struct {
+        const char *word;
+        int any;    // com_name_number
+        int logged; // com_number
+    } cases[] = {
+        {"COM1", 1, 1},       {"com18", 18, 18}, {"CoM19", 19, 0}, {"COM256", 256, 0}, {"COM9999", 9999, 0},
+        {"COM10000", 0, 0},   {"COM0", 0, 0},    {"COM07", 0, 0},  {"COM", 0, 0},      {"COM1 ", 0, 0},
+        {"COM1x", 0, 0},      {"COM-1", 0, 0},   {"XCOM1", 0, 0},  {"", 0, 0},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(com_name_number(c.word), c.any) << c.word;
+        EXPECT_EQ(com_number(c.word), c.logged) << c.word;
+    }
 }
 
 class HostileMap : public ::testing::TestWithParam<testing_support::Hostile> {};

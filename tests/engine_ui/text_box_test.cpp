@@ -10,9 +10,12 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QScreen>
 #include <QScrollBar>
+#include <QTest>
 
 #include <sstream>
 
@@ -199,6 +202,63 @@ TEST_F(TextBoxTest, ScrolledLongLineShowsTheSameColumnsAsTheTextFromThere)
     empty.setFont(mono);
     empty.resize(400, 80);
     EXPECT_NE(shown, empty.grab().toImage()) << "the text is drawn at all";
+}
+
+TEST_F(TextBoxTest, DrawsEveryLineExactlyAsDrawTextDoes)
+{
+    // Plain lines are drawn as glyphs straight from the font, the others by
+    // the shaper: either way the pixels are those of QPainter::drawText.
+    const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const std::vector<std::string> lines = {"41 0D FF 00 7E 20 ", "$GPGGA,123519,4807.038,N,01131.000,E*47",
+                                            "ctl \x01\x1B\x1F\x7F\x80\x85\x9C end", "Latin-1 \xE9\xFC\xB1\xA0\xFF, soft \xAD hyphen"};
+    TextBox box;
+    box.setFont(mono);
+    box.resize(500, 120);
+    box.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    box.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    std::string text;
+    for (const std::string &line : lines)
+        text += line + "\r\n";
+    box.reset(text.c_str());
+    const QImage shown = box.viewport()->grab().toImage();
+    QImage reference(shown.size(), shown.format());
+    reference.fill(box.viewport()->palette().color(QPalette::Base));
+    {
+        QPainter painter(&reference);
+        painter.setFont(mono);
+        painter.setPen(box.palette().color(QPalette::Text));
+        const QFontMetrics metrics(mono);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            painter.drawText(4, metrics.ascent() + 2 + static_cast<int>(i) * metrics.lineSpacing(),
+                             QString::fromLatin1(lines[i].c_str()));
+    }
+    EXPECT_EQ(shown, reference);
+}
+
+TEST_F(TextBoxTest, WhatAppendsLeaveOnScreenIsTheWholeTextDrawnAfresh)
+{
+    // Appends move what stays in view and draw only what changed; what the
+    // screen holds after each must be what a paint of the whole box gives.
+    TextBox box;
+    box.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    box.resize(400, 120);
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    const std::vector<std::string> appends = {"first line\r\nsecond", " continued\r\n", "third\r",
+                                              "\nfourth\r\nfifth\r\nsixth\r\n", std::string(5000, 'x'),
+                                              "\r\nend of a long one\r\n", "one\r\ntwo\r\n", "\x01\x7F tail"};
+    for (int round = 0; round < 3; ++round)
+        for (std::size_t i = 0; i < appends.size(); ++i) {
+            box.append(appends[i].c_str());
+            if (i % 3 == 2)
+                continue; // two appends before the next paint
+            QApplication::processEvents();
+            const QRect area(box.viewport()->mapTo(&box, QPoint(0, 0)), box.viewport()->size());
+            const QImage onScreen = box.screen()->grabWindow(box.winId(), area.x(), area.y(), area.width(), area.height()).toImage();
+            ASSERT_EQ(onScreen.convertToFormat(QImage::Format_RGB32),
+                      box.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32))
+                << "round " << round << ", after append " << i;
+        }
 }
 
 TEST_F(TextBoxTest, PanelCanBeDiscardedWhileTheBoxMenuIsOpen)

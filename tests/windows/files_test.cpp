@@ -3,8 +3,10 @@
 #include "engine.h"
 #include "files/file_backend.h"
 #include "files/file_win32.h"
+#include "base/utf16.h"
 #include "run_state.h"
 #include "vorncoms.h"
+#include "waiting_pipe.h"
 
 #include <gtest/gtest.h>
 
@@ -56,9 +58,8 @@ void write_data(const std::string &name, const std::string &bytes, int action)
 
 std::wstring wide(const std::string &utf8)
 {
-    std::wstring text(utf8.size(), L'\0');
-    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0],
-                                    static_cast<int>(text.size())));
+    std::wstring text;
+    EXPECT_TRUE(utf16::from_utf8(utf8, text)) << utf8;
     return text;
 }
 
@@ -225,9 +226,8 @@ TEST_F(WindowsFiles, WhatIsNoRegularFileIsRefusedWithoutBeingOpened)
 {
     ASSERT_EQ(MakeDir("adir"), 0);
     const std::wstring pipe_name = L"\\\\.\\pipe\\vorn-files-" + std::to_wstring(GetCurrentProcessId());
-    const HANDLE pipe = CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                         PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    WaitingPipe pipe(pipe_name);
+    ASSERT_TRUE(pipe.made());
     const std::string pipe_utf8 = "\\\\.\\pipe\\vorn-files-" + std::to_string(GetCurrentProcessId());
     const std::string slashed_pipe = "//./pipe/vorn-files-" + std::to_string(GetCurrentProcessId());
 
@@ -243,14 +243,7 @@ TEST_F(WindowsFiles, WhatIsNoRegularFileIsRefusedWithoutBeingOpened)
         EXPECT_EQ(created, name == "adir" ? -EISDIR : filesys::NOT_REGULAR);
     }
 
-    // No client ever came: the pipe still waits for its first.
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_FALSE(ConnectNamedPipe(pipe, &overlapped));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    CancelIo(pipe);
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(pipe);
+    EXPECT_TRUE(pipe.neverConnected());
 }
 
 TEST(WindowsFileNames, NamesResolveAgainstTheProgramsDirectory)

@@ -4,6 +4,7 @@
 // Its copies lie under names Windows makes hard: non-ASCII, deeper than
 // MAX_PATH, held open for writing as by the logger.
 #include "com_pair.h"
+#include "waiting_pipe.h"
 
 #include <gtest/gtest.h>
 
@@ -278,6 +279,20 @@ TEST(WhenWindows, ReplayWithoutACOMPortToWriteToIsRefusedAndWritesNothing)
         EXPECT_NE(run.err.find(r.says), std::string::npos) << run.err;
         EXPECT_EQ(read_all(victim), "keep me");
     }
+}
+
+// A recording whose index is a named pipe: the index is refused by its name
+// alone, and the program serving the pipe never sees vornacq4-when connect.
+TEST(WhenWindows, AnIndexThatIsAPipeIsRefusedWithoutConnectingToIt)
+{
+    const std::wstring base = L"\\\\.\\pipe\\vorn-when-" + std::to_wstring(GetCurrentProcessId());
+    WaitingPipe pipe(base + L"\\" + kIndex);
+    ASSERT_TRUE(pipe.made());
+    Scratch scratch;
+    const Outcome run = run_when(scratch, {L"check", base + L"\\" + kRecording});
+    EXPECT_EQ(run.status, 1u) << run.err;
+    EXPECT_NE(run.err.find("04550400.C01 is not a regular file"), std::string::npos) << run.err;
+    EXPECT_TRUE(pipe.neverConnected());
 }
 
 // A bag of a recording under a non-ASCII name: its manifests give what

@@ -1,9 +1,12 @@
 #include "options.h"
 
+#include "base/com_name.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace sim {
@@ -45,16 +48,14 @@ int usage_error(const char *what, const char *arg)
     return EXIT_USAGE;
 }
 
-// The n of "COMn" at the start of text, n from 1 to MAX_PORT, with *end just
-// after it; 0 if text does not start so.
+// The n of "COMn" at the start of text (its word ends at '=', ':' or the
+// end), n from 1 to MAX_PORT, with *end just after it; 0 if text does not
+// start so.
 int parse_port(const char *text, const char **end)
 {
-    if (std::strncmp(text, "COM", 3) != 0 || text[3] < '1' || text[3] > '9')
-        return 0;
-    char *after = nullptr;
-    const long n = std::strtol(text + 3, &after, 10);
-    *end = after;
-    return n >= 1 && n <= MAX_PORT ? static_cast<int>(n) : 0;
+    const std::size_t length = std::strcspn(text, "=:");
+    *end = text + length;
+    return com_number(std::string(text, length));
 }
 
 // A whole number or decimal in [min, max] that fills the text up to `stop`.

@@ -3,7 +3,7 @@
 // text mode, which would turn every LF into CR LF.
 #include "console.h"
 
-#include "win32_text.h"
+#include "base/utf16.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -19,8 +19,13 @@ std::vector<std::string> arguments(int, char *[])
     int count = 0;
     wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> args;
-    for (int i = 1; wide != nullptr && i < count; ++i)
-        args.push_back(to_utf8(wide[i]));
+    // An argument that is no valid UTF-16 (a lone surrogate) is taken as
+    // empty: made valid, it would name another file.
+    std::string arg;
+    for (int i = 1; wide != nullptr && i < count; ++i) {
+        utf16::to_utf8(wide[i], -1, arg);
+        args.push_back(arg);
+    }
     LocalFree(wide);
     return args;
 }

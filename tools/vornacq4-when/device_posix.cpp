@@ -2,6 +2,8 @@
 // pseudo-terminal from openpty.
 #include "device.h"
 
+#include "serial/termios_rates.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,26 +23,12 @@ struct Device {
 
 namespace {
 
-struct Rate {
-    int baud;
-    speed_t speed;
-};
-const Rate kRates[] = {{50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300},
-                       {600, B600}, {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600},
-                       {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
-                       {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
-                       {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
-                       {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000}};
-
 // The terminal speed of a rate in baud; false when a terminal has none.
 bool speed_of(const std::string &text, speed_t &speed)
 {
-    for (const Rate &rate : kRates)
-        if (text == std::to_string(rate.baud)) {
-            speed = rate.speed;
-            return true;
-        }
-    return false;
+    if (text.empty() || text.size() > 7 || text[0] == '0' || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return serialdev::termios_speed(std::stol(text), speed);
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 
 #include "win32_text.h"
 
+#include "base/com_name.h"
+#include "base/utf16.h"
+
 #include <algorithm>
-#include <cctype>
 #include <windows.h>
 
 namespace when {
@@ -20,13 +22,13 @@ constexpr unsigned long kHighestRate = 0x7FFFFFFF; // the driver refuses what it
 constexpr long long kLargestWrite = 1 << 30;        // what one WriteFile is given at most
 
 // "COM7" (any letter case) as the device name "\\.\COM7", which COM10 and
-// above need; any other name as it is.
+// above need; any other name as it is. Empty for a name that is no UTF-8.
 std::wstring port_path(const std::string &name)
 {
-    const bool com = name.size() > 3 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
-                     (name[2] == 'M' || name[2] == 'm') &&
-                     std::all_of(name.begin() + 3, name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-    return com ? L"\\\\.\\" + to_wide(name) : to_wide(name);
+    std::wstring wide;
+    if (!utf16::from_utf8(name, wide))
+        return std::wstring();
+    return com_name_number(name) != 0 ? L"\\\\.\\" + wide : wide;
 }
 
 // Raw: 8 data bits, no parity, one stop bit, no flow control, no character

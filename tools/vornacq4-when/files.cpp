@@ -1,8 +1,36 @@
 // What files.h says of data files and their indexes, on every system; the
-// system's own calls are in files_posix.cpp and files_win32.cpp.
+// system's own calls are in files_posix.cpp and files_win32.cpp, and files
+// are opened by the logger's own file back end.
 #include "files.h"
 
+#include "files/file_backend.h"
+
 namespace when {
+
+int open_regular(const std::string &path, long long &length, std::string &error)
+{
+    const int fd = filesys::open_regular(path.c_str());
+    if (fd == filesys::NOT_REGULAR) {
+        error = path + " is not a regular file";
+        return -1;
+    }
+    if (fd < 0) {
+        error = path + " cannot be read: " + filesys::error_text(fd);
+        return -1;
+    }
+    length = filesys::length(fd);
+    if (length < 0) {
+        error = path + " cannot be read: " + filesys::error_text(static_cast<int>(length));
+        filesys::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void close_file(int fd)
+{
+    filesys::close(fd);
+}
 
 bool is_set_aside(const std::string &name)
 {

@@ -5,7 +5,8 @@
 // link to a device is refused with a message, never waited on or slurped.
 //
 // Paths are UTF-8 on every system. The first group of functions is all that
-// touches the system: files_posix.cpp or files_win32.cpp, as CMake chooses.
+// touches the system: the engine's file back end for the first two,
+// files_posix.cpp or files_win32.cpp, as CMake chooses, for the rest.
 // Files the logger is still writing are read alongside it (on Windows they
 // are opened sharing read, write and delete).
 #pragma once
@@ -16,17 +17,18 @@
 
 namespace when {
 
-// Opens `path` for reading when it is a regular file (links followed).
-// Returns the descriptor and its length in `length`; -1 with a message in
-// `error` when it cannot be opened or is not a regular file.
+// Opens `path` for reading when it is a regular file, looked at before it is
+// opened, as the logger opens what it reads (filesys::open_regular): on
+// Linux links are followed, on Windows a link or a device's name is refused
+// unopened. Returns the descriptor and its length in `length`; -1 with a
+// message in `error` when it cannot be opened or is not a regular file.
 int open_regular(const std::string &path, long long &length, std::string &error);
+// Closes a descriptor that open_regular gave.
+void close_file(int fd);
 
 // Reads up to `count` bytes at `offset`, retrying when interrupted. Returns
 // how many were read: fewer at the end of the file, 0 on an error.
 long long read_at(int fd, long long offset, char *buffer, long long count);
-
-// Closes a descriptor that open_regular gave.
-void close_file(int fd);
 
 // The absolute form of `path` (links resolved where the system resolves
 // them in names), or `path` itself when it has none.

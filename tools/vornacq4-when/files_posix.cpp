@@ -12,23 +12,6 @@
 
 namespace when {
 
-int open_regular(const std::string &path, long long &length, std::string &error)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + " cannot be read: " + std::strerror(errno);
-        return -1;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        error = path + " is not a regular file";
-        return -1;
-    }
-    length = static_cast<long long>(st.st_size);
-    return fd;
-}
-
 long long read_at(int fd, long long offset, char *buffer, long long count)
 {
     long long done = 0;
@@ -41,11 +24,6 @@ long long read_at(int fd, long long offset, char *buffer, long long count)
         done += n;
     }
     return done;
-}
-
-void close_file(int fd)
-{
-    ::close(fd);
 }
 
 std::string full_path(const std::string &path)

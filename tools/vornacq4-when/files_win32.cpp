@@ -1,10 +1,12 @@
-// files.h over Win32: CreateFileW with every sharing mode (the logger may be
-// writing the file, or roll it over, while it is read), ReadFile at an
-// offset, GetFullPathNameW and FindFirstFileW. A handle travels as a C
-// runtime descriptor, so the rest of the program keeps one kind of number.
+// files.h over Win32: ReadFile at an offset, GetFullPathNameW and
+// FindFirstFileW. A handle travels as a C runtime descriptor, as the
+// logger's file back end (which opens the files, sharing them with the
+// logger that may be writing or rolling them over) hands it out.
 #include "files.h"
 
 #include "win32_text.h"
+
+#include "base/utf16.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -15,45 +17,9 @@ namespace when {
 
 namespace {
 
-// Whether the open handle is a file on a disk rather than a directory (opened
-// for its attributes), a device or a pipe.
-bool is_regular(HANDLE h)
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 constexpr long long kLargestRead = 1 << 30; // what one ReadFile is asked for at most
 
 } // namespace
-
-int open_regular(const std::string &path, long long &length, std::string &error)
-{
-    // Backup semantics let a directory open too, so that it is refused as
-    // one below rather than reported as access denied.
-    const HANDLE h = CreateFileW(system_path(path).c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        error = path + " cannot be read: " + error_text(GetLastError());
-        return -1;
-    }
-    LARGE_INTEGER size{};
-    if (!is_regular(h) || !GetFileSizeEx(h, &size)) {
-        CloseHandle(h);
-        error = path + " is not a regular file";
-        return -1;
-    }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        error = path + " cannot be read: too many files open";
-        return -1;
-    }
-    length = size.QuadPart;
-    return fd;
-}
 
 long long read_at(int fd, long long offset, char *buffer, long long count)
 {
@@ -72,19 +38,18 @@ long long read_at(int fd, long long offset, char *buffer, long long count)
     return done;
 }
 
-void close_file(int fd)
-{
-    _close(fd);
-}
-
 std::string full_path(const std::string &path)
 {
-    const std::wstring wide = to_wide(path);
+    std::wstring wide;
+    if (!utf16::from_utf8(path, wide))
+        return path;
     const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     std::wstring full(n, L'\0');
-    if (n == 0 || GetFullPathNameW(wide.c_str(), n, &full[0], nullptr) + 1 != n)
+    std::string text;
+    if (n == 0 || GetFullPathNameW(wide.c_str(), n, &full[0], nullptr) + 1 != n ||
+        !utf16::to_utf8(full.c_str(), static_cast<int>(n - 1), text))
         return path;
-    return to_utf8(full.c_str(), static_cast<int>(n - 1));
+    return text;
 }
 
 const char *separators()
@@ -111,9 +76,11 @@ bool regular_files_in(const std::string &dir, std::vector<std::string> &names)
                                       FindExSearchNameMatch, nullptr, 0);
     if (h == INVALID_HANDLE_VALUE)
         return false; // even an empty directory has "." and ".."
+    // A name that is no valid UTF-16 can be named by no command line here.
+    std::string name;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            names.push_back(to_utf8(found.cFileName));
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && utf16::to_utf8(found.cFileName, -1, name))
+            names.push_back(name);
     } while (FindNextFileW(h, &found));
     FindClose(h);
     return true;

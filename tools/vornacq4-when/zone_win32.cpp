@@ -4,6 +4,8 @@
 // zone handling knows one set of rules only.
 #include "zone.h"
 
+#include "base/systemtime_win32.h"
+
 #include <windows.h>
 
 namespace when {
@@ -48,18 +50,6 @@ bool from_system_time(const SYSTEMTIME &st, long long &seconds)
     return true;
 }
 
-void fill(std::tm &t, const SYSTEMTIME &st)
-{
-    t = std::tm{};
-    t.tm_year = st.wYear - 1900;
-    t.tm_mon = st.wMonth - 1;
-    t.tm_mday = st.wDay;
-    t.tm_hour = st.wHour;
-    t.tm_min = st.wMinute;
-    t.tm_sec = st.wSecond;
-    t.tm_wday = st.wDayOfWeek;
-}
-
 // The rules of the system's zone for `year`.
 bool zone(WORD year, TIME_ZONE_INFORMATION &z)
 {
@@ -97,12 +87,14 @@ void broken_down(long long seconds, bool utc, std::tm &t, long long &east)
     east = 0;
     if (!to_system_time(seconds, inUtc))
         return;
-    if (utc)
-        return fill(t, inUtc);
+    if (utc) {
+        t = tm_of(inUtc);
+        return;
+    }
     if (!zone(inUtc.wYear, z) || !SystemTimeToTzSpecificLocalTime(&z, &inUtc, &local) ||
         !from_system_time(local, localSeconds))
         return;
-    fill(t, local);
+    t = tm_of(local);
     east = localSeconds - seconds;
 }
 
