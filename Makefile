@@ -11,16 +11,19 @@ PACKAGES = cmake make g++ qt6-base-dev libgl-dev googletest libgtest-dev libgmoc
            libbenchmark-dev faketime pkg-config libmicrohttpd-dev libsystemd-dev nettle-dev \
            nlohmann-json3-dev python3 prometheus chromium systemd
 
-# What cross-building for Windows and running its tests under wine needs
-# (make windows-test).
-PACKAGES += g++-mingw-w64-x86-64-posix wine wine64 socat
+# What cross-building for Windows, its Qt (make windows-qt), its installer
+# (make windows-package) and running its tests under wine on an X display of
+# their own need (make windows-test).
+PACKAGES += g++-mingw-w64-x86-64-posix wine wine64 socat ninja-build patch xz-utils nsis \
+            xvfb xdotool x11-apps netpbm
 
 # What making and checking the Debian package needs besides (make package).
 PACKAGE_TOOLS = dpkg-dev file lintian
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test bench clean package package-deps package-test windows-test
+.PHONY: all deps build run test bench clean package package-deps package-test windows-test \
+        windows-qt windows-package
 
 all: build
 
@@ -66,11 +69,25 @@ bench: build
 clean:
 	rm -rf $(BUILD) $(BUILD)-windows
 
-# The Windows half (the engine without Qt, the program's modules that use it,
-# vornacq4-when) cross-built with mingw-w64 into build-windows, its tests run
-# under wine in a wine prefix made for the run (tools/windows-test.sh).
-windows-test: deps
-	tools/windows-test.sh $(BUILD)-windows
+# Qt 6.4.2 for Windows, built once from Debian's qt6-base source into
+# ~/.cache/vornacq4 (an hour or more on two cores), or unpacked from
+# VORN_QT_WINDOWS_ARCHIVE=FILE.tar.xz (tools/windows-qt.sh).
+windows-qt: deps
+	tools/windows-qt.sh
+
+# The logger for Windows cross-built with mingw-w64 and that Qt into
+# build-windows: the folder that runs on Windows as it stands
+# (build-windows/vornacq4) and its installer
+# (build-windows/vornacq4-VERSION-setup.exe); then its tests under wine, in a
+# wine prefix made for the run: the half without a window, and the windowed
+# program end to end, which wine_tests of the Linux build drives
+# (tools/windows-test.sh).
+windows-test: build
+	VORN_LINUX_BUILD=$(BUILD) tools/windows-test.sh $(BUILD)-windows
+
+windows-package: deps
+	tools/windows-test.sh $(BUILD)-windows --package-only
+	@ls $(BUILD)-windows/vornacq4-*-setup.exe
 
 # The Debian package build/vornacq4_VERSION_amd64.deb (README, "Installing on
 # a station"), made afresh by CPack and refused when lintian finds an error.

@@ -11,3 +11,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Qt for Windows (tools/windows-qt.sh), when -DVORN_QT_WINDOWS=FOLDER names
+# it: found there as if it were part of the MinGW system, its moc, rcc and
+# uic those of the machine's own Qt of the same version.
+if(VORN_QT_WINDOWS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VORN_QT_WINDOWS})
+  list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VORN_QT_WINDOWS)
+  set(QT_HOST_PATH /usr)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+endif()

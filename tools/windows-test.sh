@@ -1,7 +1,17 @@
 #!/bin/sh
-# Cross-builds the Windows half of the logger with mingw-w64 into BUILD
-# (default build-windows) and runs its tests under wine, in a wine prefix made
-# for the run and removed after it.
+# Cross-builds the logger for Windows with mingw-w64 into BUILD (default
+# build-windows) and runs its tests under wine, in a wine prefix made for the
+# run and removed after it:
+#
+#   tools/windows-test.sh [BUILD]                 build, package, test
+#   tools/windows-test.sh [BUILD] --package-only  build and package
+#
+# The build takes Qt for Windows from tools/windows-qt.sh (its cache, or
+# VORN_QT_WINDOWS_ARCHIVE), and leaves BUILD/vornacq4/, the folder that runs
+# on Windows as it stands, and BUILD/vornacq4-VERSION-setup.exe, its
+# installer. The tests: BUILD's own (the half without a window, ctest), then
+# the windowed program end to end (wine_tests of the Linux build
+# VORN_LINUX_BUILD, default build), on an X display of the run's own (Xvfb).
 #
 # Wine looks for the machine's serial devices (/dev/ttyS*, ttyUSB*, ttyACM*)
 # when a prefix starts and maps each one it finds to a COM port. No test may
@@ -14,18 +24,27 @@ set -eu
 BUILD=${1:-build-windows}
 JOBS=${JOBS:-$(nproc)}
 here=$(cd "$(dirname "$0")/.." && pwd)
+LINUX_BUILD=$(cd "${VORN_LINUX_BUILD:-$here/build}" && pwd)
 
 if [ "${2:-}" != --tests-only ]; then
+    qt=$("$here/tools/windows-qt.sh")
     cmake -S "$here" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
-          -DCMAKE_BUILD_TYPE=Release >/dev/null
+          -DCMAKE_BUILD_TYPE=Release -DVORN_QT_WINDOWS="$qt" >/dev/null
     cmake --build "$BUILD" -j "$JOBS"
+    # The folder and its installer, made afresh: nothing left from before.
+    rm -rf "$BUILD/vornacq4" "$BUILD"/vornacq4-*-setup.exe
+    cmake --install "$BUILD" --prefix "$BUILD/vornacq4" >/dev/null
+    makensis -V2 "$BUILD/vornacq4.nsi"
+    [ "${2:-}" = --package-only ] && exit 0
 fi
+BUILD=$(cd "$BUILD" && pwd)
 
 if [ -z "${VORN_DEVICES_HIDDEN:-}" ]; then
     if [ "$(id -u)" = 0 ]; then
-        exec env VORN_DEVICES_HIDDEN=1 unshare --mount --propagation private "$0" "$BUILD" --tests-only
+        exec env VORN_DEVICES_HIDDEN=1 VORN_LINUX_BUILD="$LINUX_BUILD" unshare --mount --propagation private \
+            "$0" "$BUILD" --tests-only
     fi
-    exec env VORN_DEVICES_HIDDEN=1 unshare --user --map-root-user --mount --propagation private \
+    exec env VORN_DEVICES_HIDDEN=1 VORN_LINUX_BUILD="$LINUX_BUILD" unshare --user --map-root-user --mount --propagation private \
         "$0" "$BUILD" --tests-only
 fi
 keep=$(mktemp -d /tmp/vorn-dev.XXXXXX)
@@ -52,13 +71,25 @@ WINEPREFIX=$(mktemp -d /tmp/vorn-wine.XXXXXX)
 WINEDEBUG=-all
 WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+xvfb=
 cleanup() {
     wineserver -k 2>/dev/null || true
-    rm -rf "$WINEPREFIX"
+    [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+    rm -rf "$WINEPREFIX" "$WINEPREFIX.display"
     # The machine's /dev, seen through $keep: let go of it, never delete in it.
     umount -R -l "$keep" 2>/dev/null && rmdir "$keep"
 }
 trap cleanup EXIT INT TERM
+
+# An X display of the run's own for the windowed program, there before the
+# prefix starts: wine takes the screen's size from it then.
+Xvfb -displayfd 5 -screen 0 1400x900x24 -nolisten tcp 5>"$WINEPREFIX.display" 2>/dev/null &
+xvfb=$!
+i=0
+while [ ! -s "$WINEPREFIX.display" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+[ -s "$WINEPREFIX.display" ] || { echo "windows-test: Xvfb did not start" >&2; exit 1; }
+DISPLAY=:$(cat "$WINEPREFIX.display")
+export DISPLAY
 
 # One wine server for the whole run.
 wineserver -p >/dev/null 2>&1
@@ -69,5 +100,8 @@ if find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -type l | grep -q .; t
     exit 1
 fi
 
-cd "$BUILD"
-ctest --output-on-failure -j "$JOBS"
+(cd "$BUILD" && ctest --output-on-failure -j "$JOBS")
+
+setup=$(ls "$BUILD"/vornacq4-*-setup.exe)
+VORN_WINDOWS_FOLDER="$BUILD/vornacq4" VORN_WINDOWS_SETUP="$setup" "$LINUX_BUILD/wine_tests" \
+    ${VORN_WINE_TESTS:+--gtest_filter="$VORN_WINE_TESTS"}
