@@ -2,41 +2,27 @@
 // TCP client and every data file holds every byte, UDP datagrams joined give
 // the stream, and clients that misbehave cost nobody else a byte. Every
 // socket here is on 127.0.0.1.
-#include "logger_process.h"
+#include "logger_station.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using testing_support::bound_socket;
-using testing_support::config_bytes;
-using testing_support::connect_loopback;
 using testing_support::free_tcp_port;
 using testing_support::loopback;
 using testing_support::eventually;
-using testing_support::list_dir;
 using testing_support::PacedWriter;
-using testing_support::PortRecord;
-using testing_support::Pty;
-using testing_support::read_file;
 using testing_support::stream_bytes;
-using testing_support::TempDir;
-using testing_support::write_file;
 
 namespace {
-
-constexpr int kRunMs = 40000; // the countdown takes 12 s
-constexpr int kExitMs = 10000;
 
 // A TCP client of a feed that keeps what it reads.
 class Client {
@@ -73,58 +59,24 @@ private:
     std::string m_bytes;
 };
 
-class FeedRun : public ::testing::Test {
+// COM1 and COM2 on pseudo-terminals, both logged at 115200 baud.
+class FeedRun : public Station {
 protected:
-    FeedRun() : m_start(m_top.path() + "/start") { ::mkdir(m_start.c_str(), 0755); }
-
-    // COM1 and COM2 on pseudo-terminals, both logged; network.map as given.
-    void set_up_station(const std::string &networkMap)
+    FeedRun()
     {
-        write_file(m_start + "/comports.map",
-                   testing_support::port_map_text({{1, m_com1.path()}, {2, m_com2.path()}}));
-        std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
-        table[0] = {115200, 1, 1, 1};
-        table[1] = {115200, 1, 2, 0};
-        write_file(m_start + "/coms.cfg", config_bytes(table));
-        write_file(m_start + "/network.map", networkMap);
+        map_ports({1, 2});
+        set_table({{1, {115200, 1, 1, 1}}, {2, {115200, 1, 2, 0}}});
     }
 
-    std::unique_ptr<LoggerProcess> start_logger()
+    // Starts the logger with network.map as given; throws when no run begins.
+    LoggerProcess &start_feeds(const std::string &networkMap)
     {
-        LoggerProcess::Options o;
-        o.startDir = m_start;
-        o.stderrPath = m_top.path() + "/stderr.txt";
-        auto logger = std::make_unique<LoggerProcess>(o);
-        // The run is on once each port has its data file.
-        const bool running = eventually(
-            [&] {
-                for (const std::string &day : list_dir(m_start))
-                    if (day.size() == 4 && day[0] == 'D')
-                        return list_dir(m_start + "/" + day).size() >= 2;
-                return false;
-            },
-            kRunMs);
-        if (!running)
-            throw std::runtime_error("no run began: " + logger->stderr_text());
+        set_network_map(networkMap);
+        LoggerProcess &logger = start_logger();
+        if (!wait_for_run())
+            throw std::runtime_error("no run began: " + logger.stderr_text());
         return logger;
     }
-
-    // All the logger wrote into the port's files.
-    std::string recording(int port) const
-    {
-        std::string bytes;
-        const std::string suffix = ".C0" + std::to_string(port);
-        for (const std::string &day : list_dir(m_start))
-            if (day.size() == 4 && day[0] == 'D')
-                for (const std::string &file : list_dir(m_start + "/" + day))
-                    if (file.size() == 12 && file.compare(8, 4, suffix) == 0)
-                        bytes += read_file(m_start + "/" + day + "/" + file);
-        return bytes;
-    }
-
-    Pty m_com1, m_com2;
-    TempDir m_top;
-    std::string m_start;
 };
 
 // The local address of the listening socket on the port, as /proc tells it
@@ -167,15 +119,14 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
     const int com1 = free_tcp_port(), capped = free_tcp_port(), com2 = free_tcp_port();
     int udpPort = 0;
     const int udp = bound_socket(SOCK_DGRAM, udpPort);
-    set_up_station("# live feeds\n"
-                   "COM1 tcp " + std::to_string(com1) + "\n"
-                   "COM1 tcp 127.0.0.1:" + std::to_string(capped) + " max=1   # one client\n"
-                   "COM1 udp 127.0.0.1:" + std::to_string(udpPort) + "\n"
-                   "COM2 tcp " + std::to_string(com2) + "\n"
-                   "COM3 tcp 4001 max=0\n");
-    const std::unique_ptr<LoggerProcess> logger = start_logger();
+    LoggerProcess &logger = start_feeds("# live feeds\n"
+                                        "COM1 tcp " + std::to_string(com1) + "\n"
+                                        "COM1 tcp 127.0.0.1:" + std::to_string(capped) + " max=1   # one client\n"
+                                        "COM1 udp 127.0.0.1:" + std::to_string(udpPort) + "\n"
+                                        "COM2 tcp " + std::to_string(com2) + "\n"
+                                        "COM3 tcp 4001 max=0\n");
     EXPECT_EQ(listening_address(com1), "0100007F") << "a feed with no address listens on loopback only";
-    EXPECT_NE(logger->stderr_text().find("network.map:6:"), std::string::npos) << logger->stderr_text();
+    EXPECT_NE(logger.stderr_text().find("network.map:6:"), std::string::npos) << logger.stderr_text();
 
     Client a(com1), b(com1), only(capped), refused(capped), reader(com2), flooder(com2), halfClosed(com2);
     ASSERT_TRUE(a.connected() && b.connected() && only.connected() && refused.connected() && halfClosed.connected());
@@ -187,7 +138,7 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
     const std::size_t total = 300000;
     std::string joined; // the datagrams, read as they come so that none is dropped here
     {
-        PacedWriter writer({m_com1.master(), m_com2.master()}, 92160, total);
+        PacedWriter writer({pty(1).master(), pty(2).master()}, 92160, total);
         const std::string noise(1 << 20, 'x');
         ASSERT_EQ(::send(flooder.fd(), noise.data(), noise.size(), 0), static_cast<ssize_t>(noise.size()));
         const auto taking = [&] {
@@ -206,10 +157,9 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
     eventually([&] { return drain_datagrams(udp, joined), joined.size() >= total; }, 5000);
     EXPECT_TRUE(joined == sent) << joined.size() << " of " << total << " bytes in datagrams";
     char echo[16];
-    EXPECT_LT(::read(m_com2.master(), echo, sizeof echo), 0) << "a client's bytes never reach the device";
+    EXPECT_LT(::read(pty(2).master(), echo, sizeof echo), 0) << "a client's bytes never reach the device";
 
-    logger->signal(SIGTERM);
-    EXPECT_EQ(logger->wait_exit(kExitMs), 0) << logger->stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
     EXPECT_TRUE(recording(1) == sent);
     EXPECT_TRUE(recording(2) == sent) << "the flooder changed nothing in the file";
     ::close(udp);
@@ -218,20 +168,18 @@ TEST_F(FeedRun, EveryClientEveryDatagramAndEveryFileHoldEveryByte)
 TEST_F(FeedRun, AClientThatNeverReadsIsCutOffWhileTheOthersLoseNothing)
 {
     const int port = free_tcp_port();
-    set_up_station("COM1 tcp 127.0.0.1:" + std::to_string(port) + "\n");
-    const std::unique_ptr<LoggerProcess> logger = start_logger();
+    LoggerProcess &logger = start_feeds("COM1 tcp 127.0.0.1:" + std::to_string(port) + "\n");
     Client reading(port), idle(port, 4096);
     ASSERT_TRUE(reading.connected() && idle.connected());
 
     const std::size_t total = 92160 * 10;
-    PacedWriter writer({m_com1.master()}, 92160, total);
+    PacedWriter writer({pty(1).master()}, 92160, total);
     ASSERT_TRUE(wait_for(reading, total, 30000)) << reading.bytes().size() << " of " << total;
     EXPECT_TRUE(reading.bytes() == stream_bytes(0, total));
-    EXPECT_TRUE(eventually([&] { return logger->stderr_text().find("closed: it fell 256 KiB behind") != std::string::npos; }, 5000))
-        << logger->stderr_text();
+    EXPECT_TRUE(eventually([&] { return logger.stderr_text().find("closed: it fell 256 KiB behind") != std::string::npos; }, 5000))
+        << logger.stderr_text();
     EXPECT_TRUE(eventually([&] { return !idle.take(); }, 10000)) << "its connection ends";
 
-    logger->signal(SIGTERM);
-    EXPECT_EQ(logger->wait_exit(kExitMs), 0) << logger->stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
     EXPECT_TRUE(recording(1) == stream_bytes(0, total));
 }

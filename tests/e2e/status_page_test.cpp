@@ -3,57 +3,45 @@
 // dumps the page it drew, which the test reads: before the run, and then with
 // one port talking and one silent. The browser and the logger only ever talk
 // on 127.0.0.1.
-#include "logger_process.h"
+#include "logger_station.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <csignal>
-#include <memory>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-using testing_support::bound_socket;
-using testing_support::config_bytes;
 using testing_support::connect_loopback;
 using testing_support::free_tcp_port;
+using testing_support::occurrences;
 using testing_support::loopback;
 using testing_support::eventually;
-using testing_support::list_dir;
-using testing_support::PortRecord;
 using testing_support::Pty;
-using testing_support::read_file;
 using testing_support::stream_bytes;
-using testing_support::TempDir;
-using testing_support::write_file;
 
 namespace {
 
 const char kChromium[] = "/usr/bin/chromium";
-constexpr int kRunMs = 40000;     // the countdown takes 12 s
 constexpr int kBrowserMs = 60000; // a page that is not drawn by then never will be
-constexpr int kExitMs = 10000;
 
 // The page at the URL as headless Chromium drew it, after its script had
 // up to 8 s of the page's own time (the browser stops that clock while a
 // request waits for its answer) to fetch and draw; "" when the browser failed
 // or did not end within kBrowserMs (it is killed then). It runs without its
 // sandbox: the page is our own, from 127.0.0.1, and the sandbox needs
-// namespaces that a test machine (or root) may not give it.
+// namespaces that a test machine (or root) may not give it. Nor does it
+// reach out on its own (updates, components, sync, safe browsing lists): the
+// logger's page is all it asks for.
 std::string rendered(const std::string &url, const std::string &dir)
 {
     LoggerProcess::Options o;
     o.binary = kChromium;
-    o.args = {"--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--user-data-dir=" + dir + "/profile",
+    o.args = {"--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+              "--disable-background-networking", "--disable-component-update", "--disable-sync",
+              "--disable-default-apps", "--no-default-browser-check", "--user-data-dir=" + dir + "/profile",
               "--virtual-time-budget=8000", "--dump-dom", url};
     o.startDir = dir; // its HOME too
-    o.stdoutPath = dir + "/dom.html";
-    o.stderrPath = dir + "/chromium.log";
-    LoggerProcess browser(o);
-    return browser.wait_exit(kBrowserMs) == 0 ? read_file(o.stdoutPath) : std::string();
+    const ToolRun browser = run_tool(o, kBrowserMs);
+    return browser.status == 0 ? browser.out : std::string();
 }
 
 // The card of the port on the page ("" when there is none).
@@ -65,14 +53,6 @@ std::string card(const std::string &dom, const std::string &port)
     return end == std::string::npos ? std::string() : dom.substr(begin, end - begin);
 }
 
-int count(const std::string &text, const std::string &what)
-{
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 bool has(const std::string &text, const std::string &what)
 {
     return text.find(what) != std::string::npos;
@@ -81,54 +61,21 @@ bool has(const std::string &text, const std::string &what)
 // COM1 and COM2 on pseudo-terminals, both logged, COM1 by a name with
 // markup in it (which the page must show as text); the endpoint on a free
 // loopback port.
-class StatusPage : public ::testing::Test {
+class StatusPage : public Station {
 protected:
-    StatusPage() : m_start(m_top.path() + "/start"), m_device1(m_top.path() + "/<b>gps"), m_port(free_tcp_port())
+    StatusPage() : m_device1(top() + "/<b>gps"), m_port(free_tcp_port())
     {
-        ::mkdir(m_start.c_str(), 0755);
+        map_ports({2}, {}, {{1, m_device1}});
         if (::symlink(m_com1.path().c_str(), m_device1.c_str()) != 0)
             throw std::runtime_error("no link to the terminal");
-        write_file(m_start + "/comports.map", testing_support::port_map_text({{1, m_device1}, {2, m_com2.path()}}));
-        std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
-        table[0] = {115200, 1, 1, 0};
-        table[1] = {115200, 1, 2, 0};
-        write_file(m_start + "/coms.cfg", config_bytes(table));
-        write_file(m_start + "/network.map", "http 127.0.0.1:" + std::to_string(m_port) + "\n");
+        set_table({{1, {115200, 1, 1, 0}}, {2, {115200, 1, 2, 0}}});
+        set_network_map("http 127.0.0.1:" + std::to_string(m_port) + "\n");
     }
 
-    std::unique_ptr<LoggerProcess> start_logger()
-    {
-        LoggerProcess::Options o;
-        o.startDir = m_start;
-        o.stderrPath = m_top.path() + "/stderr.txt";
-        return std::make_unique<LoggerProcess>(o);
-    }
+    std::string page() { return rendered("http://127.0.0.1:" + std::to_string(m_port) + "/", top()); }
 
-    std::string page() { return rendered("http://127.0.0.1:" + std::to_string(m_port) + "/", m_top.path()); }
-
-    // The run's day directory, "" before the run.
-    std::string day() const
-    {
-        for (const std::string &name : list_dir(m_start))
-            if (name.size() == 4 && name[0] == 'D')
-                return m_start + "/" + name;
-        return std::string();
-    }
-
-    // The size of the port's data file, -1 while it has none.
-    long file_size(int port) const
-    {
-        struct stat s{};
-        const std::string suffix = ".C0" + std::to_string(port);
-        for (const std::string &name : list_dir(day()))
-            if (name.size() == 12 && name.compare(8, 4, suffix) == 0 && ::stat((day() + "/" + name).c_str(), &s) == 0)
-                return static_cast<long>(s.st_size);
-        return -1;
-    }
-
-    TempDir m_top;
-    Pty m_com1, m_com2;
-    std::string m_start, m_device1;
+    Pty m_com1;
+    std::string m_device1;
     int m_port;
 };
 
@@ -138,13 +85,13 @@ TEST_F(StatusPage, ShowsNotLoggingYetThenEveryLoggedPortWithItsStateFiguresAndLa
 {
     if (::access(kChromium, X_OK) != 0)
         GTEST_SKIP() << kChromium << " is not installed (Debian package chromium): the page is not tried in a browser";
-    const std::unique_ptr<LoggerProcess> logger = start_logger();
-    ASSERT_TRUE(eventually([&] { const int fd = connect_loopback(m_port); return fd >= 0 && ::close(fd) == 0; }, 10000)) << logger->stderr_text();
+    const LoggerProcess &logger = start_logger();
+    ASSERT_TRUE(eventually([&] { const int fd = connect_loopback(m_port); return fd >= 0 && ::close(fd) == 0; }, 10000)) << logger.stderr_text();
     std::string dom = page();
     EXPECT_TRUE(has(dom, "<p id=\"idle\">Not logging yet.</p>")) << "during the countdown: " << dom;
 
     // The run is on once each port has its data file; COM2 never sends a byte.
-    ASSERT_TRUE(eventually([&] { return file_size(1) >= 0 && file_size(2) >= 0; }, kRunMs)) << logger->stderr_text();
+    ASSERT_TRUE(wait_for_run()) << logger.stderr_text();
     ASSERT_TRUE(eventually([&] { return has(card(dom = page(), "COM2"), "COM2: SILENT"); }, kRunMs)) << dom;
     // Then COM1 sends 5000 bytes; the logger reports its figures once a second.
     m_com1.write(stream_bytes(0, 5000));
@@ -157,19 +104,18 @@ TEST_F(StatusPage, ShowsNotLoggingYetThenEveryLoggedPortWithItsStateFiguresAndLa
     EXPECT_TRUE(has(dom, "<p id=\"idle\" hidden=\"\">")) << "no longer 'Not logging yet.'";
     EXPECT_TRUE(has(dom, "<span id=\"run\" class=\"\">Logging.")) << dom;
     EXPECT_FALSE(has(dom, "class=\"shown\"")) << "no note that the logger cannot be reached";
-    EXPECT_EQ(count(dom, "<section class=\"port"), 2) << "the two logged ports, no other";
+    EXPECT_EQ(occurrences(dom, "<section class=\"port"), 2) << "the two logged ports, no other";
     const std::string c1 = card(dom, "COM1"), c2 = card(dom, "COM2");
     EXPECT_TRUE(has(c1, "<span class=\"state\">RECEIVING</span>")) << c1;
     EXPECT_TRUE(has(c1, "(5000 bytes)")) << c1;
     EXPECT_TRUE(has(c1, "/&lt;b&gt;gps</dd>") && !has(dom, "<b>")) << "the device's name is text, not markup";
     EXPECT_FALSE(has(c2, "RECEIVING")) << c2;
-    EXPECT_TRUE(has(c2, m_com2.path() + "</dd>") && has(c2, "(0 bytes)")) << c2;
+    EXPECT_TRUE(has(c2, pty(2).path() + "</dd>") && has(c2, "(0 bytes)")) << c2;
     for (const std::string *c : {&c1, &c2})
         EXPECT_TRUE(has(*c, "<svg class=\"graph\"") && has(*c, "<path d=\"M0,40 V")) << "a graph of the last hour: " << *c;
     // The graph is scaled to its peak: COM1's minute reaches the top, COM2 stays at the bottom.
     EXPECT_TRUE(has(c1, " V2.00 ") && !has(c1, "peak 0 B/s")) << c1;
     EXPECT_TRUE(!has(c2, " V2.00 ") && has(c2, "peak 0 B/s")) << c2;
 
-    logger->signal(SIGTERM);
-    EXPECT_EQ(logger->wait_exit(kExitMs), 0) << logger->stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
 }

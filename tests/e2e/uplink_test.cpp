@@ -52,9 +52,9 @@ std::map<std::string, std::string> data_files(const std::string &dir)
 // the bytes covered, the tail not indexed, and whether it agrees.
 std::string coverage(const std::string &path)
 {
-    int status = 0;
-    const std::string out = testing_support::command_line_output(
-        std::string("timeout 20 ") + VORNACQ4_WHEN_BINARY + " check '" + path + "' --utc", &status);
+    const ToolRun run = run_when({"check", path, "--utc"});
+    const std::string out = run.both();
+    const int status = run.status;
     std::smatch covered, tail;
     std::regex_search(out, covered, std::regex("covering \\d+ bytes(, from [^\\n]*)?"));
     std::regex_search(out, tail, std::regex("the last \\d+ bytes are not indexed"));

@@ -9,6 +9,7 @@
 #include "net/feeds.h"
 #include "net/network_map.h"
 #include "serial/port_map.h"
+#include "logger_process.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -171,9 +172,10 @@ TEST(HttpEndpoint, StatusJsonIsStrictJsonWhateverBytesTheNamesHold)
                "except Exception as e:\n"
                "    print(type(e).__name__, e)\n"
                "    sys.exit(1)\n");
-    int status = -1;
-    const std::string said = testing_support::command_line_output(
-        "python3 " + dir.file("check.py") + " " + dir.file("status.json") + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << said;
-    EXPECT_EQ(said, "ok") << said;
+    LoggerProcess::Options python;
+    python.binary = "/usr/bin/python3";
+    python.args = {dir.file("check.py"), dir.file("status.json")};
+    const ToolRun said = run_tool(python);
+    EXPECT_EQ(said.status, 0) << said.both();
+    EXPECT_EQ(said.out, "ok\n") << said.both();
 }

@@ -15,13 +15,8 @@ namespace {
 // file and port 9 a terminal that another program holds.
 std::vector<PortRecord> stored_table()
 {
-    std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
-    records[2 - 1] = {9600, 1, 3, 1};
-    records[4 - 1] = {4800, 1, 1, 0};
-    records[5 - 1] = {19200, 1, 2, 0};
-    records[7 - 1] = {9600, 1, 0, 0};
-    records[8 - 1] = {9600, 0, 4, 1};
-    return records;
+    return testing_support::port_table(
+        {{2, {9600, 1, 3, 1}}, {4, {4800, 1, 1, 0}}, {5, {19200, 1, 2, 0}}, {7, {9600, 1, 0, 0}}, {8, {9600, 0, 4, 1}}});
 }
 
 } // namespace

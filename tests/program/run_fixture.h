@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 using testing_support::list_dir;
+using testing_support::occurrences;
 using testing_support::read_file;
 
 namespace run_test {
@@ -74,14 +75,6 @@ private:
     int m_saved;
 };
 
-inline int lines_with(const std::string &text, const std::string &part)
-{
-    int count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 } // namespace run_test
 
 using namespace run_test;
@@ -95,11 +88,7 @@ protected:
     void SetUp() override
     {
         LoggerTest::SetUp();
-        std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
-        records[2 - 1] = {9600, 1, 1, 0};
-        records[3 - 1] = {9600, 1, 2, 1};
-        records[5 - 1] = {115200, 1, 0, 0};
-        write_config_file(records);
+        write_config_file(testing_support::port_table({{2, {9600, 1, 1, 0}}, {3, {9600, 1, 2, 1}}, {5, {115200, 1, 0, 0}}}));
     }
 
     // Starts a run at `when`: hourly files, or a new set every `minutes`.

@@ -27,11 +27,7 @@ protected:
         testing_support::write_file("comports.map", testing_support::port_map_text(
             {{3, pty(3).path()}, {5, link()}, {9, pty(9).path()}}));
         SeamReloadPortMap();
-        std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
-        records[3 - 1] = {9600, 1, 1, 0};
-        records[5 - 1] = {9600, 1, 0, 0};
-        records[9 - 1] = {9600, 1, 0, 0};
-        write_config_file(records);
+        write_config_file(testing_support::port_table({{3, {9600, 1, 1, 0}}, {5, {9600, 1, 0, 0}}, {9, {9600, 1, 0, 0}}}));
         start_logger();
         ASSERT_EQ(flock(pty(9).slave(), LOCK_EX | LOCK_NB), 0);
     }
@@ -230,8 +226,8 @@ TEST_F(LineErrors, AreCountedShownWhileTheyComeAndReportedOnceAnEpisode)
     SeamSetClock(2024, 2, 14, 10, 41, 8); // a minute without one
     EXPECT_EQ(entry(3), "COM3: SILENT, nothing received in 63 s");
     const std::string said = err.text();
-    EXPECT_EQ(lines_with(said, "line errors"), 2) << said;
-    EXPECT_EQ(lines_with(said, "vornacq4: COM3: line errors: 2 framing, 1 parity: "), 1) << said;
-    EXPECT_EQ(lines_with(said, "vornacq4: COM3: line errors have stopped: 1 overrun, 5 framing, 1 parity in 3 s\n"), 1)
+    EXPECT_EQ(occurrences(said, "line errors"), 2) << said;
+    EXPECT_EQ(occurrences(said, "vornacq4: COM3: line errors: 2 framing, 1 parity: "), 1) << said;
+    EXPECT_EQ(occurrences(said, "vornacq4: COM3: line errors have stopped: 1 overrun, 5 framing, 1 parity in 3 s\n"), 1)
         << said;
 }

@@ -192,10 +192,7 @@ protected:
     void SetUp() override
     {
         LoggerTest::SetUp();
-        std::vector<PortRecord> records(MAX_PORT, PortRecord{9600, 0, 0, 0});
-        records[3 - 1] = {19200, 1, 1, 0};
-        records[9 - 1] = {9600, 1, 0, 0};
-        write_config_file(records);
+        write_config_file(testing_support::port_table({{3, {19200, 1, 1, 0}}, {9, {9600, 1, 0, 0}}}));
         start_logger();
     }
 
@@ -295,4 +292,30 @@ TEST_F(RunStart, NoLoggedPortStillMakesTheDayDirectoryButOpensNothing)
     EXPECT_EQ(logging_active, 0);
     EXPECT_TRUE(list_dir(day_dir()).empty());
     EXPECT_EQ(GetInQLen(3), COM_ERR_NOT_OPEN);
+}
+
+// systemd asks for a pet at least every 8 s: the countdown's ticks and then
+// the run's pet a quarter of that apart on the held clock (every 2 s here),
+// the first at once, and a tick that comes sooner pets no more.
+class Watchdog : public LoggerTest {};
+
+TEST_F(Watchdog, TicksPetItAQuarterOfItsIntervalApartOnTheClockTheyAreGiven)
+{
+    testing_support::NotifySocket manager(start_dir() + "/notify");
+    setenv("NOTIFY_SOCKET", manager.path().c_str(), 1);
+    setenv("WATCHDOG_USEC", "8000000", 1);
+    unsetenv("WATCHDOG_PID");
+    start_logger();
+    const auto tick_twice_a_second = [&](int timer, int from, int seconds) {
+        for (int second = from; second < from + seconds; ++second) {
+            SeamSetClock(2024, 2, 14, 10, 40, second);
+            ASSERT_TRUE(SeamTick(panelHandle, timer) && SeamTick(panelHandle, timer));
+        }
+    };
+    tick_twice_a_second(countdown_timer, 5, 5); // 10:40:05 to :09, pets at :05, :07, :09
+    EXPECT_EQ(manager.words(), (std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1", "WATCHDOG=1"}));
+    ASSERT_TRUE(SeamClick(panelHandle, start_button));
+    tick_twice_a_second(acq_timer, 10, 8); // :10 to :17, pets at :11, :13, :15, :17
+    EXPECT_EQ(manager.words().size(), 8u) << "ready once, seven pets";
+    EXPECT_EQ(manager.words().back(), "WATCHDOG=1");
 }

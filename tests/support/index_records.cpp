@@ -1,5 +1,7 @@
 #include "index_records.h"
 
+#include "ptykit/station.h"
+
 #include <gtest/gtest.h>
 
 namespace testing_support {
@@ -54,6 +56,32 @@ std::vector<Segment> read_segments(const std::string &bytes)
         segments.push_back(segment);
     }
     return segments;
+}
+
+std::string index_path(const std::string &dataPath)
+{
+    std::string index = dataPath;
+    const std::size_t day = dataPath.rfind('/');
+    if (day != std::string::npos && day >= 4)
+        index[day - 4] = 'T';
+    return index;
+}
+
+std::vector<Record> consistent_records(const std::string &dataPath)
+{
+    std::vector<Record> records;
+    long long end = 0;
+    for (const Segment &segment : read_segments(ptykit::read_file(index_path(dataPath)))) {
+        EXPECT_EQ(segment.offset, end) << "a segment begins where the data covered so far end";
+        EXPECT_EQ(segment.flags & ~1ULL, 0u);
+        for (const Record &r : segment.records) {
+            EXPECT_GE(r.last, r.first) << "record at " << r.offset;
+            records.push_back(r);
+            end = r.offset + r.bytes;
+        }
+    }
+    EXPECT_EQ(end, static_cast<long long>(ptykit::read_file(dataPath).size())) << dataPath;
+    return records;
 }
 
 } // namespace testing_support

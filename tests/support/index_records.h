@@ -23,4 +23,11 @@ struct Segment {
 
 std::vector<Segment> read_segments(const std::string &bytes);
 
+// The index beside a data file: ".../Dddd/name" is indexed in ".../Tddd/name".
+std::string index_path(const std::string &dataPath);
+// Every record of the data file's index, after checking (as failures of the
+// test) that its segments account for the data file's bytes in order, each
+// from where the one before ended, and that no record ends before it begins.
+std::vector<Record> consistent_records(const std::string &dataPath);
+
 } // namespace testing_support

@@ -8,13 +8,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
-#include <sys/socket.h>
+#include <cstring>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace testing_support {
+
+int occurrences(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
 
 bool is_directory(const std::string &path)
 {
@@ -66,19 +76,30 @@ PortRig::PortRig(const std::vector<int> &ptyPorts)
     SeamReloadPortMap();
 }
 
-std::string command_line_output(const std::string &command, int *status)
+NotifySocket::NotifySocket(const std::string &path) : m_path(path)
 {
-    std::FILE *p = popen((command + " 2>&1").c_str(), "r");
-    char line[1024] = {};
-    if (p == nullptr || std::fgets(line, sizeof line, p) == nullptr)
-        line[0] = '\0';
-    const int result = p != nullptr ? pclose(p) : -1;
-    if (status != nullptr)
-        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    std::string text = line;
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (path.size() >= sizeof a.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+        throw std::runtime_error("cannot bind " + path);
+}
+
+NotifySocket::~NotifySocket()
+{
+    ::close(m_fd);
+    ::unlink(m_path.c_str());
+}
+
+const std::vector<std::string> &NotifySocket::words()
+{
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        m_words.emplace_back(buffer, static_cast<std::size_t>(n));
+    return m_words;
 }
 
 void start_engine()

@@ -1,5 +1,6 @@
 // Shared test fixtures: what needs the engine or GoogleTest (starting the
-// engine, ports mapped to pseudo-terminals, hostile start-up files), and,
+// engine, ports mapped to pseudo-terminals, hostile start-up files, HTTP to
+// the monitoring endpoint, a service manager's notify socket), and,
 // under their old names, ptykit's stand-ins for a station (temporary
 // start-up directories, pseudo-terminals, comports.map, the test stream).
 #pragma once
@@ -12,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ using ptykit::free_tcp_port;
 using ptykit::loopback;
 using ptykit::PacedWriter;
 using ptykit::port_map_text;
+using ptykit::port_table;
 using ptykit::PortRecord;
 using ptykit::Pty;
 using ptykit::read_file;
@@ -36,6 +39,9 @@ using ptykit::stream_bytes;
 using ptykit::stream_intact;
 using ptykit::TempDir;
 using ptykit::write_file;
+
+// How many times `part` occurs in the text.
+int occurrences(const std::string &text, const std::string &part);
 
 // Whether a directory is there under that name.
 bool is_directory(const std::string &path);
@@ -66,10 +72,6 @@ private:
     std::map<int, std::unique_ptr<Pty>> m_ptys;
 };
 
-// Runs a shell command; its output (stdout and stderr) up to the first line
-// break, and its exit status (-1 when it did not exit).
-std::string command_line_output(const std::string &command, int *status = nullptr);
-
 // HTTP on 127.0.0.1:port, to the logger's monitoring endpoint: sends the
 // request and reads the answer until the server closes (10 s at most; "" when
 // nobody answers); get() sends a GET of path. status_code is the answer's
@@ -79,6 +81,27 @@ std::string http_exchange(int port, const std::string &request);
 std::string get(int port, const std::string &path);
 int status_code(const std::string &answer);
 double series(const std::string &metrics, const std::string &name);
+
+// A service manager's notify socket, as systemd offers one through
+// NOTIFY_SOCKET: a datagram socket bound at `path` (a scratch directory's).
+// Throws std::runtime_error when it cannot be bound.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string &path);
+    ~NotifySocket();
+    NotifySocket(const NotifySocket &) = delete;
+    NotifySocket &operator=(const NotifySocket &) = delete;
+
+    const std::string &path() const { return m_path; }
+    // Every datagram it has had, in the order they came: those waiting are
+    // taken first.
+    const std::vector<std::string> &words();
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    std::vector<std::string> m_words;
+};
 
 // Starts the engine for a test process (offscreen); safe to call repeatedly.
 void start_engine();

@@ -51,13 +51,11 @@ std::string every_byte(int rounds, int seed)
 // The arrival-time index beside a data file, as the Linux vornacq4-when reads it.
 void expect_index_agrees(const WineStation &station, const std::string &file)
 {
-    int status = -1;
     const std::string data = station.in_start(file);
-    const std::string said = testing_support::command_line_output(
-        std::string(VORNACQ4_WHEN_BINARY) + " check " + data, &status);
-    EXPECT_EQ(status, 0) << file << ": " << said;
+    const ToolRun said = run_when({"check", data});
+    EXPECT_EQ(said.status, 0) << file << ": " << said.both();
     const std::string covering = "covering " + std::to_string(read_file(data).size()) + " bytes";
-    EXPECT_NE(said.find(covering), std::string::npos) << file << ": " << said;
+    EXPECT_NE(said.out.find(covering), std::string::npos) << file << ": " << said.both();
 }
 
 // A data file's name as on Linux: D<day of year>/<day><seconds of the day>.C<port>.

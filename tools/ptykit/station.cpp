@@ -63,6 +63,14 @@ std::string port_map_text(const std::map<int, std::string> &paths)
     return out.str();
 }
 
+std::vector<PortRecord> port_table(const std::map<int, PortRecord> &ports)
+{
+    std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
+    for (const auto &p : ports)
+        table.at(static_cast<std::size_t>(p.first - 1)) = p.second;
+    return table;
+}
+
 std::string config_bytes(const std::vector<PortRecord> &records)
 {
     std::string bytes;
@@ -109,6 +117,33 @@ std::vector<std::string> list_dir(const std::string &path)
     closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string data_suffix(int port)
+{
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, ".C%02d", port);
+    return suffix;
+}
+
+std::vector<std::string> data_files(const std::string &startDir, int port)
+{
+    const std::string suffix = data_suffix(port);
+    std::vector<std::string> files;
+    for (const std::string &day : list_dir(startDir))
+        if (day.size() == 4 && day[0] == 'D')
+            for (const std::string &name : list_dir(startDir + "/" + day))
+                if (name.size() == 12 && name.compare(8, 4, suffix) == 0)
+                    files.push_back(startDir + "/" + day + "/" + name);
+    return files;
+}
+
+std::string recording(const std::string &startDir, int port)
+{
+    std::string bytes;
+    for (const std::string &file : data_files(startDir, port))
+        bytes += read_file(file);
+    return bytes;
 }
 
 bool eventually(const std::function<bool()> &pred, int timeoutMs)

@@ -36,6 +36,9 @@ std::string port_map_text(const std::map<int, std::string> &paths);
 struct PortRecord {
     int rate, logged, slot, hex;
 };
+// The 18 records of coms.cfg: the ports given as given, every other port at
+// 9600 baud, not logged, in no slot.
+std::vector<PortRecord> port_table(const std::map<int, PortRecord> &ports = {});
 // The bytes of coms.cfg for these records, every field 32-bit little-endian.
 std::string config_bytes(const std::vector<PortRecord> &records);
 
@@ -48,6 +51,14 @@ std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
 // Names in a directory, sorted, without "." and ".."; empty when it cannot be read.
 std::vector<std::string> list_dir(const std::string &path);
+
+// The suffix of a port's data files: ".C01" to ".C18", two digits always.
+std::string data_suffix(int port);
+// The port's data files under a start-up directory: in every day directory
+// (Dddd), in the order they were begun (day, then name), as full paths.
+std::vector<std::string> data_files(const std::string &startDir, int port);
+// All the logger wrote for the port: those files one after the other.
+std::string recording(const std::string &startDir, int port);
 
 // Polls pred, without running the event loop, until it holds or timeoutMs
 // passes; returns pred().

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,11 @@ LoggerProcess::LoggerProcess(Options options) : m_options(std::move(options))
     const int err = open(m_options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (err < 0 || dup2(err, 2) < 0 || chdir(m_options.startDir.c_str()) != 0)
         _exit(120);
+    if (!m_options.stdinPath.empty()) {
+        const int in = open(m_options.stdinPath.c_str(), O_RDONLY | O_NOCTTY);
+        if (in < 0 || dup2(in, 0) < 0)
+            _exit(120);
+    }
     if (!m_options.stdoutPath.empty()) {
         const int out = open(m_options.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || dup2(out, 1) < 0)
@@ -105,4 +111,54 @@ int LoggerProcess::wait_exit(int timeoutMs)
 std::string LoggerProcess::stderr_text() const
 {
     return testing_support::read_file(m_options.stderrPath);
+}
+
+namespace {
+
+// A fresh scratch file under TMPDIR, for the caller to remove.
+std::string scratch_file()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string name = std::string(base != nullptr ? base : "/tmp") + "/vorn-tool-XXXXXX";
+    const int fd = mkstemp(&name[0]);
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    ::close(fd);
+    return name;
+}
+
+std::string current_directory()
+{
+    char here[4096];
+    return getcwd(here, sizeof here) != nullptr ? here : "/";
+}
+
+} // namespace
+
+ToolRun run_tool(LoggerProcess::Options o, int limitMs)
+{
+    o.stdoutPath = scratch_file();
+    o.stderrPath = scratch_file();
+    if (o.startDir.empty())
+        o.startDir = current_directory();
+    ToolRun run;
+    {
+        LoggerProcess tool(o);
+        run.status = tool.wait_exit(limitMs);
+        run.timedOut = !tool.ended();
+    } // killed and reaped here when it hung
+    run.out = testing_support::read_file(o.stdoutPath);
+    run.err = testing_support::read_file(o.stderrPath);
+    ::unlink(o.stdoutPath.c_str());
+    ::unlink(o.stderrPath.c_str());
+    return run;
+}
+
+ToolRun run_when(const std::vector<std::string> &args, const std::string &tz)
+{
+    LoggerProcess::Options o;
+    o.binary = VORNACQ4_WHEN_BINARY;
+    o.args = args;
+    o.env = {{"TZ", tz}};
+    return run_tool(o);
 }
