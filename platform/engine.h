@@ -46,16 +46,10 @@ enum {
     ATTR_TIMER_ENABLED = 1271, // 1 ticking, 0 stopped
 };
 
-enum {
-    MODE_INDICATOR = 0, // shows its value, takes no input
-    MODE_OPERABLE = 1,  // takes input; every change is committed
-};
+// An indicator shows its value and takes no input; an operable control commits every change.
+enum { MODE_INDICATOR = 0, MODE_OPERABLE = 1 };
 
-enum : int {
-    COLOR_RED = 0xFF0000,
-    COLOR_GREEN = 0x00FF00,
-    COLOR_CYAN = 0x00FFFF,
-};
+enum : int { COLOR_RED = 0xFF0000, COLOR_GREEN = 0x00FF00, COLOR_CYAN = 0x00FFFF };
 
 // Directory buffers (GetDir) hold this many characters, the zero included:
 // the longest path the system accepts (PATH_MAX on Linux).
@@ -196,12 +190,9 @@ int CloseCom(int port);
 // Takes no more bytes from any device, for good, as the program ends: what the queues
 // hold stays for GetInQLen and ComRd; ports stay open, a departed device unsought. 0.
 int StopComInput(void);
-// Ends the engine's threads, in this order: the HTTP endpoint; the serial
-// reader and reopen threads (as StopComInput: the queues keep what they
-// hold); the live feeds, once they have sent their clients what they lack as
-// far as the sockets take it without waiting. The program calls it as it
-// ends, before its last read of the queues; a process that does not has it
-// called at exit. Later calls do nothing.
+// Ends the engine's threads in order: the HTTP endpoint; the serial threads (as
+// StopComInput); the feeds, after a last send that does not wait. The program calls it
+// before its last read of the queues; a process that does not, at exit. Then a no-op.
 void StopEngine(void);
 int SetXMode(int port, int mode);   // 1: XON/XOFF flow control
 int SetCTSMode(int port, int mode); // 1: RTS/CTS hardware handshake
@@ -276,8 +267,7 @@ struct UplinkStatus {
     long long behind;   // bytes of the files past the shore's position, all ports
     long down_seconds;  // how long it has not been connected (0 while it is)
 };
-// Fills status; all zero where there is no uplink. Returns 0.
-int GetUplinkStatus(UplinkStatus *status);
+int GetUplinkStatus(UplinkStatus *status); // fills status (all zero without an uplink); 0
 
 // The device that port 1..COM_PORTS stands for (comports.map, or the
 // standard name), cut off at size. Returns 0; COM_ERR_NO_DEVICE for a port

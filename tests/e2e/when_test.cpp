@@ -4,6 +4,7 @@
 #include "instrument_sim.h"
 #include "logger_process.h"
 #include "test_support.h"
+#include "when_recordings.h"
 
 #include <gtest/gtest.h>
 
@@ -22,55 +23,6 @@ using testing_support::TempDir;
 using testing_support::write_file;
 
 namespace {
-
-constexpr long long kSecond = 1000000;
-constexpr long long k1403 = 1707919380LL * kSecond; // 2024-02-14T14:03:00Z
-
-// The index as the logger writes it.
-std::string varint(std::uint64_t v)
-{
-    std::string s;
-    for (; v >= 0x80; v >>= 7)
-        s += static_cast<char>((v & 0x7F) | 0x80);
-    return s + static_cast<char>(v);
-}
-
-struct Rec {
-    long long count, first, last;
-    bool gap = false; // version 3: `count` bytes missing here
-};
-
-std::string segment(int version, long long offset, const std::vector<Rec> &records, int flags = 1)
-{
-    std::string s = std::string(1, '\0') + "VTI" + static_cast<char>('0' + version) + varint(offset);
-    if (version >= 2)
-        s += varint(flags);
-    const std::uint64_t plus = version >= 2 ? 1 : 0;
-    long long previous = 0;
-    for (const Rec &r : records) {
-        const long long d = r.first - previous;
-        const std::uint64_t zigzag = d >= 0 ? static_cast<std::uint64_t>(d) << 1 : (static_cast<std::uint64_t>(-d) << 1) - 1;
-        const std::uint64_t count = version >= 3 ? 2 * static_cast<std::uint64_t>(r.count) + (r.gap ? 1 : 0) : r.count;
-        s += varint(count) + varint(zigzag + plus) + varint(static_cast<std::uint64_t>(r.last - r.first) + plus);
-        previous = r.first;
-    }
-    return s;
-}
-
-bool has(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// A data file D045/name in the directory, and its index T045/name.
-std::string recording(const TempDir &dir, const std::string &name, const std::string &data, const std::string &index)
-{
-    mkdir(dir.file("D045").c_str(), 0755);
-    mkdir(dir.file("T045").c_str(), 0755);
-    write_file(dir.file("T045/" + name), index);
-    write_file(dir.file("D045/" + name), data);
-    return dir.file("D045/" + name);
-}
 
 // Three bursts; the third after the clock was set back an hour.
 const std::vector<Rec> kStepped = {{10, k1403, k1403 + 9000}, {10, k1403 + 60 * kSecond, k1403 + 60 * kSecond},
@@ -337,92 +289,6 @@ TEST(WhenOptions, GetoptRulesAnUnknownOptionIsRefusedAndDashDashEndsThem)
         EXPECT_EQ(out.status, c.status) << ::testing::PrintToString(c.args) << "\n" << out.both();
         EXPECT_TRUE(has(out.both(), c.says)) << ::testing::PrintToString(c.args) << "\n" << out.both();
     }
-}
-
-// A start-up directory: the shared recording as a period closed two hours
-// ago, a set the logger began just now, and two configuration files.
-struct BagStation {
-    TempDir dir;
-    std::string closed, current;
-    long long bytes = 0;
-
-    BagStation()
-    {
-        const std::string fixture = WHEN_FIXTURE_DIR;
-        const std::string data = read_file(fixture + "/D045/04550400.C01"), index = read_file(fixture + "/T045/04550400.C01");
-        closed = recording(dir, "04550400.C01", data, index);
-        const timeval old[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
-        for (const std::string &f : {closed, dir.file("T045/04550400.C01")}) utimes(f.c_str(), old);
-        current = recording(dir, "04553000.C01", "$GPGGA now\r\n", segment(2, 0, {{12, k1403, k1403}}));
-        write_file(dir.file("coms.cfg"), std::string(288, '\1'));
-        write_file(dir.file("comports.map"), "COM1 none\n");
-        bytes = data.size() + index.size() + 12 + segment(2, 0, {{12, k1403, k1403}}).size() + 288 + 10;
-    }
-    ToolRun bag(const std::string &name, std::vector<std::string> options = {})
-    {
-        std::vector<std::string> args = {"bag", dir.file(name)};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(dir.path());
-        return run_when(args);
-    }
-};
-
-TEST(WhenBag, ARunsDirectoryBagsWholeAndChecksWithVerifyAndWithMd5sumAndSha256sum)
-{
-    BagStation s;
-    const ToolRun made = s.bag("bag", {"--info", "Source-Organization=R/V_Test"});
-    ASSERT_EQ(made.status, 0) << made.both();
-    EXPECT_TRUE(has(made.both(), "D045/04553000.C01 may still be being written")) << made.both();
-    EXPECT_FALSE(has(made.both(), "04550400.C01")) << "a closed period is not named";
-    struct stat st {};
-    stat(s.closed.c_str(), &st);
-    EXPECT_EQ(st.st_nlink, 2u) << "a closed file is hard-linked";
-    const std::string info = read_file(s.dir.file("bag/bag-info.txt"));
-    EXPECT_TRUE(has(info, "Payload-Oxum: " + std::to_string(s.bytes) + ".6\n")) << info;
-    EXPECT_TRUE(has(info, "Source-Organization: R/V_Test\n")) << info;
-    const ToolRun verified = run_when({"bag", "--verify", s.dir.file("bag")});
-    EXPECT_EQ(verified.status, 0) << verified.both();
-    for (const std::string sum : {"md5", "sha256"}) {
-        LoggerProcess::Options check;
-        check.binary = "/usr/bin/" + sum + "sum";
-        check.args = {"-c", "--quiet", "manifest-" + sum + ".txt", "tagmanifest-" + sum + ".txt"};
-        check.startDir = s.dir.file("bag");
-        const ToolRun checked = run_tool(check);
-        EXPECT_EQ(checked.status, 0) << check.binary << ": " << checked.both();
-    }
-
-    ASSERT_EQ(s.bag("closed", {"--closed-only", "--from", "44", "--to", "D045"}).status, 0);
-    EXPECT_EQ(run_when({"bag", "--verify", s.dir.file("closed")}).status, 0);
-    EXPECT_TRUE(read_file(s.dir.file("closed/data/D045/04553000.C01")).empty()) << "--closed-only took it";
-    EXPECT_FALSE(read_file(s.dir.file("closed/data/D045/04550400.C01")).empty());
-    EXPECT_TRUE(has(s.bag("none", {"--from", "100", "--to", "120"}).both(), "no bag made")) << "days without a directory";
-}
-
-TEST(WhenBag, AChangedByteAMissingFileOrAnExtraFileFailsVerifyAndIsNamed)
-{
-    BagStation s;
-    const struct {
-        const char *name;
-        std::function<void(const std::string &)> damage;
-        const char *says;
-    } cases[] = {
-        {"changed", [](const std::string &b) { write_file(b + "/data/D045/04553000.C01", "$GPGGA new\r\n"); },
-         "data/D045/04553000.C01: its sha256 is not the one"},
-        {"missing", [](const std::string &b) { unlink((b + "/data/T045/04550400.C01").c_str()); },
-         "data/T045/04550400.C01 is listed in the manifests but missing"},
-        {"extra", [](const std::string &b) { write_file(b + "/data/D045/stray", "x"); },
-         "data/D045/stray is in data/ but in no manifest"},
-        {"tag", [](const std::string &b) { write_file(b + "/bag-info.txt", "Bag-Size: 1 byte\n"); },
-         "bag-info.txt: its sha256 is not the one tagmanifest-sha256.txt gives"},
-    };
-    for (const auto &c : cases) {
-        ASSERT_EQ(s.bag(c.name).status, 0) << c.name;
-        c.damage(s.dir.file(c.name));
-        const ToolRun out = run_when({"bag", "--verify", s.dir.file(c.name)});
-        EXPECT_EQ(out.status, 1) << c.name << "\n" << out.both();
-        EXPECT_TRUE(has(out.both(), c.says)) << c.name << "\n" << out.both();
-    }
-    EXPECT_EQ(read_file(s.closed).size(), 3072u) << "the station's files are untouched";
 }
 
 } // namespace

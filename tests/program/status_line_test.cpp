@@ -1,5 +1,6 @@
 // The status line of the main panel during a run: what each logged port is
-// doing, as the engine counted it, on the clock the test moves.
+// doing, as the engine counted it, on the clock the test moves; and the
+// hexadecimal text a live view shows of a port's stream.
 #include "run_fixture.h"
 
 #include <algorithm>
@@ -230,4 +231,28 @@ TEST_F(LineErrors, AreCountedShownWhileTheyComeAndReportedOnceAnEpisode)
     EXPECT_EQ(occurrences(said, "vornacq4: COM3: line errors: 2 framing, 1 parity: "), 1) << said;
     EXPECT_EQ(occurrences(said, "vornacq4: COM3: line errors have stopped: 1 overrun, 5 framing, 1 parity in 3 s\n"), 1)
         << said;
+}
+
+// The hexadecimal text of one read, from the port's place in its 16-byte line.
+TEST(HexText, BreaksTheLineAfterEachSixteenthByteOfThePortsStream)
+{
+    struct Case {
+        std::string bytes;
+        int lineLeft, lineLeftAfter;
+        const char *text;
+    };
+    const Case cases[] = {
+        {"", 16, 16, ""},
+        {std::string("\0\x0D\xFF", 3), 16, 13, "00 0D FF "},
+        {"AB", 1, 15, "41 \r\n42 "},
+        {byte_values(0, 16), 16, 15, "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F \r\n10 "},
+    };
+    for (const Case &c : cases) {
+        char out[64];
+        int lineLeft = c.lineLeft;
+        hex_text(reinterpret_cast<const unsigned char *>(c.bytes.data()), static_cast<int>(c.bytes.size()),
+                 &lineLeft, out);
+        EXPECT_STREQ(out, c.text);
+        EXPECT_EQ(lineLeft, c.lineLeftAfter) << c.text;
+    }
 }
