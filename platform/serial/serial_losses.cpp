@@ -27,37 +27,48 @@ long long budget_mib()
     return g_budget.limit >> 20;
 }
 
+// Where an episode stands now: 1 as it begins (said once), 2 as it ends
+// (once `quiet`), 0 when there is nothing to say.
+int episode_step(Episode &e, bool quiet)
+{
+    if (e.on && !e.said) {
+        e.said = true;
+        return 1;
+    }
+    if (e.on && quiet) {
+        e.on = false;
+        return 2;
+    }
+    return 0;
+}
+
 // The lines an episode of port i makes now, if any, into line ("" none).
 void drop_line(int i, Port &p, double now, char (&line)[LINE_LEN])
 {
     Episode &e = p.dropping;
-    if (e.on && !e.said) {
-        e.said = true;
+    const int step = episode_step(e, now - e.latest >= kQuietSeconds);
+    if (step == 1)
         std::snprintf(line, sizeof line,
                       "%s: losing bytes: the logger is behind and the backlog budget (%lld MiB) is spent; "
                       "what cannot be kept is counted and marked in the index",
                       port_name(i), budget_mib());
-    } else if (e.on && now - e.latest >= kQuietSeconds) {
-        e.on = false;
+    else if (step == 2)
         std::snprintf(line, sizeof line, "%s: bytes kept again: %lld bytes lost in %.0f s", port_name(i),
                       p.dropped - e.base, e.latest - e.began);
-    }
 }
 
 void held_line(int i, Port &p, double now, char (&line)[LINE_LEN])
 {
     Episode &e = p.held;
-    if (e.on && !e.said) {
-        e.said = true;
+    const int step = episode_step(e, p.holdSince == 0 && now - e.latest >= kQuietSeconds);
+    if (step == 1)
         std::snprintf(line, sizeof line,
                       "%s: holding the instrument back (flow control): the logger is behind and the backlog "
                       "budget (%lld MiB) is spent",
                       port_name(i), budget_mib());
-    } else if (e.on && p.holdSince == 0 && now - e.latest >= kQuietSeconds) {
-        e.on = false;
+    else if (step == 2)
         std::snprintf(line, sizeof line, "%s: reading again after holding the instrument back for %.0f s",
                       port_name(i), e.latest - e.began);
-    }
 }
 
 } // namespace
