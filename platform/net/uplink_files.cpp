@@ -157,9 +157,27 @@ bool Source::open(const std::string &dir, const Position &at)
     m_file = at.file;
     m_indexed = r.indexFd >= 0;
     m_indexLength = r.indexLength;
-    if (m_indexed)
+    if (m_indexed) {
         m_reader.emplace(r);
+        m_reader->follow();
+    }
     return true;
+}
+
+// The index has grown since it was last read: its reader goes on from where
+// it stopped (the index's length first, as open() takes it), or, when the
+// index is not the one it was, the file is read again up to the position.
+void Source::read_on(const std::string &dir, const Position &at)
+{
+    const long long length = file_size(m_recording->indexFd);
+    const long long size = file_size(m_recording->dataFd);
+    if (length < m_indexLength || size < 0 || !m_reader->resume(length, size)) {
+        open(dir, at);
+        return;
+    }
+    m_indexLength = length;
+    m_recording->indexLength = length;
+    m_recording->size = size;
 }
 
 // Whether the logger has gone on to a later file of the port, so that this
@@ -268,8 +286,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
         }
         // Nothing more in the index as it was opened: has it grown since?
         if (m_indexed && file_size(m_recording->indexFd) > m_indexLength) {
-            const Position here = at;
-            open(dir, here);
+            read_on(dir, at);
             continue;
         }
         const long long size = file_size(m_recording->dataFd);

@@ -59,6 +59,7 @@ private:
     bool next_run(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
     void name_previous(const std::string &dir, int port, Run &run);
     bool open(const std::string &dir, const Position &at);
+    void read_on(const std::string &dir, const Position &at);
     bool finished(const std::string &dir, int port, const Position &at, long long size);
     bool take(Position &at, Run &run, unsigned char *buffer);
     bool undated(const Position &at, long long end, Run &run, unsigned char *buffer);
