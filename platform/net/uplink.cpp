@@ -85,10 +85,13 @@ void pump(double &allowance)
     for (bool progress = true; progress && u.inFlightCount < kMaxInFlight;) {
         progress = false;
         for (int port = 1; port <= kPorts && u.inFlightCount < kMaxInFlight; ++port) {
-            if (u.options.rate > 0 && allowance <= 0)
+            if (u.options.rate > 0 && allowance < 1)
                 return;
+            // Within the rate a run is cut to what this second still allows.
+            const long long most = u.options.rate > 0 ? std::min(kMaxRun, static_cast<long long>(allowance)) : kMaxRun;
             Run run;
-            if (!u.sources[port].next(u.dir, port, u.sent[port], run, g_buffer) || !publish_run(port, run, g_buffer))
+            if (!u.sources[port].next(u.dir, port, u.sent[port], run, g_buffer, most) ||
+                !publish_run(port, run, g_buffer))
                 continue;
             u.sources[port].advance(u.sent[port], run);
             allowance -= static_cast<double>(run.count);
@@ -147,6 +150,7 @@ bool serve(long long now, long long connackBy, double &allowance, long long &sta
     if (rc != MOSQ_ERR_SUCCESS || u.lost || (!u.connected && now > connackBy))
         return false;
     if (u.connected && !wasConnected) {
+        allowance = 0; // from each connection on, no second sends more than the rate
         report_connected(now);
         status_when_due(now, statusAt, states, true);
     }

@@ -199,7 +199,7 @@ bool Source::finished(const std::string &dir, int port, const Position &at, long
 // Bytes [at.offset, end) undated, as much of them as a run takes.
 bool Source::undated(const Position &at, long long end, Run &run, unsigned char *buffer)
 {
-    const long long want = std::min(end - at.offset, kMaxRun);
+    const long long want = std::min(end - at.offset, m_most);
     const long long got = when::read_at(m_recording->dataFd, at.offset, reinterpret_cast<char *>(buffer), want);
     if (got <= 0)
         return false;
@@ -229,7 +229,7 @@ bool Source::take(Position &at, Run &run, unsigned char *buffer)
     }
     if (b.offset > at.offset)
         return undated(at, b.offset, run, buffer);
-    if (!undated(at, std::min(b.offset + b.count, at.offset + kMaxRun), run, buffer))
+    if (!undated(at, std::min(b.offset + b.count, at.offset + m_most), run, buffer))
         return false;
     run.dated = true;
     run.first = when::byte_time(b, at.offset);
@@ -249,8 +249,9 @@ void Source::name_previous(const std::string &dir, int port, Run &run)
         run.previous = mqtt_link::format_ack(before, st.st_size, false);
 }
 
-bool Source::next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer)
+bool Source::next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer, long long most)
 {
+    m_most = std::max(1LL, std::min(most, kMaxRun));
     const bool found = next_run(dir, port, at, run, buffer);
     if (found)
         name_previous(dir, port, run);

@@ -47,9 +47,11 @@ struct Run {
 class Source {
 public:
     // The next run at `at` of port's files into run and buffer (kMaxRun
-    // bytes); false when there is nothing yet. May move `at` on to the next
-    // file when its file is finished or gone (reported on stderr once).
-    bool next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
+    // bytes), of at most `most` bytes (1..kMaxRun: what a rate allows);
+    // false when there is nothing yet. May move `at` on to the next file when
+    // its file is finished or gone (reported on stderr once).
+    bool next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer,
+              long long most = kMaxRun);
     // `at` moves past `run` once it is published.
     void advance(Position &at, const Run &run);
     // Forgets what was read (the position went back, or the file changed).
@@ -75,6 +77,7 @@ private:
     long long m_nextLookAt = 0;  // seconds (monotonic) when to look for a later file again
     long long m_lastSize = -1;   // the data file's size when last seen
     std::string m_reportedGone;
+    long long m_most = kMaxRun;  // the largest run the caller takes now
 };
 
 // The file of port after `after` ("" when none yet), or "".
