@@ -286,10 +286,16 @@ int catchup(int outage)
     Station linked(shore.map_line());
     if (!start_all({&linked}))
         return 1;
+    double rssBack = 0;
     std::printf("catchup: 18 ports at 115200 baud, %d s away, load %s\n", outage, bench::load_average().c_str());
+    { // a station that was running: every port's copy begun on shore before the broker goes
+        PacedWriter writer(linked.masters(), kRate, static_cast<std::uint64_t>(kRate) * 20);
+        watch_memory(linked.logger, rssBack, std::chrono::seconds(120), [&] { return writer.finished(); });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
     bench::stop(shore.broker, 0);
     const double rssAtStart = rss_mib(linked.logger);
-    double rssAway = rssAtStart, rssBack = 0;
+    double rssAway = rssAtStart;
     {
         PacedWriter writer(linked.masters(), kRate, static_cast<std::uint64_t>(kRate) * outage);
         watch_memory(linked.logger, rssAway, std::chrono::seconds(outage * 2 + 60), [&] { return writer.finished(); });
