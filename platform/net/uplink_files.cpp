@@ -1,10 +1,12 @@
 #include "uplink_files.h"
 
 #include "files.h"
+#include "logger_files.h"
 #include "mqtt_link.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -34,27 +36,89 @@ long long file_size(int fd)
     return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-// The day directories of dir from `first` on, in order.
-std::vector<std::string> day_dirs(const std::string &dir, const std::string &first)
+constexpr int kRingDays = 366;          // D001 .. D366, then D001 again
+constexpr int kBackDays = 7;            // how far back the file before a file is looked for
+constexpr long long kNs = 1000000000LL;
+constexpr long long kHalfYearNs = 183LL * 86400 * kNs;
+constexpr long long kNameSlackNs = 86400LL * kNs; // a name's time against a file's: time zones, summer time, midnight
+
+// A file's modification time (ns) and size; ok false when it is not there.
+struct Stamp {
+    bool ok = false;
+    long long ns = 0;
+    long long size = 0;
+};
+
+Stamp stamp(const std::string &dir, const std::string &file)
 {
-    std::vector<std::string> days;
-    DIR *d = ::opendir(dir.c_str());
-    if (d == nullptr)
-        return days;
-    while (const dirent *e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.size() == 4 && name[0] == 'D' && name.find_first_not_of("0123456789", 1) == std::string::npos &&
-            name >= first)
-            days.push_back(name);
-    }
-    ::closedir(d);
-    std::sort(days.begin(), days.end());
-    return days;
+    struct stat st {};
+    Stamp s;
+    if (::stat((dir + "/" + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return s;
+    s.ok = true;
+    s.ns = static_cast<long long>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+    s.size = static_cast<long long>(st.st_size);
+    return s;
 }
 
-// The names of the port's data files in one day directory ("Dddd/name"),
-// told by their names alone: nothing is opened or looked at, as this runs
-// every second (a file that is no regular file is refused when it is opened).
+int day_of(const std::string &file)
+{
+    return std::atoi(file.substr(1, 3).c_str());
+}
+
+// Day `day` moved on by `by` days round the ring.
+int ring_day(int day, int by)
+{
+    return (day - 1 + by % kRingDays + kRingDays) % kRingDays + 1;
+}
+
+std::string day_name(int day)
+{
+    char name[8];
+    std::snprintf(name, sizeof name, "D%03d", day);
+    return name;
+}
+
+int today()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    return t.tm_yday + 1;
+}
+
+// The latest moment (ns) a name "Dddd/dddsssss..." can stand for: its day of
+// the year and second of the day, this year or, when that is still to
+// come, last year. For a file that cannot be looked at (gone, or a run's
+// start key).
+long long name_time_ns(const std::string &file)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    for (int year = t.tm_year;; --year) {
+        std::tm at{};
+        at.tm_year = year;
+        at.tm_mday = std::atoi(file.substr(5, 3).c_str());
+        at.tm_sec = std::atoi(file.substr(8, 5).c_str());
+        at.tm_isdst = -1;
+        const long long ns = static_cast<long long>(std::mktime(&at)) * kNs;
+        if (ns <= static_cast<long long>(now) * kNs + kNameSlackNs || year < t.tm_year)
+            return ns;
+    }
+}
+
+// What a successor of `file` must have been written at or after: its own
+// modification time, or for a name without a file the time the name tells
+// (less a day, for what it cannot tell).
+long long written_since(const std::string &dir, const std::string &file)
+{
+    const Stamp s = stamp(dir, file);
+    return s.ok ? s.ns : name_time_ns(file) - kNameSlackNs;
+}
+
+// The names of the port's data files in one day directory ("Dddd/name"), in
+// the order they were made; told by their names alone.
 std::vector<std::string> port_files(const std::string &dir, const std::string &day, int port)
 {
     std::vector<std::string> files;
@@ -68,42 +132,67 @@ std::vector<std::string> port_files(const std::string &dir, const std::string &d
             files.push_back(file);
     }
     ::closedir(d);
+    std::sort(files.begin(), files.end(),
+              [](const std::string &a, const std::string &b) { return mqtt_link::file_order(a, b) < 0; });
     return files;
 }
 
-// The port's first file in one day directory after `after`.
-std::string first_after(const std::string &dir, const std::string &day, int port, const std::string &after)
+// The days after `first` a successor can lie in: up to today, or to the day
+// of the logger's current file when that is further on; none when today
+// lies more than half a year on (the clock went back a day or more).
+int days_ahead(int first, int port)
 {
-    std::string best;
-    for (const std::string &file : port_files(dir, day, port))
-        if (file > after && (best.empty() || file < best))
-            best = file;
-    return best;
+    int ahead = mqtt_link::days_on(first, today());
+    const std::string current = net::logger_file(port);
+    if (!current.empty())
+        ahead = std::max(ahead, mqtt_link::days_on(first, day_of(current)));
+    return ahead < kRingDays / 2 ? ahead : 0;
+}
+
+// Calls take(file, stamp) for each file of the port after `after`, in
+// order, that was written since `after` was; until take says enough.
+template <typename Take>
+void for_each_after(const std::string &dir, int port, const std::string &after, Take take)
+{
+    const long long since = written_since(dir, after);
+    const int first = day_of(after), ahead = days_ahead(first, port);
+    for (int on = 0; on <= ahead; ++on)
+        for (const std::string &file : port_files(dir, day_name(ring_day(first, on)), port)) {
+            if (on == 0 && mqtt_link::file_order(file, after) <= 0)
+                continue;
+            const Stamp s = stamp(dir, file);
+            if (s.ok && s.ns >= since && !take(file, s))
+                return;
+        }
 }
 
 } // namespace
 
 std::string next_file(const std::string &dir, int port, const std::string &after)
 {
-    for (const std::string &day : day_dirs(dir, after.substr(0, 4))) {
-        const std::string file = first_after(dir, day, port, after);
-        if (!file.empty())
-            return file;
-    }
-    return std::string();
+    std::string next;
+    if (after.size() >= 13)
+        for_each_after(dir, port, after, [&next](const std::string &file, const Stamp &) {
+            next = file;
+            return false;
+        });
+    return next;
 }
 
 std::string previous_file(const std::string &dir, int port, const std::string &file)
 {
-    std::string best;
-    for (const std::string &day : day_dirs(dir, "D000")) {
-        if (day > file.substr(0, 4))
-            break;
-        for (const std::string &f : port_files(dir, day, port))
-            if (f < file && f > best)
-                best = f;
+    const long long until = written_since(dir, file);
+    for (int back = 0; back <= kBackDays; ++back) {
+        std::vector<std::string> files = port_files(dir, day_name(ring_day(day_of(file), -back)), port);
+        for (auto f = files.rbegin(); f != files.rend(); ++f) {
+            if (back == 0 && mqtt_link::file_order(*f, file) >= 0)
+                continue;
+            const Stamp s = stamp(dir, *f);
+            if (s.ok && s.ns <= until && s.ns >= until - kHalfYearNs)
+                return *f;
+        }
     }
-    return best;
+    return std::string();
 }
 
 std::string start_key(long long startUs)
@@ -119,13 +208,14 @@ std::string start_key(long long startUs)
 
 long long bytes_behind(const std::string &dir, int port, const Position &at)
 {
-    long long behind = 0;
-    struct stat st {};
-    if (!at.file.empty() && ::stat((dir + "/" + at.file).c_str(), &st) == 0 && st.st_size > at.offset)
-        behind += st.st_size - at.offset;
-    for (std::string f = next_file(dir, port, at.file); !f.empty(); f = next_file(dir, port, f))
-        if (::stat((dir + "/" + f).c_str(), &st) == 0)
-            behind += st.st_size;
+    if (at.file.size() < 13)
+        return 0;
+    const Stamp here = stamp(dir, at.file);
+    long long behind = here.ok && here.size > at.offset ? here.size - at.offset : 0;
+    for_each_after(dir, port, at.file, [&behind](const std::string &, const Stamp &s) {
+        behind += s.size;
+        return true;
+    });
     return behind;
 }
 
@@ -162,20 +252,46 @@ bool Source::open(const std::string &dir, const Position &at)
     return true;
 }
 
-// Whether the logger has gone on to a later file of the port, so that this
-// one takes no more bytes. Looked at once a second at most, and only once
-// the file has not grown for a second.
+// The file that follows `file`: the next one written after it, or else the
+// one the logger writes now when that is another (the names and times tell
+// nothing when the clock was set back); said once, as files made between
+// may not have been sent. "" when none.
+std::string Source::successor(const std::string &dir, int port, const std::string &file)
+{
+    std::string next = next_file(dir, port, file);
+    const std::string current = net::logger_file(port);
+    if (next.empty() && !current.empty() && current != file) {
+        next = current;
+        if (mqtt_link::file_order(current, file) <= 0 && m_reportedJump != file) {
+            std::fprintf(stderr, "vornacq4: uplink: COM%d: no file was written after %s; going on with the file the "
+                                 "logger writes now, %s (was the clock set back?); files made between may not have "
+                                 "been sent\n", port, file.c_str(), current.c_str());
+            m_reportedJump = file;
+        }
+    }
+    m_from = file;
+    m_to = next;
+    return next;
+}
+
+// Whether the logger has gone on to another file of the port, so that this
+// one takes no more bytes (its successor is then in m_to). While the logger
+// writes it, no; else looked at once a second at most, and only once the
+// file has not grown for a second.
 bool Source::finished(const std::string &dir, int port, const Position &at, long long size)
 {
+    const std::string current = net::logger_file(port);
+    if (current == at.file)
+        return false;
     const long long now = monotonic_seconds();
     if (size != m_lastSize) { // a file still growing is the current one: no need to look
         m_lastSize = size;
         m_nextLookAt = now + kLookEverySeconds;
     }
-    if (now < m_nextLookAt)
+    if (current.empty() && now < m_nextLookAt)
         return false;
     m_nextLookAt = now + kLookEverySeconds;
-    return !next_file(dir, port, at.file).empty();
+    return !successor(dir, port, at.file).empty();
 }
 
 // Bytes [at.offset, end) undated, as much of them as a run takes.
@@ -225,7 +341,7 @@ void Source::name_previous(const std::string &dir, int port, Run &run)
 {
     if (run.offset != 0)
         return;
-    const std::string before = previous_file(dir, port, run.file);
+    const std::string before = run.file == m_to && !m_from.empty() ? m_from : previous_file(dir, port, run.file);
     struct stat st {};
     if (!before.empty() && ::stat((dir + "/" + before).c_str(), &st) == 0)
         run.previous = mqtt_link::format_ack(before, st.st_size, false);
@@ -250,7 +366,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
                              at.file.c_str());
                 m_reportedGone = at.file;
             }
-            const std::string later = next_file(dir, port, at.file);
+            const std::string later = successor(dir, port, at.file);
             if (later.empty())
                 return false;
             at = Position{later, 0, 0, false};
@@ -282,7 +398,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
         }
         if (!done)
             return false;
-        at = Position{next_file(dir, port, at.file), 0, 0, false};
+        at = Position{m_to, 0, 0, false};
         close();
     }
     return false;
