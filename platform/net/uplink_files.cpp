@@ -1,5 +1,6 @@
 #include "uplink_files.h"
 
+#include "base/clock.h"
 #include "files.h"
 #include "logger_files.h"
 #include "mqtt_link.h"
@@ -79,12 +80,18 @@ std::string day_name(int day)
     return name;
 }
 
+// The local time now, its day of the year filled in; seconds since 1970 in `now`.
+std::tm local_now(std::time_t &now)
+{
+    std::tm t = local_time();
+    now = std::mktime(&t);
+    return t;
+}
+
 int today()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    localtime_r(&now, &t);
-    return t.tm_yday + 1;
+    std::time_t now = 0;
+    return local_now(now).tm_yday + 1;
 }
 
 // The latest moment (ns) a name "Dddd/dddsssss..." can stand for: its day of
@@ -93,9 +100,8 @@ int today()
 // start key).
 long long name_time_ns(const std::string &file)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    localtime_r(&now, &t);
+    std::time_t now = 0;
+    const std::tm t = local_now(now);
     for (int year = t.tm_year;; --year) {
         std::tm at{};
         at.tm_year = year;
