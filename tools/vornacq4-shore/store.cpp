@@ -142,7 +142,11 @@ bool Store::apply(const Message &m, std::string &why)
     const Key key{m.station, m.port};
     Copy &c = m_copies[key];
     if (c.file != m.file) {
-        const bool later = c.file.empty() || mqtt_link::file_order(m.file, c.file) > 0;
+        // The station names the file before a file's first bytes: one that
+        // follows the copy's comes next whatever its name (the station's
+        // clock may have been set back); any other is placed by its name.
+        const bool follows = m.offset == 0 && !c.file.empty() && m.previous.compare(0, c.file.size() + 1, c.file + " ") == 0;
+        const bool later = c.file.empty() || follows || mqtt_link::file_order(m.file, c.file) > 0;
         if (!later)
             return true; // an earlier file's bytes again: the copy has gone past them
         if (m.offset != 0 || (!m.previous.empty() && !c.file.empty() && m.previous != mqtt_link::format_ack(c.file, c.end, false))) {
