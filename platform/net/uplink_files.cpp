@@ -282,19 +282,20 @@ std::string Source::successor(const std::string &dir, int port, const std::strin
 
 // Whether the logger has gone on to another file of the port, so that this
 // one takes no more bytes (its successor is then in m_to). While the logger
-// writes it, no; else looked at once a second at most, and only once the
-// file has not grown for a second.
+// writes it, no, without a look at the directories; else looked at once a
+// second at most, and only once the file has not grown for a second (so
+// that the index records of its last bytes are read before the file is
+// left, rather than those bytes sent undated).
 bool Source::finished(const std::string &dir, int port, const Position &at, long long size)
 {
-    const std::string current = net::logger_file(port);
-    if (current == at.file)
+    if (net::logger_file(port) == at.file)
         return false;
     const long long now = monotonic_seconds();
     if (size != m_lastSize) { // a file still growing is the current one: no need to look
         m_lastSize = size;
         m_nextLookAt = now + kLookEverySeconds;
     }
-    if (current.empty() && now < m_nextLookAt)
+    if (now < m_nextLookAt)
         return false;
     m_nextLookAt = now + kLookEverySeconds;
     return !successor(dir, port, at.file).empty();

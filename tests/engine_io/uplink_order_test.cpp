@@ -171,7 +171,8 @@ TEST(UplinkOrderClock, SetBackGoesOnWithTheLoggersFileAndSaysSo)
     uplink::Run run;
     unsigned char buffer[uplink::kMaxRun];
     testing::internal::CaptureStderr();
-    const bool found = source.next(dir.path(), 1, at, run, buffer);
+    // A file that has not grown for a second is looked past.
+    const bool found = testing_support::eventually([&] { return source.next(dir.path(), 1, at, run, buffer); }, 10000);
     const std::string said = testing::internal::GetCapturedStderr();
     RT_CloseFile(handle);
     SeamUseRealClock();
