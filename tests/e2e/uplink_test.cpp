@@ -269,7 +269,7 @@ TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
     ::close(silent);
 }
 
-// The logger's clock runs ten times fast from three minutes before the last
+// The logger's clock runs ten times fast from four minutes before the last
 // New Year's midnight (a time past, as the files' own times are the
 // system's): its run crosses from D365 into D001, and the shore's copy
 // follows it there, byte for byte.
@@ -285,7 +285,7 @@ TEST_F(UplinkRun, TheShoresCopyFollowsTheStationsFilesIntoTheNewYear)
     LoggerProcess::Options o;
     o.startDir = m_start;
     o.stderrPath = m_top.path() + "/stderr.txt";
-    o.fakeTime = "@" + std::to_string(t.tm_year + 1900 - 1) + "-12-31 23:57:00 x10";
+    o.fakeTime = "@" + std::to_string(t.tm_year + 1900 - 1) + "-12-31 23:56:00 x10";
     auto writer = std::make_unique<PacedWriter>(std::vector<int>{m_com1.master(), m_com2.master()}, 2000,
                                                 PacedWriter::kEndless);
     LoggerProcess logger(o);
