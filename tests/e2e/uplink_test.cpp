@@ -116,3 +116,39 @@ TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
         << status;
     ::close(silent);
 }
+
+// The logger's clock runs ten times fast from four minutes before the last
+// New Year's midnight (a time past, as the files' own times are the
+// system's): its run crosses from D365 into D001, and the shore's copy
+// follows it there, byte for byte.
+TEST_F(UplinkRun, TheShoresCopyFollowsTheStationsFilesIntoTheNewYear)
+{
+    Broker broker(m_top.path(), m_port);
+    broker.start();
+    auto shore = start_shore();
+    write_file(m_start + "/network.map", "mqtt 127.0.0.1:" + std::to_string(m_port) + " station=ship\n");
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    gmtime_r(&now, &t);
+    LoggerProcess::Options o;
+    o.startDir = m_start;
+    o.stderrPath = m_top.path() + "/stderr.txt";
+    o.fakeTime = "@" + std::to_string(t.tm_year + 1900 - 1) + "-12-31 23:56:00 x10";
+    auto writer = std::make_unique<PacedWriter>(std::vector<int>{m_com1.master(), m_com2.master()}, 2000,
+                                                PacedWriter::kEndless);
+    LoggerProcess logger(o);
+    const auto written = [&](const std::string &day) {
+        int files = 0;
+        for (const auto &f : data_files(m_start))
+            files += f.first.compare(0, 4, day) == 0 && !f.second.empty() ? 1 : 0;
+        return files == 2;
+    };
+    ASSERT_TRUE(eventually([&] { return written("D365") && written("D001"); }, kRunMs)) << logger.stderr_text();
+    writer.reset();
+    const bool same = eventually([&] { return data_files(m_shoreDir + "/ship") == data_files(m_start); }, kCatchUpMs);
+    const auto station = data_files(m_start);
+    ASSERT_TRUE(same) << station.size() << " files at the station, " << data_files(m_shoreDir + "/ship").size()
+                      << " on shore\n" << logger.stderr_text() << read_file(m_top.path() + "/shore-stderr.txt");
+    for (const auto &f : station)
+        EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
+}

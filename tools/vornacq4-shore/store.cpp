@@ -89,10 +89,12 @@ int open_part(const std::string &dir, const std::string &path)
     return fd;
 }
 
-// The port's latest copy under a station's directory, "" when none.
+// The port's copy written last under a station's directory, "" when none:
+// the shore's own clock says which, whatever the station's names say.
 std::string latest_copy(const std::string &top, int port)
 {
     std::string latest;
+    timespec latestAt{};
     DIR *days = ::opendir(top.c_str());
     while (const dirent *day = days != nullptr ? ::readdir(days) : nullptr) {
         if (day->d_name[0] != 'D')
@@ -100,10 +102,14 @@ std::string latest_copy(const std::string &top, int port)
         DIR *d = ::opendir((top + "/" + day->d_name).c_str());
         while (const dirent *e = d != nullptr ? ::readdir(d) : nullptr) {
             const std::string file = std::string(day->d_name) + "/" + e->d_name;
+            struct stat st {};
             int filePort = 0;
-            if (mqtt_link::valid_file(file, filePort) && filePort == port &&
-                (latest.empty() || mqtt_link::file_order(file, latest) > 0))
-                latest = file;
+            if (!mqtt_link::valid_file(file, filePort) || filePort != port || ::stat((top + "/" + file).c_str(), &st) != 0)
+                continue;
+            const timespec at = st.st_mtim;
+            if (latest.empty() || at.tv_sec > latestAt.tv_sec ||
+                (at.tv_sec == latestAt.tv_sec && at.tv_nsec > latestAt.tv_nsec))
+                latest = file, latestAt = at;
         }
         if (d != nullptr)
             ::closedir(d);
@@ -111,6 +117,22 @@ std::string latest_copy(const std::string &top, int port)
     if (days != nullptr)
         ::closedir(days);
     return latest;
+}
+
+// The file shore.state names for each port ("" where it names none).
+void state_files(const std::string &top, std::string files[kPorts + 1])
+{
+    std::FILE *f = std::fopen((top + "/shore.state").c_str(), "re");
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        char com[16] = "", file[64] = "";
+        int port = 0;
+        if (std::sscanf(line, "%15s %63s", com, file) == 2 && mqtt_link::valid_file(file, port) &&
+            port == mqtt_link::topic_port(com))
+            files[port] = file;
+    }
+    if (f != nullptr)
+        std::fclose(f);
 }
 
 long long monotonic_seconds()
@@ -213,7 +235,11 @@ bool Store::apply(const Message &m, std::string &why)
     const Key key{m.station, m.port};
     Copy &c = m_copies[key];
     if (c.file != m.file) {
-        const bool later = c.file.empty() || mqtt_link::file_order(m.file, c.file) > 0;
+        // The station names the file before a file's first bytes: one that
+        // follows the copy's comes next whatever its name (the station's
+        // clock may have been set back); any other is placed by its name.
+        const bool follows = m.offset == 0 && !c.file.empty() && m.previous.compare(0, c.file.size() + 1, c.file + " ") == 0;
+        const bool later = c.file.empty() || follows || mqtt_link::file_order(m.file, c.file) > 0;
         if (!later)
             return true; // an earlier file's bytes again: the copy has gone past them
         if (m.offset != 0 || (!m.previous.empty() && !c.file.empty() && m.previous != mqtt_link::format_ack(c.file, c.end, false))) {
@@ -315,9 +341,9 @@ void Store::status(const std::string &station, const std::string &text)
         replace_file(m_dir + "/" + station + "/status.json", text, false);
 }
 
-// Each station's ports go on from their latest copies, as those and their
-// indexes stand: shore.state is written for whoever reads it, and is not
-// needed here, so a shore that lost it loses nothing.
+// Each station's ports go on from their current copies, as those and their
+// indexes stand: the one shore.state names, or without it the one written
+// last, so a shore that lost shore.state loses nothing.
 void Store::restore()
 {
     DIR *d = ::opendir(m_dir.c_str());
@@ -327,13 +353,18 @@ void Store::restore()
             stations.push_back(e->d_name);
     if (d != nullptr)
         ::closedir(d);
-    for (const std::string &station : stations)
+    for (const std::string &station : stations) {
+        std::string named[kPorts + 1];
+        state_files(m_dir + "/" + station, named);
         for (int port = 1; port <= kPorts; ++port) {
-            const std::string file = latest_copy(m_dir + "/" + station, port);
+            struct stat st {};
+            const bool kept = !named[port].empty() && ::stat((m_dir + "/" + station + "/" + named[port]).c_str(), &st) == 0;
+            const std::string file = kept ? named[port] : latest_copy(m_dir + "/" + station, port);
             std::string why;
             if (!file.empty() && !open_copy(Key{station, port}, m_copies[Key{station, port}], file, why))
                 std::fprintf(stderr, "vornacq4-shore: %s: %s\n", station.c_str(), why.c_str());
         }
+    }
 }
 
 } // namespace shore
