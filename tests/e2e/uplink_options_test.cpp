@@ -1,8 +1,9 @@
 // The uplink's options and what it meets in the files: with ack=off the
 // broker's acknowledgement moves the position; with rate= a backlog goes
 // no faster than the rate and still completes; a data file moved away is
-// said once and skipped; and a shore that lost its shore.state goes on
-// from its copies without cutting a byte of them.
+// said once and skipped; a shore that lost its shore.state goes on from
+// its copies without cutting a byte of them; and a port whose bytes went
+// out while no shore listened comes again when the shore is back.
 #include "uplink_fixture.h"
 
 #include <sstream>
@@ -165,4 +166,35 @@ TEST_F(UplinkRun, AShoreThatLostItsStateKeepsEveryByteOfItsCopies)
     EXPECT_TRUE(same) << read_file(m_top.path() + "/shore-stderr.txt");
     for (const auto &f : data_files(m_start))
         EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
+}
+
+TEST_F(UplinkRun, APortSentWhileNoShoreListenedComesAgainOnceTheShoreIsBack)
+{
+    Broker broker(m_top.path(), m_port);
+    broker.start();
+    auto shore = start_shore();
+    const int httpPort = free_tcp_port();
+    auto logger = start_logger(m_port, "http " + std::to_string(httpPort) + "\n");
+    {
+        PacedWriter first({m_com1.master()}, 4000, 4000);
+        ASSERT_TRUE(eventually([&] { return shore_has(4000); }, 20000)) << logger->stderr_text();
+    }
+    // The shore away and the broker started afresh: nobody keeps a session
+    // for the shore, so what the station publishes now goes to no one.
+    shore->signal(SIGKILL);
+    shore->wait_exit(5000);
+    broker.kill();
+    broker.start();
+    PacedWriter second({m_com2.master()}, 4000, 4000);
+    ASSERT_TRUE(eventually(
+        [&] {
+            return testing_support::series(testing_support::get(httpPort, "/metrics"),
+                                           "vornacq4_uplink_sent_bytes_total{port=\"COM2\"}") >= 4000;
+        },
+        30000))
+        << logger->stderr_text();
+
+    shore = start_shore(); // it has COM1 only, and asks for that again
+    EXPECT_TRUE(eventually([&] { return data_files(m_shoreDir + "/ship") == data_files(m_start); }, kCatchUpMs))
+        << logger->stderr_text() << read_file(m_top.path() + "/shore-stderr.txt");
 }

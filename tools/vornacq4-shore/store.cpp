@@ -244,6 +244,8 @@ bool Store::apply(const Message &m, std::string &why)
             return true; // an earlier file's bytes again: the copy has gone past them
         if (m.offset != 0 || (!m.previous.empty() && !c.file.empty() && m.previous != mqtt_link::format_ack(c.file, c.end, false))) {
             c.hole = true; // the start of this file, or the end of the last, did not come
+            if (c.file.empty())
+                c.holeFile = m.file; // a port not yet copied asks for this file from its start
             return true;
         }
         if (!open_copy(key, c, m.file, why))
@@ -318,8 +320,9 @@ bool Store::sync(std::vector<Ack> &acks, std::string &why)
     for (auto &entry : m_copies) {
         Copy &c = entry.second;
         const bool ask = c.hole && now > c.askedAt;
-        if ((c.dirty || ask) && !c.file.empty())
-            acks.push_back(Ack{entry.first.first, entry.first.second, mqtt_link::format_ack(c.file, c.end, ask)});
+        const std::string &file = c.file.empty() ? c.holeFile : c.file;
+        if ((c.dirty || ask) && !file.empty())
+            acks.push_back(Ack{entry.first.first, entry.first.second, mqtt_link::format_ack(file, c.end, ask)});
         if (ask)
             c.askedAt = now, c.hole = false;
         c.dirty = false;

@@ -68,6 +68,7 @@ private:
         long long indexedEnd = 0;   // where the index's records end: a dated run after undated bytes begins a segment
         bool dirty = false;
         bool hole = false;
+        std::string holeFile;       // without a copy yet: the file a hole was seen in
         long long askedAt = 0;      // when a resend was last asked for
         std::string lastGap;        // the last gap written to the index, so one delivered again is written once
     };
