@@ -220,12 +220,14 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
             if (m_haveAhead)
                 return false; // a read refused: try again later
         }
-        // Nothing more in the index as it was opened: has it grown since?
+        // Nothing more in the index as it was opened: has it grown since? The
+        // data's size is taken first, so bytes indexed after that look are
+        // never sent undated.
+        const long long size = file_size(m_recording->dataFd);
         if (m_indexed && file_size(m_recording->indexFd) > m_indexLength) {
             read_on(dir, at);
             continue;
         }
-        const long long size = file_size(m_recording->dataFd);
         const bool done = finished(dir, port, at, size);
         if (at.offset < size && (done || !m_indexed))
             return undated(at, size, run, buffer);
