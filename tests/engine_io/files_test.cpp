@@ -48,11 +48,7 @@ struct OpenCase {
     const char *expected; // contents after writing "later"
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OpenCase &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(OpenCase)
 
 class FileOpenAction : public ::testing::TestWithParam<OpenCase> {};
 
@@ -130,11 +126,7 @@ struct BadOpen {
     int mode, action, type;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const BadOpen &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(BadOpen)
 
 class FileOpenFailure : public ::testing::TestWithParam<BadOpen> {};
 

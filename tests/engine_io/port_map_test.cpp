@@ -21,11 +21,7 @@ struct MapCase {
     std::vector<int> warnedLines;       // line numbers reported as malformed
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const MapCase &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(MapCase)
 
 std::string standard(int port)
 {

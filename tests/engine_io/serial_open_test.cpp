@@ -117,11 +117,7 @@ struct OpenFailure {
     int expected;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OpenFailure &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(OpenFailure)
 
 class SerialOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
 

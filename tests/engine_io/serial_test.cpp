@@ -85,11 +85,7 @@ struct BadSetting {
     int parity, dataBits, stopBits;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const BadSetting &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(BadSetting)
 
 class SerialBadSetting : public ::testing::TestWithParam<BadSetting> {};
 

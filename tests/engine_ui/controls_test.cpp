@@ -10,15 +10,12 @@ namespace {
 class Controls : public UiTest {};
 
 struct RoundTrip {
-    const char *kind;
+    const char *what;
     int control;
     std::vector<int> values; // set in this order, each read back
 };
 
-void PrintTo(const RoundTrip &p, std::ostream *os)
-{
-    *os << p.kind;
-}
+PRINTED_AS_WHAT(RoundTrip)
 
 class ValueRoundTrip : public UiTest, public ::testing::WithParamInterface<RoundTrip> {};
 
@@ -41,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(Controls, ValueRoundTrip,
                                            RoundTrip{"numeric", kNumeric, {0, 37, 100, 5}},
                                            RoundTrip{"ring", kRing, {9600, 110, 300}},
                                            RoundTrip{"led", kLed, {1, 0, 1}}),
-                         [](const auto &info) { return std::string(info.param.kind); });
+                         [](const auto &info) { return std::string(info.param.what); });
 
 TEST_F(Controls, RingRefusesAValueNotAmongItsItemsAndKeepsItsOwn)
 {

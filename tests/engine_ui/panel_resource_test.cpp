@@ -23,10 +23,7 @@ struct BadResource {
     std::vector<std::string> mentions; // each must be in the stderr line
 };
 
-void PrintTo(const BadResource &p, std::ostream *os)
-{
-    *os << p.what;
-}
+PRINTED_AS_WHAT(BadResource)
 
 std::vector<BadResource> bad_resources()
 {

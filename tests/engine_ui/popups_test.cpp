@@ -18,10 +18,7 @@ struct Answer {
     int result;
 };
 
-void PrintTo(const Answer &p, std::ostream *os)
-{
-    *os << p.what;
-}
+PRINTED_AS_WHAT(Answer)
 
 class ConfirmAnswer : public UiTest, public ::testing::WithParamInterface<Answer> {};
 

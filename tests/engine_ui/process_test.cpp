@@ -47,14 +47,11 @@ int line_count(const std::string &text)
 }
 
 struct Signal {
-    const char *name;
+    const char *what;
     int number;
 };
 
-void PrintTo(const Signal &p, std::ostream *os)
-{
-    *os << p.name;
-}
+PRINTED_AS_WHAT(Signal)
 
 class SignalEndsTheLoop : public ::testing::TestWithParam<Signal> {};
 
@@ -104,7 +101,7 @@ TEST_P(SignalEndsTheLoop, WithExitStatusZero)
 INSTANTIATE_TEST_SUITE_P(Process, SignalEndsTheLoop,
                          ::testing::Values(Signal{"SIGTERM", SIGTERM}, Signal{"SIGINT", SIGINT},
                                            Signal{"SIGHUP", SIGHUP}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &info) { return std::string(info.param.what); });
 
 TEST(Process, WithoutADisplayInitEngineSaysHowToRunOffscreen)
 {

@@ -162,10 +162,7 @@ struct RepairCase {
     std::vector<std::pair<int, PortRecord>> others; // other ports' stored records
 };
 
-void PrintTo(const RepairCase &c, std::ostream *os)
-{
-    *os << c.what;
-}
+PRINTED_AS_WHAT(RepairCase)
 
 class RepairRules : public LoggerTest, public ::testing::WithParamInterface<RepairCase> {
 };

@@ -17,6 +17,14 @@
 #include <string>
 #include <vector>
 
+// Names a table's cases in test listings by their `what` instead of dumping
+// their bytes: one line beside the case's struct, in its namespace.
+#define PRINTED_AS_WHAT(Case)                                                                     \
+    inline void PrintTo(const Case &c, std::ostream *out)                                         \
+    {                                                                                             \
+        *out << c.what;                                                                           \
+    }
+
 namespace testing_support {
 
 using ptykit::config_bytes;
