@@ -34,7 +34,6 @@ template <typename Fn> std::string stderr_of(Fn fn)
 
 TEST(LibraryErrors, FailingOpenPrintsOneLineNamingThePort)
 {
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] { EXPECT_EQ(OpenCom(3, ""), COM_ERR_NO_DEVICE); });
     EXPECT_EQ(lines(err), 1) << err;
@@ -43,7 +42,6 @@ TEST(LibraryErrors, FailingOpenPrintsOneLineNamingThePort)
 
 TEST(LibraryErrors, RepeatedFailureIsPrintedOnce)
 {
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] {
         for (int i = 0; i < 5; ++i)
@@ -56,7 +54,6 @@ TEST(LibraryErrors, RepeatedFailureIsPrintedOnce)
 TEST(LibraryErrors, SameErrorFromDifferentCallsIsPrintedOnce)
 {
     // An acquisition tick asks a closed port for its queue and reads it in turn.
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] {
         char byte;
@@ -71,7 +68,6 @@ TEST(LibraryErrors, SameErrorFromDifferentCallsIsPrintedOnce)
 
 TEST(LibraryErrors, EachPortIsReportedForItself)
 {
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] {
         for (int i = 0; i < 3; ++i) {
@@ -84,7 +80,6 @@ TEST(LibraryErrors, EachPortIsReportedForItself)
 
 TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
 {
-    TempDir dir;
     PortRig rig({7});
     const std::string err = stderr_of([] {
         GetInQLen(7);
@@ -99,7 +94,6 @@ TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
 
 TEST(LibraryErrors, DisabledPrintsNothingAndEnabledPrintsAgain)
 {
-    TempDir dir;
     PortRig rig({});
     DisableBreakOnLibraryErrors();
     const std::string quiet = stderr_of([] {
@@ -128,7 +122,6 @@ TEST(LibraryErrors, FileFailureNamesTheFileOnce)
 
 TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
 {
-    TempDir dir;
     PortRig rig({});
     DisableBreakOnLibraryErrors();
     const std::string err = stderr_of([] {
@@ -145,7 +138,6 @@ TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
 // stderr, and the other ports' bytes still come in and are handed over.
 TEST(LibraryErrors, AReportWaitingOnStderrHoldsUpNoPortsBytes)
 {
-    TempDir dir;
     PortRig rig({3});
     ASSERT_EQ(OpenComConfig(3, "", 115200, 0, 8, 1, 32000, 512), 0);
     int journal[2];

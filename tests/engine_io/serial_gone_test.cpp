@@ -20,7 +20,6 @@ using testing_support::TempDir;
 
 TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
 {
-    TempDir dir;
     PortRig rig({15});
     ASSERT_EQ(OpenCom(15, ""), 0);
     ASSERT_EQ(SetComTime(15, 2.0), 0);

@@ -29,7 +29,6 @@ using testing_support::TempDir;
 
 TEST(SerialOpen, ClosedPortCanBeOpenedAgainByUsAndByOthers)
 {
-    TempDir dir;
     PortRig rig({10});
     // Each time the engine's reader has been waiting on the device before it
     // is closed, as it is in a running logger.
@@ -54,7 +53,6 @@ TEST(SerialOpen, ClosedPortCanBeOpenedAgainByUsAndByOthers)
 
 TEST(SerialOpen, OpenPortIsExclusive)
 {
-    TempDir dir;
     PortRig rig({11});
     ASSERT_EQ(OpenCom(11, ""), 0);
     const int other = ::open(rig.pty(11).path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -73,7 +71,6 @@ TEST(SerialOpen, OpenPortIsExclusive)
 
 TEST(SerialOpen, TerminalAnotherProgramHoldsExclusivelyIsBusyAndStaysItsOwn)
 {
-    TempDir dir;
     PortRig rig({11});
     // The other program: exclusive mode, no lock (root's open would pass it).
     ASSERT_EQ(ioctl(rig.pty(11).slave(), TIOCEXCL), 0);
@@ -88,7 +85,6 @@ TEST(SerialOpen, TerminalAnotherProgramHoldsExclusivelyIsBusyAndStaysItsOwn)
 
 TEST(SerialOpen, ReopeningAnOpenPortStartsAFreshQueue)
 {
-    TempDir dir;
     PortRig rig({12});
     ASSERT_EQ(OpenCom(12, ""), 0);
     rig.pty(12).write("old");
@@ -101,7 +97,6 @@ TEST(SerialOpen, ReopeningAnOpenPortStartsAFreshQueue)
 
 TEST(SerialOpen, DeviceNameComNResolvesThroughThePortMap)
 {
-    TempDir dir;
     PortRig rig({13});
     ASSERT_EQ(OpenCom(1, "COM13"), 0);
     rig.pty(13).write("via COM13");
@@ -195,7 +190,6 @@ int open_forbidden(const std::string &path)
 
 TEST(SerialErrors, DeviceWithoutPermissionIsRefused)
 {
-    TempDir dir;
     PortRig rig({});
     testing_support::Pty pty;
     ASSERT_EQ(chmod(pty.path().c_str(), 0), 0);
@@ -220,7 +214,6 @@ TEST(SerialErrors, DeviceWithoutPermissionIsRefused)
 
 TEST(SerialErrors, PortNumbersOutsideOneToEighteenAreRefused)
 {
-    TempDir dir;
     PortRig rig({});
     DisableBreakOnLibraryErrors();
     char buffer[4];
@@ -237,7 +230,6 @@ TEST(SerialErrors, PortNumbersOutsideOneToEighteenAreRefused)
 
 TEST(SerialErrors, OperationsOnAClosedPortSayNotOpen)
 {
-    TempDir dir;
     PortRig rig({14});
     DisableBreakOnLibraryErrors();
     char buffer[4];
@@ -274,7 +266,6 @@ TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
     // A pseudo-terminal takes neither parity nor 7 data bits. Another program
     // holds the device open (the fixture's own descriptor) and must find it
     // shared and unchanged.
-    TempDir dir;
     PortRig rig({4});
     const int other = rig.pty(4).slave();
     termios before{};
@@ -296,7 +287,6 @@ TEST(SerialOpen, DeviceMarkedByAnotherProgramsLockFileIsBusy)
 {
     // Terminal programs such as minicom mark a port they use with a UUCP lock
     // file naming their process; the lock of a process that has ended is stale.
-    TempDir dir;
     PortRig rig({7});
     const std::string device = rig.pty(7).path();
     const std::string lock = "/run/lock/LCK.." + device.substr(device.rfind('/') + 1);

@@ -53,7 +53,6 @@ class SerialRate : public ::testing::TestWithParam<long> {};
 
 TEST_P(SerialRate, DeliversEveryByteValueUnalteredAndInOrder)
 {
-    TempDir dir;
     PortRig rig({3});
     make_cooked(rig.pty(3).path());
     ASSERT_EQ(OpenComConfig(3, "", GetParam(), 0, 8, 1, COM_QUEUE_MAX, 512), 0);
@@ -70,7 +69,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, SerialRate, ::testing::Values(110L, 9600L, 11520
 
 TEST(SerialSettings, AcceptsEveryRateOfThePortTable)
 {
-    TempDir dir;
     PortRig rig({1});
     for (long baud : {110L, 300L, 600L, 1200L, 2400L, 4800L, 9600L, 19200L, 38400L, 57600L, 115200L}) {
         EXPECT_EQ(OpenComConfig(1, "", baud, 0, 8, 1, COM_QUEUE_MAX, 512), 0) << baud;
@@ -92,7 +90,6 @@ class SerialBadSetting : public ::testing::TestWithParam<BadSetting> {};
 TEST_P(SerialBadSetting, IsRefusedAndLeavesThePortClosed)
 {
     const BadSetting &s = GetParam();
-    TempDir dir;
     PortRig rig({2});
     DisableBreakOnLibraryErrors();
     // Open first: a refused reconfiguration must not leave the old port open.
@@ -120,7 +117,6 @@ struct SmallBudget {
 
 TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowControl)
 {
-    TempDir dir;
     PortRig rig({4});
     SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
@@ -155,7 +151,6 @@ TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowCon
 // counted to the byte and marked as a gap where it was.
 TEST(SerialQueue, CountsAndMarksWhatItCannotKeepWithoutFlowControl)
 {
-    TempDir dir;
     PortRig rig({4});
     SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
@@ -191,7 +186,6 @@ TEST(SerialQueue, CountsAndMarksWhatItCannotKeepWithoutFlowControl)
 
 TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
 {
-    TempDir dir;
     PortRig rig({5});
     ASSERT_EQ(OpenCom(5, ""), 0);
     const auto wall_us = [] {
@@ -227,7 +221,6 @@ TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
 
 TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
 {
-    TempDir dir;
     PortRig rig({5});
     ASSERT_EQ(OpenCom(5, ""), 0);
     // Only the engine's own reader thread moves bytes into the queue; the
@@ -242,7 +235,6 @@ TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
 
 TEST(SerialQueue, ReadOfMoreThanIsWaitingReturnsWhatCameAfterTheTimeOut)
 {
-    TempDir dir;
     PortRig rig({6});
     ASSERT_EQ(OpenCom(6, ""), 0);
     ASSERT_EQ(SetComTime(6, 0.2), 0);
@@ -256,7 +248,6 @@ TEST(SerialQueue, ReadOfMoreThanIsWaitingReturnsWhatCameAfterTheTimeOut)
 
 TEST(SerialQueue, SmallerQueueIsBoundedBySize)
 {
-    TempDir dir;
     PortRig rig({7});
     ASSERT_EQ(OpenComConfig(7, "", 9600, 0, 8, 1, 100, 0), 0);
     const std::string sent = pattern(250);
@@ -269,7 +260,6 @@ TEST(SerialQueue, SmallerQueueIsBoundedBySize)
 
 TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
 {
-    TempDir dir;
     PortRig rig({8});
     // A second descriptor of the device to watch the terminal's own buffer.
     const int watch = ::open(rig.pty(8).path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -300,7 +290,6 @@ TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
 
 TEST(SerialFlush, OpenDiscardsWhatTheDeviceSentBefore)
 {
-    TempDir dir;
     PortRig rig({9});
     const int watch = ::open(rig.pty(9).path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(watch, 0);
@@ -325,7 +314,6 @@ TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)
 {
     // Another program left parity checking, ignoring of bad bytes, upper
     // case mapping and CR translation on.
-    TempDir dir;
     PortRig rig({8});
     termios tio{};
     ASSERT_EQ(tcgetattr(rig.pty(8).slave(), &tio), 0);

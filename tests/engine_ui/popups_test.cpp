@@ -152,7 +152,6 @@ TEST_F(Popups, SerialBytesKeepArrivingWhileAModalPopupIsOpen)
 {
     // The operator leaves a question unanswered: the port's queue must go on
     // taking what the instrument sends, for the next tick to log.
-    testing_support::TempDir dir;
     testing_support::PortRig rig({4});
     ASSERT_EQ(OpenComConfig(4, "", 9600, 0, 8, 1, COM_QUEUE_MAX, 512), 0);
     const std::string sent(3000, 'x');

@@ -69,14 +69,17 @@ inline void PrintTo(Hostile kind, std::ostream *out)
 }
 
 // All 18 ports mapped: those listed to fresh pseudo-terminals, the rest none.
-// Writes comports.map into the current directory and makes the engine read it.
+// Makes a scratch directory the current one (a TempDir, gone with the rig),
+// writes comports.map there and makes the engine read it.
 class PortRig {
 public:
     explicit PortRig(const std::vector<int> &ptyPorts);
+    const TempDir &dir() const { return m_dir; }
     Pty &pty(int port) { return *m_ptys.at(port); }
     bool has(int port) const { return m_ptys.count(port) != 0; }
 
 private:
+    TempDir m_dir;
     std::map<int, std::unique_ptr<Pty>> m_ptys;
 };
 
