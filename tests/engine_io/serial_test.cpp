@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,16 +18,9 @@ using io_test::read_port;
 using io_test::eventually;
 using testing_support::PortRig;
 using testing_support::TempDir;
+using testing_support::wall_us;
 
 namespace {
-
-std::string all_byte_values()
-{
-    std::string bytes(256, '\0');
-    for (int i = 0; i < 256; ++i)
-        bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
-    return bytes;
-}
 
 // Leaves the device in the state a terminal program might have left it:
 // line editing, echo, signals, CR/LF translation, XON/XOFF, parity stripping.
@@ -57,7 +49,7 @@ TEST_P(SerialRate, DeliversEveryByteValueUnalteredAndInOrder)
     make_cooked(rig.pty(3).path());
     ASSERT_EQ(OpenComConfig(3, "", GetParam(), 0, 8, 1, COM_QUEUE_MAX, 512), 0);
 
-    const std::string sent = all_byte_values() + all_byte_values();
+    const std::string sent = testing_support::byte_values() + testing_support::byte_values();
     rig.pty(3).write(sent);
     EXPECT_EQ(read_port(3, sent.size()), sent);
     // Raw mode echoes nothing back to the instrument.
@@ -188,10 +180,6 @@ TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
 {
     PortRig rig({5});
     ASSERT_EQ(OpenCom(5, ""), 0);
-    const auto wall_us = [] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-                   std::chrono::system_clock::now().time_since_epoch()).count();
-    };
     // Each read is marked after its bytes were written and before the
     // queue shows them.
     const long long sentA = wall_us();
@@ -327,9 +315,7 @@ TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)
     EXPECT_EQ(tio.c_iflag, 0u);
     EXPECT_EQ(tio.c_lflag, 0u);
     EXPECT_EQ(tio.c_oflag, 0u);
-    std::string all;
-    for (int b = 0; b < 256; ++b)
-        all.push_back(static_cast<char>(b));
+    const std::string all = testing_support::byte_values();
     rig.pty(8).write(all);
     EXPECT_EQ(read_port(8, all.size()), all);
     CloseCom(8);

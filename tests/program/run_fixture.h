@@ -10,19 +10,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using testing_support::byte_values;
 using testing_support::list_dir;
 using testing_support::occurrences;
 using testing_support::read_file;
 
 namespace run_test {
 
-inline std::string byte_values(int from, int to)
-{
-    std::string bytes;
-    for (int b = from; b <= to; ++b)
-        bytes += static_cast<char>(b);
-    return bytes;
-}
 
 // The day directory and data-file name of a port for a time given in seconds
 // from 14 February 2024 00:00 (day 45).

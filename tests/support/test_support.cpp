@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <poll.h>
@@ -17,6 +18,21 @@
 #include <unistd.h>
 
 namespace testing_support {
+
+std::string byte_values(int from, int to)
+{
+    std::string bytes;
+    for (int b = from; b <= to; ++b)
+        bytes += static_cast<char>(b);
+    return bytes;
+}
+
+long long wall_us()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 int occurrences(const std::string &text, const std::string &part)
 {

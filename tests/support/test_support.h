@@ -48,6 +48,12 @@ using ptykit::stream_intact;
 using ptykit::TempDir;
 using ptykit::write_file;
 
+// The bytes from..to (0 to 255 by default), each value once, in order.
+std::string byte_values(int from = 0, int to = 255);
+
+// The wall clock now, in microseconds since 1970, as the logger dates bytes.
+long long wall_us();
+
 // How many times `part` occurs in the text.
 int occurrences(const std::string &text, const std::string &part);
 
