@@ -10,10 +10,10 @@
 
 #include <chrono>
 #include <memory>
+#include <termios.h>
 #include <thread>
 
 using io_test::eventually;
-using io_test::pattern;
 using io_test::read_port;
 using testing_support::PortRig;
 using testing_support::TempDir;
@@ -23,7 +23,7 @@ TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
     PortRig rig({15});
     ASSERT_EQ(OpenCom(15, ""), 0);
     ASSERT_EQ(SetComTime(15, 2.0), 0);
-    const std::string sent = pattern(100);
+    const std::string sent = testing_support::stream_bytes(0, 100);
     rig.pty(15).write(sent);
     ASSERT_TRUE(eventually([] { return GetInQLen(15) == 100; }));
 

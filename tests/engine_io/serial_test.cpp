@@ -13,10 +13,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-using io_test::pattern;
 using io_test::read_port;
 using io_test::eventually;
+using testing_support::PacedWriter;
 using testing_support::PortRig;
+using testing_support::stream_bytes;
 using testing_support::TempDir;
 using testing_support::wall_us;
 
@@ -113,11 +114,11 @@ TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowCon
     SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
     // RTS/CTS: a pseudo-terminal has no such lines, but XON/XOFF would take
-    // the pattern's own XON and XOFF bytes out of the stream.
+    // the stream's own XON and XOFF bytes out of it.
     ASSERT_EQ(SetCTSMode(4, 1), 0);
     const std::size_t held = COM_QUEUE_MAX + COM_BACKLOG_BUDGET_MIN;
-    const std::string sent = pattern(held + 100000);
-    io_test::Writer writer(rig.pty(4).master(), sent, 65536);
+    const std::string sent = stream_bytes(0, held + 100000);
+    PacedWriter writer({rig.pty(4).master()}, PacedWriter::kFlood, sent.size());
 
     // Nobody reads: the queue shows its bound while the backlog takes the
     // rest, and once the budget is spent the writer waits, as on a real line.
@@ -130,7 +131,6 @@ TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowCon
     EXPECT_FALSE(writer.finished());
 
     const std::string got = read_port(4, sent.size(), 20000);
-    writer.stop();
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent) << "bytes lost, doubled or reordered";
     ComStatus s{};
@@ -147,8 +147,8 @@ TEST(SerialQueue, CountsAndMarksWhatItCannotKeepWithoutFlowControl)
     SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
     const std::size_t kept = COM_QUEUE_MAX + COM_BACKLOG_BUDGET_MIN;
-    const std::string sent = pattern(kept + 300000);
-    io_test::Writer writer(rig.pty(4).master(), sent, 65536);
+    const std::string sent = stream_bytes(0, kept + 300000);
+    PacedWriter writer({rig.pty(4).master()}, PacedWriter::kFlood, sent.size());
     ASSERT_TRUE(eventually([&] { return writer.finished(); }, 20000)) << writer.written();
     ComStatus s{};
     ASSERT_TRUE(eventually([&] { return GetComStatus(4, &s) == 0 && s.bytes == static_cast<long long>(sent.size()); }));
@@ -213,8 +213,8 @@ TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
     ASSERT_EQ(OpenCom(5, ""), 0);
     // Only the engine's own reader thread moves bytes into the queue; the
     // test merely looks at its length.
-    const std::string sent = pattern(20000);
-    io_test::Writer writer(rig.pty(5).master(), sent);
+    const std::string sent = stream_bytes(0, 20000);
+    PacedWriter writer({rig.pty(5).master()}, PacedWriter::kFlood, sent.size());
     ASSERT_TRUE(eventually([] { return GetInQLen(5) == 20000; }));
     std::string got(20000, '\0');
     ASSERT_EQ(ComRd(5, &got[0], 20000), 20000);
@@ -238,8 +238,8 @@ TEST(SerialQueue, SmallerQueueIsBoundedBySize)
 {
     PortRig rig({7});
     ASSERT_EQ(OpenComConfig(7, "", 9600, 0, 8, 1, 100, 0), 0);
-    const std::string sent = pattern(250);
-    io_test::Writer writer(rig.pty(7).master(), sent);
+    const std::string sent = stream_bytes(0, 250);
+    PacedWriter writer({rig.pty(7).master()}, PacedWriter::kFlood, sent.size());
     ASSERT_TRUE(eventually([] { return GetInQLen(7) == 100; }));
     EXPECT_EQ(read_port(7, sent.size()), sent);
 }
@@ -258,7 +258,7 @@ TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
 
     // 100 old bytes fill the queue, a full backlog waits behind them, and 500
     // more wait in the kernel.
-    io_test::Writer writer(rig.pty(8).master(), std::string(100 + COM_BACKLOG_BUDGET_MIN + 500, 'o'), 65536);
+    PacedWriter writer({rig.pty(8).master()}, PacedWriter::kFlood, 100 + COM_BACKLOG_BUDGET_MIN + 500);
     ASSERT_TRUE(eventually([&] { return writer.finished(); }, 20000));
     ASSERT_TRUE(eventually([&] { return io_test::kernel_input_bytes(watch) == 500; }));
     EXPECT_EQ(GetInQLen(8), 100);
