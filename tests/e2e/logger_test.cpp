@@ -139,8 +139,7 @@ TEST_F(LoggerRun, CountdownStartsTheRunWithOneFilePerLoggedPortInTheDayDirectory
     EXPECT_EQ(ports, (std::vector<std::string>{"02", "05", "09"}));
     EXPECT_EQ(read_file(in_start("coms.cfg")), table) << "a table read whole is not rewritten";
 
-    logger.signal(SIGTERM);
-    EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
 }
 
 // Six instruments from COM1 to COM18, at 4800 to 57600 baud, five of them
@@ -173,8 +172,7 @@ TEST_F(LoggerRun, EveryByteSentAfterTheStartIsInItsPortsFilesAcrossMidnightAndAf
 
     // Half a tick after one: the queues hold bytes that no tick has written.
     ::usleep(kTickMs * 1000 * 5 / 2);
-    logger.signal(SIGTERM);
-    EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
     sim.process().signal(SIGTERM);
     ASSERT_EQ(sim.process().wait_exit(kExitMs), 0);
 
@@ -273,8 +271,7 @@ TEST_F(LoggerRun, LinesOfARecordedGpsReceiverAreItsSentencesAtTheTimesOfTheirFir
         return run_begun() && written(3) > 1500;
     };
     ASSERT_TRUE(eventually(recorded, kRunMs + 10000)) << logger.stderr_text();
-    logger.signal(SIGTERM);
-    ASSERT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    ASSERT_EQ(stop_logger(), 0) << logger.stderr_text();
     sim.process().signal(SIGTERM);
     sim.process().wait_exit(kExitMs);
 
@@ -329,8 +326,7 @@ TEST_F(LoggerRun, IndexStaysWholeWhenTheClockIsSetBackAnHourAndForwardAgain)
         ::usleep((burst.second != nullptr ? 20 : 3 * kTickMs) * 1000);
     }
     ASSERT_TRUE(eventually([&] { return recording(2).size() == 14; }, 5000)) << recording(2);
-    logger.signal(SIGTERM);
-    ASSERT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    ASSERT_EQ(stop_logger(), 0) << logger.stderr_text();
 
     std::map<std::string, long long> first; // each burst's bytes -> when it arrived
     for (const std::string &data : data_files(2))

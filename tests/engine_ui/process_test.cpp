@@ -41,6 +41,20 @@ void without_display_settings()
     unsetenv("WAYLAND_DISPLAY");
 }
 
+// In the child: the engine started with these arguments and the panel of
+// every kind shown; the panel, or the exit status that says what failed.
+int start_with_panel(char **argv)
+{
+    if (InitEngine(0, argv, 0) != 1)
+        return -kNoEngine;
+    register_callbacks();
+    const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
+    if (panel <= 0)
+        return -kNoPanel;
+    DisplayPanel(panel);
+    return panel;
+}
+
 int line_count(const std::string &text)
 {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
@@ -68,13 +82,8 @@ TEST_P(SignalEndsTheLoop, WithExitStatusZero)
             close(ready[0]);
             static char arg0[] = "vornacq4-test";
             static char *argv[] = {arg0, nullptr};
-            if (InitEngine(0, argv, 0) != 1)
-                return static_cast<int>(kNoEngine);
-            register_callbacks();
-            const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
-            if (panel <= 0)
-                return static_cast<int>(kNoPanel);
-            DisplayPanel(panel);
+            if (const int failed = -start_with_panel(argv); failed > 0)
+                return failed;
             // Runs once the loop is running, with the handlers in place.
             SeamRunLater(0, [&] {
                 const char byte = 1;
@@ -139,17 +148,13 @@ TEST(Process, PlatformOptionOnTheCommandLineStartsWithoutADisplay)
             static char opt[] = "-platform";
             static char value[] = "offscreen";
             static char *argv[] = {arg0, opt, value, nullptr};
-            if (InitEngine(0, argv, 0) != 1)
-                return static_cast<int>(kNoEngine);
+            const int panel = start_with_panel(argv);
+            if (panel < 0)
+                return -panel;
             if (QGuiApplication::platformName() != "offscreen")
                 return static_cast<int>(kWrongPlatform);
             if (QCoreApplication::arguments().contains("-platform"))
                 return static_cast<int>(kOptionKept);
-            register_callbacks();
-            const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
-            if (panel <= 0)
-                return static_cast<int>(kNoPanel);
-            DisplayPanel(panel);
             if (!SeamClick(panel, kButton) || count(kButton, EVENT_COMMIT) != 1)
                 return static_cast<int>(kNoInput);
             return static_cast<int>(kOk);
