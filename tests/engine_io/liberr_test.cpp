@@ -12,31 +12,16 @@
 #include <unistd.h>
 #include <thread>
 
+using testing_support::line_count;
 using testing_support::PortRig;
+using testing_support::stderr_of;
 using testing_support::TempDir;
-
-namespace {
-
-int lines(const std::string &text)
-{
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
-// stderr of fn()
-template <typename Fn> std::string stderr_of(Fn fn)
-{
-    testing::internal::CaptureStderr();
-    fn();
-    return testing::internal::GetCapturedStderr();
-}
-
-} // namespace
 
 TEST(LibraryErrors, FailingOpenPrintsOneLineNamingThePort)
 {
     PortRig rig({});
     const std::string err = stderr_of([] { EXPECT_EQ(OpenCom(3, ""), COM_ERR_NO_DEVICE); });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("COM3"), std::string::npos) << err;
 }
 
@@ -47,7 +32,7 @@ TEST(LibraryErrors, RepeatedFailureIsPrintedOnce)
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(GetInQLen(5), COM_ERR_NOT_OPEN);
     });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("COM5"), std::string::npos) << err;
 }
 
@@ -63,7 +48,7 @@ TEST(LibraryErrors, SameErrorFromDifferentCallsIsPrintedOnce)
             EXPECT_EQ(FlushInQ(5), COM_ERR_NOT_OPEN);
         }
     });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
 }
 
 TEST(LibraryErrors, EachPortIsReportedForItself)
@@ -75,7 +60,7 @@ TEST(LibraryErrors, EachPortIsReportedForItself)
             GetInQLen(6);
         }
     });
-    EXPECT_EQ(lines(err), 2) << err;
+    EXPECT_EQ(line_count(err), 2) << err;
 }
 
 TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
@@ -89,7 +74,7 @@ TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
         GetInQLen(7);
         GetInQLen(7);
     });
-    EXPECT_EQ(lines(err), 2) << err;
+    EXPECT_EQ(line_count(err), 2) << err;
 }
 
 TEST(LibraryErrors, DisabledPrintsNothingAndEnabledPrintsAgain)
@@ -106,7 +91,7 @@ TEST(LibraryErrors, DisabledPrintsNothingAndEnabledPrintsAgain)
     EXPECT_EQ(quiet, "");
     EnableBreakOnLibraryErrors();
     const std::string loud = stderr_of([] { OpenCom(2, ""); });
-    EXPECT_EQ(lines(loud), 1) << loud;
+    EXPECT_EQ(line_count(loud), 1) << loud;
 }
 
 TEST(LibraryErrors, FileFailureNamesTheFileOnce)
@@ -116,7 +101,7 @@ TEST(LibraryErrors, FileFailureNamesTheFileOnce)
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(RT_OpenFile("no-such-dir/C3.dat", 2, 1, 0), -1);
     });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("no-such-dir/C3.dat"), std::string::npos) << err;
 }
 
@@ -130,7 +115,7 @@ TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
         other.join();
     });
     EnableBreakOnLibraryErrors();
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("COM5"), std::string::npos) << err;
 }
 

@@ -151,9 +151,7 @@ TEST(PortMap, LineLongerThanAnyPathOrWithAZeroByteIsIgnored)
                              "x\nCOM3 /dev/c\n";
     testing_support::write_file("comports.map", text);
     SeamReloadPortMap();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(SeamPortPath(3), "/dev/c");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = testing_support::stderr_of([&] { EXPECT_EQ(SeamPortPath(3), "/dev/c"); });
     EXPECT_EQ(SeamPortPath(1), standard(1));
     EXPECT_EQ(SeamPortPath(2), standard(2));
     EXPECT_NE(err.find("comports.map:1:"), std::string::npos) << err;

@@ -142,9 +142,8 @@ TEST_F(Popups, DiscardingAParentDiscardsItsPopups)
 
 TEST_F(Popups, PopupOfAMissingParentIsRefused)
 {
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(SeamLoadPanelFromText(31, panel_text(2, kChildPanel), 2, "child.uir"), UI_ERR_BAD_PANEL);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err =
+        testing_support::stderr_of([&] { EXPECT_EQ(SeamLoadPanelFromText(31, panel_text(2, kChildPanel), 2, "child.uir"), UI_ERR_BAD_PANEL); });
     EXPECT_NE(err.find("child.uir"), std::string::npos) << err;
 }
 

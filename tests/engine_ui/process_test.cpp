@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 using namespace ui_test;
+using testing_support::line_count;
 
 namespace {
 
@@ -53,11 +54,6 @@ int start_with_panel(char **argv)
         return -kNoPanel;
     DisplayPanel(panel);
     return panel;
-}
-
-int line_count(const std::string &text)
-{
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
 struct Signal {

@@ -10,6 +10,8 @@
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <memory>
 #include <ostream>
@@ -56,6 +58,18 @@ long long wall_us();
 
 // How many times `part` occurs in the text.
 int occurrences(const std::string &text, const std::string &part);
+inline int line_count(const std::string &text)
+{
+    return occurrences(text, "\n");
+}
+
+// What this process writes on stderr while fn() runs.
+template <typename Fn> std::string stderr_of(Fn fn)
+{
+    ::testing::internal::CaptureStderr();
+    fn();
+    return ::testing::internal::GetCapturedStderr();
+}
 
 // Whether a directory is there under that name.
 bool is_directory(const std::string &path);
