@@ -51,3 +51,9 @@ inline bool master_readable(int master, int timeoutMs)
 }
 
 } // namespace io_test
+
+// What every serial test names.
+using io_test::eventually;
+using io_test::read_port;
+using testing_support::PortRig;
+using testing_support::TempDir;

@@ -50,8 +50,7 @@ TEST_P(PortMapFile, ResolvesPortsAndReportsEachBadLineOnce)
     const std::string err = testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(resolved, c.paths);
-    EXPECT_EQ(static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n')), c.warnedLines.size())
-        << err;
+    EXPECT_EQ(static_cast<std::size_t>(testing_support::line_count(err)), c.warnedLines.size()) << err;
     for (int line : c.warnedLines) {
         EXPECT_NE(err.find(dir.file("comports.map") + ":" + std::to_string(line) + ":"), std::string::npos)
             << "line " << line << " not named in: " << err;
@@ -137,7 +136,7 @@ TEST_P(HostileMap, IsNotReadAndNoPortIsUsed)
     for (int port = 1; port <= 18; ++port)
         EXPECT_EQ(SeamPortPath(port), "") << "COM" << port;
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(testing_support::line_count(err), 1) << err;
     EXPECT_NE(err.find(dir.file("comports.map") + ": "), std::string::npos) << err;
 }
 

@@ -13,11 +13,6 @@
 #include <termios.h>
 #include <thread>
 
-using io_test::eventually;
-using io_test::read_port;
-using testing_support::PortRig;
-using testing_support::TempDir;
-
 TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
 {
     PortRig rig({15});
@@ -98,7 +93,7 @@ TEST(SerialGone, AnotherDeviceUnderTheNameIsLeftAloneUntilItsOwnReturns)
     termios tio{};
     ASSERT_EQ(tcgetattr(other.slave(), &tio), 0);
     EXPECT_NE(tio.c_lflag & ICANON, 0u) << "the other adapter was opened";
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(testing_support::line_count(err), 1) << err;
     EXPECT_NE(err.find("serial OTHER"), std::string::npos) << err;
 
     testing_support::Pty back; // its own adapter, plugged in again

@@ -19,12 +19,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-using io_test::eventually;
-using io_test::read_port;
-using testing_support::PortRig;
-using testing_support::TempDir;
-
-
 // --- Opening and closing
 
 TEST(SerialOpen, ClosedPortCanBeOpenedAgainByUsAndByOthers)
@@ -260,7 +254,6 @@ TEST(SerialErrors, ErrorTextsAreDistinct)
     EXPECT_EQ(texts.count(ComErrorText(12345)), 0u);
 }
 
-
 TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
 {
     // A pseudo-terminal takes neither parity nor 7 data bits. Another program
@@ -281,7 +274,6 @@ TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
     EXPECT_EQ(after.c_lflag, before.c_lflag);
     EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
 }
-
 
 TEST(SerialOpen, DeviceMarkedByAnotherProgramsLockFileIsBusy)
 {

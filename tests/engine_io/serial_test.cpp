@@ -13,12 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-using io_test::read_port;
-using io_test::eventually;
 using testing_support::PacedWriter;
-using testing_support::PortRig;
 using testing_support::stream_bytes;
-using testing_support::TempDir;
 using testing_support::wall_us;
 
 namespace {
