@@ -14,6 +14,7 @@ using testing_support::byte_values;
 using testing_support::list_dir;
 using testing_support::occurrences;
 using testing_support::read_file;
+using testing_support::StderrCapture;
 
 namespace run_test {
 
@@ -49,25 +50,6 @@ inline int descriptors_of(const std::string &device)
     return count;
 }
 
-// What this process writes on stderr from its making until text().
-class StderrCapture {
-public:
-    explicit StderrCapture(const std::string &path) : m_path(path), m_saved(dup(2))
-    {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        close(fd);
-    }
-    std::string text()
-    {
-        dup2(m_saved, 2);
-        return read_file(m_path);
-    }
-
-private:
-    std::string m_path;
-    int m_saved;
-};
 
 } // namespace run_test
 

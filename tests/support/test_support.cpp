@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <cstring>
 #include <stdexcept>
@@ -90,6 +91,19 @@ PortRig::PortRig(const std::vector<int> &ptyPorts)
     }
     write_file("comports.map", port_map_text(paths));
     SeamReloadPortMap();
+}
+
+StderrCapture::StderrCapture(const std::string &path) : m_path(path), m_saved(::dup(2))
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::dup2(fd, 2);
+    ::close(fd);
+}
+
+StderrCapture::~StderrCapture()
+{
+    ::dup2(m_saved, 2);
+    ::close(m_saved);
 }
 
 NotifySocket::NotifySocket(const std::string &path) : m_path(path)

@@ -134,6 +134,22 @@ private:
     std::vector<std::string> m_words;
 };
 
+// The process's stderr goes to a file from the making of this to its end,
+// so that what the engine's threads write meanwhile can be read, and waited
+// for, with text() at any time.
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string &path);
+    ~StderrCapture();
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+    std::string text() const { return read_file(m_path); }
+
+private:
+    std::string m_path;
+    int m_saved;
+};
+
 // Starts the engine for a test process (offscreen); safe to call repeatedly.
 void start_engine();
 
