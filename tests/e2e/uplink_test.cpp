@@ -234,11 +234,13 @@ TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
     const int client = testing_support::connect_loopback(feedPort);
     ASSERT_GE(client, 0);
     // The run's files come before its ports open (and an opening port's queue
-    // is emptied): the bytes go once the port is up.
+    // is emptied): the bytes go once the port is up, and the feed has taken
+    // the client on (a feed is live: a client gets what comes after it joined).
     ASSERT_TRUE(eventually(
         [&] {
-            return testing_support::series(testing_support::get(httpPort, "/metrics"),
-                                           "vornacq4_port_up{port=\"COM1\"}") == 1;
+            const std::string metrics = testing_support::get(httpPort, "/metrics");
+            return testing_support::series(metrics, "vornacq4_port_up{port=\"COM1\"}") == 1 &&
+                   testing_support::series(metrics, "vornacq4_feed_clients{port=\"COM1\"}") == 1;
         },
         20000));
     const std::string sent = testing_support::stream_bytes(0, 20000);
