@@ -3,6 +3,7 @@
 
 #include "file_backend.h"
 #include "base/liberr.h"
+#include "net/logger_files.h"
 
 #include <cerrno>
 #include <climits>
@@ -97,6 +98,8 @@ int RT_OpenFile(const char *name, int mode, int action, int type)
         filesys::close(fd);
         return file_fail("OpenFile", subject, "too many open files");
     }
+    if (access == filesys::WriteOnly)
+        net::note_opened(handle, name); // the uplink follows the logger's data files
     lib_ok(subject);
     return handle;
 }
@@ -131,6 +134,7 @@ int RT_CloseFile(int handle)
         subject = g_name[handle];
         g_used[handle] = false;
     }
+    net::note_closed(handle);
     const int result = filesys::close(fd);
     if (result < 0)
         return lib_fail("CloseFile", subject.c_str(), -1, filesys::error_text(result));

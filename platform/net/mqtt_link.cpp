@@ -18,6 +18,7 @@ namespace mqtt_link {
 namespace {
 
 constexpr int kPorts = 18;
+constexpr int kRingDays = 366; // D001 .. D366, then D001 again
 constexpr long long kMaxPasswordBytes = 4096; // far beyond any password; a bigger file is not one
 
 // A whole number from lo to hi in decimal digits alone.
@@ -205,9 +206,30 @@ bool valid_file(const std::string &name, int &port)
     return port >= 1 && port <= kPorts;
 }
 
+int days_on(int from, int to)
+{
+    return ((to - from) % kRingDays + kRingDays) % kRingDays;
+}
+
+// Days from a directory's day to its file's name's day: 0, or 1 for a set
+// named just past midnight (negative for a name of an earlier day).
+static int name_day_after(const std::string &file, int day)
+{
+    const int on = days_on(day, std::atoi(file.substr(5, 3).c_str()));
+    return on < kRingDays / 2 ? on : on - kRingDays;
+}
+
 int file_order(const std::string &a, const std::string &b)
 {
-    return a.compare(b); // "Dddd/" then "dddsssss": the order of the characters is the order of making
+    if (a.size() < 8 || b.size() < 8)
+        return a.compare(b); // "" (no file yet) first
+    const int dayA = std::atoi(a.substr(1, 3).c_str()), dayB = std::atoi(b.substr(1, 3).c_str());
+    if (dayA != dayB)
+        return days_on(dayB, dayA) < kRingDays / 2 ? 1 : -1;
+    const int afterA = name_day_after(a, dayA), afterB = name_day_after(b, dayB);
+    if (afterA != afterB)
+        return afterA < afterB ? -1 : 1;
+    return a.compare(8, std::string::npos, b, 8, std::string::npos); // the seconds, then the port
 }
 
 std::string format_ack(const std::string &file, long long offset, bool resend)

@@ -59,9 +59,15 @@ int topic_port(const std::string &word);
 // A data file's place from the start-up directory: "Dddd/dddsssss.Cnn".
 // Whether `name` is one, and its port in `port`.
 bool valid_file(const std::string &name, int &port);
-// Files in the order the logger made them: by day directory, then by name.
-// Negative when a comes first.
+// Files in the order the logger made them, for two files made within half
+// a year of each other (what a station and a shore compare are that close):
+// the day directories form a ring (D365 or D366 is followed by D001), a
+// day within half a year after another's comes later; within a day, by the
+// name's time, the name of the next day's first moment (the clock passed
+// midnight while the set was named) last. Negative when a comes first.
 int file_order(const std::string &a, const std::string &b);
+// Days from day `from` on to day `to` (1..366) round the ring, 0..365.
+int days_on(int from, int to);
 
 // The shore's position: "FILE OFFSET" or "FILE OFFSET resend".
 std::string format_ack(const std::string &file, long long offset, bool resend);

@@ -10,8 +10,10 @@
 #include "monitor/monitor.h"
 #include "network_map.h"
 #include "uplink_state.h"
+#include "uplink_watch.h"
 
 #include <mosquitto.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,7 +28,7 @@ namespace uplink {
 
 namespace {
 
-constexpr int kLoopMs = 20;              // the longest a new byte in a file waits to be seen
+constexpr int kLoopMs = 20;              // the longest the client's socket waits for a turn
 constexpr long long kBackoffFirst = 1;   // seconds before the first retry, doubled each time
 constexpr long long kBackoffMost = 60;
 constexpr long long kStatusEvery = 60;   // the status is published at least this often
@@ -40,12 +42,22 @@ std::condition_variable g_stopped;
 bool g_stop = false;
 
 unsigned char g_buffer[kMaxRun];
+Watch g_watch;
+bool g_pending[kPorts + 1]; // the port's files may hold more to send: written since, or not all sent
 
-// Waits up to ms; true when the uplink is to stop.
+// Waits up to ms; true when the uplink is to stop. At 0 it only looks.
 bool stop_within(int ms)
 {
     std::unique_lock<std::mutex> lock(g_stopMutex);
+    if (ms == 0)
+        return g_stop;
     return g_stopped.wait_for(lock, std::chrono::milliseconds(ms), [] { return g_stop; });
+}
+
+void all_pending()
+{
+    for (bool &p : g_pending)
+        p = true;
 }
 
 long long behind_total()
@@ -77,18 +89,27 @@ void find_first_files()
         }
 }
 
-// Publishes what the files hold past each port's position, a run a port in
-// turn, while the broker takes more and the rate allows.
+// Publishes what the files hold past each pending port's position, a run a
+// port in turn, while the broker takes more and the rate allows. A port
+// whose files give nothing more waits for the next notice of a write.
 void pump(double &allowance)
 {
     Uplink &u = g_uplink;
     for (bool progress = true; progress && u.inFlightCount < kMaxInFlight;) {
         progress = false;
         for (int port = 1; port <= kPorts && u.inFlightCount < kMaxInFlight; ++port) {
-            if (u.options.rate > 0 && allowance <= 0)
+            if (!g_pending[port])
+                continue;
+            if (u.options.rate > 0 && allowance < 1)
                 return;
+            // Within the rate a run is cut to what this second still allows.
+            const long long most = u.options.rate > 0 ? std::min(kMaxRun, static_cast<long long>(allowance)) : kMaxRun;
             Run run;
-            if (!u.sources[port].next(u.dir, port, u.sent[port], run, g_buffer) || !publish_run(port, run, g_buffer))
+            if (!u.sources[port].next(u.dir, port, u.sent[port], run, g_buffer, most)) {
+                g_pending[port] = false;
+                continue;
+            }
+            if (!publish_run(port, run, g_buffer))
                 continue;
             u.sources[port].advance(u.sent[port], run);
             allowance -= static_cast<double>(run.count);
@@ -138,29 +159,50 @@ void report_gone(long long now)
     u.figChangedAt = now;
 }
 
+// One turn of the client: waits, kLoopMs at most, for its socket or for a
+// notice that the logger wrote, then reads, writes and keeps the link alive.
+int client_turn()
+{
+    mosquitto *client = g_uplink.client;
+    const int sock = mosquitto_socket(client);
+    if (sock < 0)
+        return mosquitto_loop(client, kLoopMs, 1);
+    pollfd fds[2] = {{sock, static_cast<short>(POLLIN | (mosquitto_want_write(client) ? POLLOUT : 0)), 0},
+                     {g_watch.fd(), POLLIN, 0}};
+    const int ready = ::poll(fds, g_watch.fd() >= 0 ? 2 : 1, kLoopMs);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+        rc = mosquitto_loop_read(client, 1);
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client))
+        rc = mosquitto_loop_write(client, 1);
+    return rc == MOSQ_ERR_SUCCESS ? mosquitto_loop_misc(client) : rc;
+}
+
 // One turn of the connected client; false when the connection is over.
 bool serve(long long now, long long connackBy, double &allowance, long long &statusAt, std::string &states)
 {
     Uplink &u = g_uplink;
     const bool wasConnected = u.connected;
-    const int rc = mosquitto_loop(u.client, kLoopMs, 1);
+    const int rc = client_turn();
+    g_watch.take(g_pending);
     if (rc != MOSQ_ERR_SUCCESS || u.lost || (!u.connected && now > connackBy))
         return false;
     if (u.connected && !wasConnected) {
+        allowance = 0; // from each connection on, no second sends more than the rate
+        all_pending();
         report_connected(now);
         status_when_due(now, statusAt, states, true);
     }
     if (u.connected) {
-        if (now != u.firstLookAt) { // once a second: ports whose logging began, and the status
+        if (now != u.firstLookAt) { // once a second: ports whose logging began, every port's files, the status
             find_first_files();
+            all_pending();
             status_when_due(now, statusAt, states, false);
             u.firstLookAt = now;
         }
-        const auto at = std::chrono::steady_clock::now();
-        if (at - u.pumpedAt >= std::chrono::milliseconds(kLoopMs)) { // the files are looked at 50 times a second
-            u.pumpedAt = at;
-            pump(allowance);
-        }
+        pump(allowance);
+        if (mosquitto_want_write(u.client)) // what was published goes now, not at the next turn
+            mosquitto_loop_write(u.client, 1);
     }
     return true;
 }
@@ -188,6 +230,7 @@ void uplink_loop()
     std::string states;
     double allowance = 0;
     u.goneAt = wall_seconds();
+    g_watch.begin(u.dir);
     while (!stop_within(u.client == nullptr ? 100 : 0)) {
         const long long now = wall_seconds();
         if (u.options.rate > 0 && now != tickAt) // a second's allowance, at most one second's worth saved

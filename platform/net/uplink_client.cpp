@@ -87,7 +87,10 @@ void on_publish(mosquitto *, void *, int mid, int, const mosquitto_property *)
 }
 
 // The shore's position in a port's files: it counts, ahead of what was
-// sent or behind it; behind it with "resend", publishing goes back there.
+// sent or behind it. With "resend" (the shore has just connected, or found a
+// hole) every port goes back to the shore's position: a broker that lost its
+// sessions dropped what was sent while no shore listened, even of a port
+// the shore has never had a byte of and so cannot ask for.
 void on_message(mosquitto *, void *, const mosquitto_message *m, const mosquitto_property *)
 {
     Uplink &u = g_uplink;
@@ -107,7 +110,12 @@ void on_message(mosquitto *, void *, const mosquitto_message *m, const mosquitto
         return;
     u.acked[port] = Position{file, offset, 0, false};
     u.stateDirty = true;
-    if (resend || before(u.sent[port], u.acked[port]))
+    if (resend) // the shore is back or missed a message: what it has not confirmed of any port may be lost
+        for (int p = 1; p <= kPorts; ++p) {
+            if (p == port || before(u.acked[p], u.sent[p]))
+                rewind(p);
+        }
+    else if (before(u.sent[port], u.acked[port]))
         rewind(port);
 }
 

@@ -1,14 +1,15 @@
 #include "uplink_files.h"
 
 #include "files.h"
+#include "logger_files.h"
 #include "mqtt_link.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -34,100 +35,7 @@ long long file_size(int fd)
     return fd >= 0 && ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-// The day directories of dir from `first` on, in order.
-std::vector<std::string> day_dirs(const std::string &dir, const std::string &first)
-{
-    std::vector<std::string> days;
-    DIR *d = ::opendir(dir.c_str());
-    if (d == nullptr)
-        return days;
-    while (const dirent *e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.size() == 4 && name[0] == 'D' && name.find_first_not_of("0123456789", 1) == std::string::npos &&
-            name >= first)
-            days.push_back(name);
-    }
-    ::closedir(d);
-    std::sort(days.begin(), days.end());
-    return days;
-}
-
-// The names of the port's data files in one day directory ("Dddd/name"),
-// told by their names alone: nothing is opened or looked at, as this runs
-// every second (a file that is no regular file is refused when it is opened).
-std::vector<std::string> port_files(const std::string &dir, const std::string &day, int port)
-{
-    std::vector<std::string> files;
-    DIR *d = ::opendir((dir + "/" + day).c_str());
-    if (d == nullptr)
-        return files;
-    int filePort = 0;
-    while (const dirent *e = ::readdir(d)) {
-        const std::string file = day + "/" + e->d_name;
-        if (mqtt_link::valid_file(file, filePort) && filePort == port)
-            files.push_back(file);
-    }
-    ::closedir(d);
-    return files;
-}
-
-// The port's first file in one day directory after `after`.
-std::string first_after(const std::string &dir, const std::string &day, int port, const std::string &after)
-{
-    std::string best;
-    for (const std::string &file : port_files(dir, day, port))
-        if (file > after && (best.empty() || file < best))
-            best = file;
-    return best;
-}
-
 } // namespace
-
-std::string next_file(const std::string &dir, int port, const std::string &after)
-{
-    for (const std::string &day : day_dirs(dir, after.substr(0, 4))) {
-        const std::string file = first_after(dir, day, port, after);
-        if (!file.empty())
-            return file;
-    }
-    return std::string();
-}
-
-std::string previous_file(const std::string &dir, int port, const std::string &file)
-{
-    std::string best;
-    for (const std::string &day : day_dirs(dir, "D000")) {
-        if (day > file.substr(0, 4))
-            break;
-        for (const std::string &f : port_files(dir, day, port))
-            if (f < file && f > best)
-                best = f;
-    }
-    return best;
-}
-
-std::string start_key(long long startUs)
-{
-    const std::time_t seconds = static_cast<std::time_t>(startUs / 1000000);
-    std::tm t{};
-    localtime_r(&seconds, &t);
-    char key[32];
-    std::snprintf(key, sizeof key, "D%03d/%03d%05d", t.tm_yday + 1, t.tm_yday + 1,
-                  t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec);
-    return key;
-}
-
-long long bytes_behind(const std::string &dir, int port, const Position &at)
-{
-    long long behind = 0;
-    struct stat st {};
-    if (!at.file.empty() && ::stat((dir + "/" + at.file).c_str(), &st) == 0 && st.st_size > at.offset)
-        behind += st.st_size - at.offset;
-    for (std::string f = next_file(dir, port, at.file); !f.empty(); f = next_file(dir, port, f))
-        if (::stat((dir + "/" + f).c_str(), &st) == 0)
-            behind += st.st_size;
-    return behind;
-}
 
 void Source::close()
 {
@@ -157,16 +65,61 @@ bool Source::open(const std::string &dir, const Position &at)
     m_file = at.file;
     m_indexed = r.indexFd >= 0;
     m_indexLength = r.indexLength;
-    if (m_indexed)
+    if (m_indexed) {
         m_reader.emplace(r);
+        m_reader->follow();
+    }
     return true;
 }
 
-// Whether the logger has gone on to a later file of the port, so that this
-// one takes no more bytes. Looked at once a second at most, and only once
-// the file has not grown for a second.
+// The index has grown since it was last read: its reader goes on from where
+// it stopped (the index's length first, as open() takes it), or, when the
+// index is not the one it was, the file is read again up to the position.
+void Source::read_on(const std::string &dir, const Position &at)
+{
+    const long long length = file_size(m_recording->indexFd);
+    const long long size = file_size(m_recording->dataFd);
+    if (length < m_indexLength || size < 0 || !m_reader->resume(length, size)) {
+        open(dir, at);
+        return;
+    }
+    m_indexLength = length;
+    m_recording->indexLength = length;
+    m_recording->size = size;
+}
+
+// The file that follows `file`: the next one written after it, or else the
+// one the logger writes now when that is another (the names and times tell
+// nothing when the clock was set back); said once, as files made between
+// may not have been sent. "" when none.
+std::string Source::successor(const std::string &dir, int port, const std::string &file)
+{
+    std::string next = next_file(dir, port, file);
+    const std::string current = net::logger_file(port);
+    if (next.empty() && !current.empty() && current != file) {
+        next = current;
+        if (mqtt_link::file_order(current, file) <= 0 && m_reportedJump != file) {
+            std::fprintf(stderr, "vornacq4: uplink: COM%d: no file was written after %s; going on with the file the "
+                                 "logger writes now, %s (was the clock set back?); files made between may not have "
+                                 "been sent\n", port, file.c_str(), current.c_str());
+            m_reportedJump = file;
+        }
+    }
+    m_from = file;
+    m_to = next;
+    return next;
+}
+
+// Whether the logger has gone on to another file of the port, so that this
+// one takes no more bytes (its successor is then in m_to). While the logger
+// writes it, no, without a look at the directories; else looked at once a
+// second at most, and only once the file has not grown for a second (so
+// that the index records of its last bytes are read before the file is
+// left, rather than those bytes sent undated).
 bool Source::finished(const std::string &dir, int port, const Position &at, long long size)
 {
+    if (net::logger_file(port) == at.file)
+        return false;
     const long long now = monotonic_seconds();
     if (size != m_lastSize) { // a file still growing is the current one: no need to look
         m_lastSize = size;
@@ -175,13 +128,13 @@ bool Source::finished(const std::string &dir, int port, const Position &at, long
     if (now < m_nextLookAt)
         return false;
     m_nextLookAt = now + kLookEverySeconds;
-    return !next_file(dir, port, at.file).empty();
+    return !successor(dir, port, at.file).empty();
 }
 
 // Bytes [at.offset, end) undated, as much of them as a run takes.
 bool Source::undated(const Position &at, long long end, Run &run, unsigned char *buffer)
 {
-    const long long want = std::min(end - at.offset, kMaxRun);
+    const long long want = std::min(end - at.offset, m_most);
     const long long got = when::read_at(m_recording->dataFd, at.offset, reinterpret_cast<char *>(buffer), want);
     if (got <= 0)
         return false;
@@ -211,7 +164,7 @@ bool Source::take(Position &at, Run &run, unsigned char *buffer)
     }
     if (b.offset > at.offset)
         return undated(at, b.offset, run, buffer);
-    if (!undated(at, std::min(b.offset + b.count, at.offset + kMaxRun), run, buffer))
+    if (!undated(at, std::min(b.offset + b.count, at.offset + m_most), run, buffer))
         return false;
     run.dated = true;
     run.first = when::byte_time(b, at.offset);
@@ -225,14 +178,15 @@ void Source::name_previous(const std::string &dir, int port, Run &run)
 {
     if (run.offset != 0)
         return;
-    const std::string before = previous_file(dir, port, run.file);
+    const std::string before = run.file == m_to && !m_from.empty() ? m_from : previous_file(dir, port, run.file);
     struct stat st {};
     if (!before.empty() && ::stat((dir + "/" + before).c_str(), &st) == 0)
         run.previous = mqtt_link::format_ack(before, st.st_size, false);
 }
 
-bool Source::next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer)
+bool Source::next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer, long long most)
 {
+    m_most = std::max(1LL, std::min(most, kMaxRun));
     const bool found = next_run(dir, port, at, run, buffer);
     if (found)
         name_previous(dir, port, run);
@@ -250,7 +204,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
                              at.file.c_str());
                 m_reportedGone = at.file;
             }
-            const std::string later = next_file(dir, port, at.file);
+            const std::string later = successor(dir, port, at.file);
             if (later.empty())
                 return false;
             at = Position{later, 0, 0, false};
@@ -268,8 +222,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
         }
         // Nothing more in the index as it was opened: has it grown since?
         if (m_indexed && file_size(m_recording->indexFd) > m_indexLength) {
-            const Position here = at;
-            open(dir, here);
+            read_on(dir, at);
             continue;
         }
         const long long size = file_size(m_recording->dataFd);
@@ -282,7 +235,7 @@ bool Source::next_run(const std::string &dir, int port, Position &at, Run &run, 
         }
         if (!done)
             return false;
-        at = Position{next_file(dir, port, at.file), 0, 0, false};
+        at = Position{m_to, 0, 0, false};
         close();
     }
     return false;

@@ -2,8 +2,15 @@
 // indexes: what to publish next from a position, which file follows which,
 // how much lies past a position, and the positions kept in uplink.state.
 //
-// A port's files are followed in the order the logger made them (day
-// directory, then name). A run is the bytes of one index record from the
+// A port's files are followed in the order the logger made them: a file's
+// successors are the files written after it was (so last year's files in
+// the same day directories are left alone, and one of last year's names
+// that the logger opened again and appended to this year is taken), in the
+// order of the day directories round the year (D365 or D366, then D001),
+// then of the names within a day; only the days from the file's to today's
+// are looked at. When the clock was set back, so that no file is written
+// after the last one, the file the logger writes now (logger_files.h) is
+// taken, and that is said on stderr. A run is the bytes of one index record from the
 // position on (at most kMaxRun), dated by the record; a gap record is a run
 // of its own. Bytes no record covers (a data file whose index is missing, or
 // the tail of a file the logger was killed before indexing) go undated,
@@ -47,9 +54,11 @@ struct Run {
 class Source {
 public:
     // The next run at `at` of port's files into run and buffer (kMaxRun
-    // bytes); false when there is nothing yet. May move `at` on to the next
-    // file when its file is finished or gone (reported on stderr once).
-    bool next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
+    // bytes), of at most `most` bytes (1..kMaxRun: what a rate allows);
+    // false when there is nothing yet. May move `at` on to the next file when
+    // its file is finished or gone (reported on stderr once).
+    bool next(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer,
+              long long most = kMaxRun);
     // `at` moves past `run` once it is published.
     void advance(Position &at, const Run &run);
     // Forgets what was read (the position went back, or the file changed).
@@ -59,7 +68,9 @@ private:
     bool next_run(const std::string &dir, int port, Position &at, Run &run, unsigned char *buffer);
     void name_previous(const std::string &dir, int port, Run &run);
     bool open(const std::string &dir, const Position &at);
+    void read_on(const std::string &dir, const Position &at);
     bool finished(const std::string &dir, int port, const Position &at, long long size);
+    std::string successor(const std::string &dir, int port, const std::string &file);
     bool take(Position &at, Run &run, unsigned char *buffer);
     bool undated(const Position &at, long long end, Run &run, unsigned char *buffer);
 
@@ -74,19 +85,24 @@ private:
     long long m_nextLookAt = 0;  // seconds (monotonic) when to look for a later file again
     long long m_lastSize = -1;   // the data file's size when last seen
     std::string m_reportedGone;
+    std::string m_from, m_to;    // the latest step from one file to the next: the file before m_to
+    std::string m_reportedJump;
+    long long m_most = kMaxRun;  // the largest run the caller takes now
 };
 
-// The file of port after `after` ("" when none yet), or "".
+// The file of port after `after` (a file, or a run's start key) in the
+// order above, or "".
 std::string next_file(const std::string &dir, int port, const std::string &after);
 
-// The file of port before `file`, or "".
+// The file of port before `file` in that order (written before it, within
+// a week of days before), or "".
 std::string previous_file(const std::string &dir, int port, const std::string &file);
 
 // The first file of the logger's run begun at the local time `startUs`:
 // what next_file gives for the returned key.
 std::string start_key(long long startUs);
 
-// Bytes of port's files past `at`.
+// Bytes of port's files past `at`, in that order (last year's are not).
 long long bytes_behind(const std::string &dir, int port, const Position &at);
 
 // uplink.state in dir: a line per port, "COMn FILE OFFSET". read_state

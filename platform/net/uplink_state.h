@@ -41,7 +41,6 @@ struct Uplink {
     bool connected = false;      // CONNACK taken, not gone since
     bool lost = false;           // the connection ended; the client is to be dropped
     bool everConnected = false;
-    std::chrono::steady_clock::time_point pumpedAt{};
     long long firstLookAt = 0;   // when ports without a file were last looked at
     long long goneAt = 0;        // seconds since 1970 when it went (or the first attempt)
     std::atomic<bool> figConnected{false};

@@ -1,164 +1,12 @@
-// The uplink with a real broker (Debian's mosquitto, started here on
-// 127.0.0.1 with a port and a configuration of its own), the real logger
-// and the real vornacq4-shore: whatever goes down and comes back (the
-// broker killed and started without its persistence, the broker frozen past
-// the keep-alive, the logger killed, the shore tool killed), the shore's
-// copy ends byte for byte the station's files, and vornacq4-when check says
-// the same of both. A broker that accepts and never answers holds nothing up.
-#include "logger_process.h"
-#include "test_support.h"
+// The uplink with a real broker, the real logger and the real
+// vornacq4-shore: whatever goes down and comes back (the broker killed and
+// started without its persistence, the broker frozen past the keep-alive,
+// the logger killed, the shore tool killed), the shore's copy ends byte for
+// byte the station's files, and vornacq4-when check says the same of both.
+// A broker that accepts and never answers holds nothing up.
+#include "uplink_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <csignal>
-#include <memory>
-#include <netinet/in.h>
-#include <regex>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
-
-using testing_support::config_bytes;
-using testing_support::eventually;
-using testing_support::free_tcp_port;
-using testing_support::list_dir;
-using testing_support::PacedWriter;
-using testing_support::PortRecord;
-using testing_support::Pty;
-using testing_support::read_file;
-using testing_support::TempDir;
-using testing_support::write_file;
-
-namespace {
-
-constexpr int kRunMs = 40000;   // the countdown takes 12 s
-constexpr int kCatchUpMs = 60000;
-constexpr int kKeepalive = 5;   // seconds; the freeze below outlasts one and a half of them
-
-// Every data file under a start-up directory (or a station's copy), by name.
-std::map<std::string, std::string> data_files(const std::string &dir)
-{
-    std::map<std::string, std::string> files;
-    for (const std::string &day : list_dir(dir))
-        if (day.size() == 4 && day[0] == 'D')
-            for (const std::string &name : list_dir(dir + "/" + day))
-                files[day + "/" + name] = read_file(dir + "/" + day + "/" + name);
-    return files;
-}
-
-// What vornacq4-when check says of a file that placing cannot change:
-// the bytes covered, the tail not indexed, and whether it agrees.
-std::string coverage(const std::string &path)
-{
-    const ToolRun run = run_when({"check", path, "--utc"});
-    const std::string out = run.both();
-    const int status = run.status;
-    std::smatch covered, tail;
-    std::regex_search(out, covered, std::regex("covering \\d+ bytes(, from [^\\n]*)?"));
-    std::regex_search(out, tail, std::regex("the last \\d+ bytes are not indexed"));
-    return covered.str() + "|" + tail.str() + "|" + std::to_string(status);
-}
-
-class Broker {
-public:
-    Broker(const std::string &dir, int port) : m_dir(dir), m_port(port) {}
-    // Started afresh, without what an earlier run kept.
-    void start()
-    {
-        write_file(m_dir + "/mosquitto.conf", "listener " + std::to_string(m_port) +
-                                                  " 127.0.0.1\nallow_anonymous true\npersistence false\n");
-        LoggerProcess::Options o;
-        o.binary = "/usr/sbin/mosquitto";
-        o.args = {"-c", m_dir + "/mosquitto.conf"};
-        o.startDir = m_dir;
-        o.stderrPath = m_dir + "/mosquitto.log";
-        m_process = std::make_unique<LoggerProcess>(o);
-        ASSERT_TRUE(eventually(
-            [&] {
-                const int fd = testing_support::connect_loopback(m_port);
-                if (fd >= 0)
-                    ::close(fd);
-                return fd >= 0;
-            },
-            10000));
-    }
-    void signal(int sig) { m_process->signal(sig); }
-    void kill()
-    {
-        m_process->signal(SIGKILL);
-        m_process->wait_exit(5000);
-        m_process.reset();
-    }
-
-private:
-    std::string m_dir;
-    int m_port;
-    std::unique_ptr<LoggerProcess> m_process;
-};
-
-class UplinkRun : public ::testing::Test {
-protected:
-    UplinkRun() : m_start(m_top.path() + "/start"), m_shoreDir(m_top.path() + "/shore"), m_port(free_tcp_port())
-    {
-        ::mkdir(m_start.c_str(), 0755);
-        ::mkdir(m_shoreDir.c_str(), 0755);
-        write_file(m_start + "/comports.map",
-                   testing_support::port_map_text({{1, m_com1.path()}, {2, m_com2.path()}}));
-        std::vector<PortRecord> table(18, PortRecord{9600, 0, 0, 0});
-        table[0] = {115200, 1, 1, 0};
-        table[1] = {115200, 1, 2, 1};
-        write_file(m_start + "/coms.cfg", config_bytes(table));
-    }
-
-    std::unique_ptr<LoggerProcess> start_logger(int brokerPort, const std::string &more = "")
-    {
-        write_file(m_start + "/network.map", "mqtt 127.0.0.1:" + std::to_string(brokerPort) +
-                                                 " station=ship keepalive=" + std::to_string(kKeepalive) + "\n" + more);
-        LoggerProcess::Options o;
-        o.startDir = m_start;
-        o.stderrPath = m_top.path() + "/stderr.txt";
-        auto logger = std::make_unique<LoggerProcess>(o);
-        const std::size_t before = data_files(m_start).size();
-        if (!eventually([&] { return data_files(m_start).size() >= before + 2; }, kRunMs))
-            throw std::runtime_error("no run began: " + logger->stderr_text());
-        return logger;
-    }
-
-    std::unique_ptr<LoggerProcess> start_shore()
-    {
-        LoggerProcess::Options o;
-        o.binary = VORNACQ4_SHORE_BINARY;
-        o.args = {"127.0.0.1:" + std::to_string(m_port), m_shoreDir, "id=shore-test", "keepalive=5"};
-        o.startDir = m_top.path();
-        o.stderrPath = m_top.path() + "/shore-stderr.txt";
-        return std::make_unique<LoggerProcess>(o);
-    }
-
-    // Whether the shore's copy holds at least `bytes` bytes.
-    bool shore_has(std::size_t bytes)
-    {
-        std::size_t total = 0;
-        for (const auto &f : data_files(m_shoreDir + "/ship"))
-            total += f.second.size();
-        return total >= bytes;
-    }
-    std::size_t shore_bytes()
-    {
-        std::size_t total = 0;
-        for (const auto &f : data_files(m_shoreDir + "/ship"))
-            total += f.second.size();
-        return total;
-    }
-
-    Pty m_com1, m_com2;
-    TempDir m_top;
-    std::string m_start, m_shoreDir;
-    int m_port;
-};
-
-} // namespace
+using namespace uplink_fixture;
 
 TEST_F(UplinkRun, EveryOutageEndsWithTheShoresCopyByteForByteTheStations)
 {
@@ -280,4 +128,40 @@ TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
         10000))
         << status;
     ::close(silent);
+}
+
+// The logger's clock runs ten times fast from four minutes before the last
+// New Year's midnight (a time past, as the files' own times are the
+// system's): its run crosses from D365 into D001, and the shore's copy
+// follows it there, byte for byte.
+TEST_F(UplinkRun, TheShoresCopyFollowsTheStationsFilesIntoTheNewYear)
+{
+    Broker broker(m_top.path(), m_port);
+    broker.start();
+    auto shore = start_shore();
+    write_file(m_start + "/network.map", "mqtt 127.0.0.1:" + std::to_string(m_port) + " station=ship\n");
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    gmtime_r(&now, &t);
+    LoggerProcess::Options o;
+    o.startDir = m_start;
+    o.stderrPath = m_top.path() + "/stderr.txt";
+    o.fakeTime = "@" + std::to_string(t.tm_year + 1900 - 1) + "-12-31 23:56:00 x10";
+    auto writer = std::make_unique<PacedWriter>(std::vector<int>{m_com1.master(), m_com2.master()}, 2000,
+                                                PacedWriter::kEndless);
+    LoggerProcess logger(o);
+    const auto written = [&](const std::string &day) {
+        int files = 0;
+        for (const auto &f : data_files(m_start))
+            files += f.first.compare(0, 4, day) == 0 && !f.second.empty() ? 1 : 0;
+        return files == 2;
+    };
+    ASSERT_TRUE(eventually([&] { return written("D365") && written("D001"); }, kRunMs)) << logger.stderr_text();
+    writer.reset();
+    const bool same = eventually([&] { return data_files(m_shoreDir + "/ship") == data_files(m_start); }, kCatchUpMs);
+    const auto station = data_files(m_start);
+    ASSERT_TRUE(same) << station.size() << " files at the station, " << data_files(m_shoreDir + "/ship").size()
+                      << " on shore\n" << logger.stderr_text() << read_file(m_top.path() + "/shore-stderr.txt");
+    for (const auto &f : station)
+        EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
 }

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include "index.h"
 #include "index_encoder.h"
 #include "mqtt_link.h"
 
@@ -16,6 +17,7 @@ namespace shore {
 
 namespace {
 
+constexpr int kPorts = 18; // COM1 to COM18
 
 std::string failed(const std::string &what)
 {
@@ -60,6 +62,79 @@ bool replace_file(const std::string &path, const std::string &text, bool durable
     return ok;
 }
 
+long long file_length(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+std::string gap_text(long long offset, long long missing, long long first, long long last)
+{
+    return std::to_string(offset) + " " + std::to_string(missing) + " " + std::to_string(first) + " " +
+           std::to_string(last);
+}
+
+// Opens (making it when new, and its directory's entry durable) one file of a copy.
+int open_part(const std::string &dir, const std::string &path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int d = fd >= 0 ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (d >= 0) {
+        ::fsync(d);
+        ::close(d);
+    }
+    return fd;
+}
+
+// The port's copy written last under a station's directory, "" when none:
+// the shore's own clock says which, whatever the station's names say.
+std::string latest_copy(const std::string &top, int port)
+{
+    std::string latest;
+    timespec latestAt{};
+    DIR *days = ::opendir(top.c_str());
+    while (const dirent *day = days != nullptr ? ::readdir(days) : nullptr) {
+        if (day->d_name[0] != 'D')
+            continue;
+        DIR *d = ::opendir((top + "/" + day->d_name).c_str());
+        while (const dirent *e = d != nullptr ? ::readdir(d) : nullptr) {
+            const std::string file = std::string(day->d_name) + "/" + e->d_name;
+            struct stat st {};
+            int filePort = 0;
+            if (!mqtt_link::valid_file(file, filePort) || filePort != port || ::stat((top + "/" + file).c_str(), &st) != 0)
+                continue;
+            const timespec at = st.st_mtim;
+            if (latest.empty() || at.tv_sec > latestAt.tv_sec ||
+                (at.tv_sec == latestAt.tv_sec && at.tv_nsec > latestAt.tv_nsec))
+                latest = file, latestAt = at;
+        }
+        if (d != nullptr)
+            ::closedir(d);
+    }
+    if (days != nullptr)
+        ::closedir(days);
+    return latest;
+}
+
+// The file shore.state names for each port ("" where it names none).
+void state_files(const std::string &top, std::string files[kPorts + 1])
+{
+    std::FILE *f = std::fopen((top + "/shore.state").c_str(), "re");
+    char line[256];
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        char com[16] = "", file[64] = "";
+        int port = 0;
+        if (std::sscanf(line, "%15s %63s", com, file) == 2 && mqtt_link::valid_file(file, port) &&
+            port == mqtt_link::topic_port(com))
+            files[port] = file;
+    }
+    if (f != nullptr)
+        std::fclose(f);
+}
+
 long long monotonic_seconds()
 {
     timespec t{};
@@ -84,30 +159,48 @@ void Store::close_copy(Copy &c)
     c = Copy{};
 }
 
-// Opens the copy of `file`, cut back to `end` bytes and its index to
-// `indexLength`, and begins a new segment of the index there.
-bool Store::open_copy(const Key &key, Copy &c, const std::string &file, long long end, long long indexLength,
-                      std::string &why)
+// Opens the copy of `file` as it is, nothing of it cut: it goes on where its
+// own index says its bytes end (bytes written past that, when the shore was
+// stopped between writing them and dating them, are written again, the same
+// bytes at the same offsets, as the station sends them again from there),
+// and its index goes on at its end with a new segment.
+bool Store::open_copy(const Key &key, Copy &c, const std::string &file, std::string &why)
 {
     close_copy(c);
-    c.lastGap.clear();
     const std::string top = m_dir + "/" + key.first, day = file.substr(0, 4), name = file.substr(5);
-    const std::string data = top + "/" + file, index = top + "/T" + day.substr(1) + "/" + name;
-    if (!make_dir(top) || !make_dir(top + "/" + day) || !make_dir(top + "/T" + day.substr(1))) {
+    const std::string indexDir = top + "/T" + day.substr(1);
+    if (!make_dir(top) || !make_dir(top + "/" + day) || !make_dir(indexDir)) {
         why = failed(top);
         return false;
     }
-    c.data = ::open(data.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    c.index = ::open(index.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (c.data < 0 || c.index < 0 || ::ftruncate(c.data, end) != 0 || ::ftruncate(c.index, indexLength) != 0) {
-        why = failed(data);
+    c.index = open_part(indexDir, indexDir + "/" + name);
+    c.data = open_part(top + "/" + day, top + "/" + file);
+    const long long indexLength = c.index >= 0 ? file_length(c.index) : -1;
+    const long long size = c.data >= 0 ? file_length(c.data) : -1;
+    if (indexLength < 0 || size < 0) {
+        why = failed(top + "/" + file);
         close_copy(c);
         return false;
     }
     c.file = file;
-    c.end = end;
     c.indexLength = indexLength;
-    return append_index(c, segment_mark(end), why);
+    when::IndexReader reader(c.index, indexLength, size);
+    for (when::Burst b{}; reader.next(b);) {
+        if (!b.gap)
+            c.end = b.offset + b.count, c.lastGap.clear();
+        else if (b.offset == c.end)
+            c.lastGap = gap_text(b.offset, b.count, b.first, b.last);
+    }
+    return begin_segment(c, why);
+}
+
+// A new segment of the index where the copy ends: its first record is dated
+// from the copy's end, whatever came before it undated.
+bool Store::begin_segment(Copy &c, std::string &why)
+{
+    c.previousFirst = 0;
+    c.indexedEnd = c.end;
+    return append_index(c, segment_mark(c.end), why);
 }
 
 bool Store::append_index(Copy &c, const std::string &bytes, std::string &why)
@@ -124,11 +217,11 @@ bool Store::append_index(Copy &c, const std::string &bytes, std::string &why)
 
 bool Store::note_gap(Copy &c, const Message &m, std::string &why)
 {
-    const std::string line = std::to_string(m.offset) + " " + std::to_string(m.missing) + " " +
-                             std::to_string(m.first) + " " + std::to_string(m.last);
+    const std::string line = gap_text(m.offset, m.missing, m.first, m.last);
     if (line == c.lastGap)
         return true; // delivered again
-    if (!append_index(c, gap_record(m.missing, m.first, m.last, c.previousFirst), why))
+    if ((c.indexedEnd != c.end && !begin_segment(c, why)) ||
+        !append_index(c, gap_record(m.missing, m.first, m.last, c.previousFirst), why))
         return false;
     c.previousFirst = m.first;
     c.lastGap = line;
@@ -142,15 +235,21 @@ bool Store::apply(const Message &m, std::string &why)
     const Key key{m.station, m.port};
     Copy &c = m_copies[key];
     if (c.file != m.file) {
-        const bool later = c.file.empty() || mqtt_link::file_order(m.file, c.file) > 0;
+        // The station names the file before a file's first bytes: one that
+        // follows the copy's comes next whatever its name (the station's
+        // clock may have been set back); any other is placed by its name.
+        const bool follows = m.offset == 0 && !c.file.empty() && m.previous.compare(0, c.file.size() + 1, c.file + " ") == 0;
+        const bool later = c.file.empty() || follows || mqtt_link::file_order(m.file, c.file) > 0;
         if (!later)
             return true; // an earlier file's bytes again: the copy has gone past them
         if (m.offset != 0 || (!m.previous.empty() && !c.file.empty() && m.previous != mqtt_link::format_ack(c.file, c.end, false))) {
             c.hole = true; // the start of this file, or the end of the last, did not come
+            if (c.file.empty())
+                c.holeFile = m.file; // a port not yet copied asks for this file from its start
             return true;
         }
-        if (!open_copy(key, c, m.file, 0, 0, why))
-            return false;
+        if (!open_copy(key, c, m.file, why))
+            return false; // a copy of it begun before goes on from its end
     }
     if (m.gap) {
         if (m.offset == c.end && !note_gap(c, m, why))
@@ -171,9 +270,11 @@ bool Store::apply(const Message &m, std::string &why)
     }
     if (m.dated) {
         const long long first = m.count > 1 ? m.first + (m.last - m.first) * skip / (m.count - 1) : m.first;
-        if (!append_index(c, data_record(count, first, m.last, c.previousFirst), why))
+        if ((c.indexedEnd != c.end && !begin_segment(c, why)) ||
+            !append_index(c, data_record(count, first, m.last, c.previousFirst), why))
             return false;
         c.previousFirst = first;
+        c.indexedEnd = c.end + count;
     }
     c.end += count;
     c.dirty = true;
@@ -219,8 +320,9 @@ bool Store::sync(std::vector<Ack> &acks, std::string &why)
     for (auto &entry : m_copies) {
         Copy &c = entry.second;
         const bool ask = c.hole && now > c.askedAt;
-        if ((c.dirty || ask) && !c.file.empty())
-            acks.push_back(Ack{entry.first.first, entry.first.second, mqtt_link::format_ack(c.file, c.end, ask)});
+        const std::string &file = c.file.empty() ? c.holeFile : c.file;
+        if ((c.dirty || ask) && !file.empty())
+            acks.push_back(Ack{entry.first.first, entry.first.second, mqtt_link::format_ack(file, c.end, ask)});
         if (ask)
             c.askedAt = now, c.hole = false;
         c.dirty = false;
@@ -242,40 +344,29 @@ void Store::status(const std::string &station, const std::string &text)
         replace_file(m_dir + "/" + station + "/status.json", text, false);
 }
 
+// Each station's ports go on from their current copies, as those and their
+// indexes stand: the one shore.state names, or without it the one written
+// last, so a shore that lost shore.state loses nothing.
 void Store::restore()
 {
     DIR *d = ::opendir(m_dir.c_str());
     std::vector<std::string> stations;
-    while (d != nullptr) {
-        const dirent *e = ::readdir(d);
-        if (e == nullptr)
-            break;
+    while (const dirent *e = d != nullptr ? ::readdir(d) : nullptr)
         if (mqtt_link::valid_station(e->d_name))
             stations.push_back(e->d_name);
-    }
     if (d != nullptr)
         ::closedir(d);
     for (const std::string &station : stations) {
-        std::FILE *f = std::fopen((m_dir + "/" + station + "/shore.state").c_str(), "re");
-        char line[256];
-        while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
-            char com[16] = "", file[64] = "", rest[160] = "";
-            long long end = -1, indexLength = -1;
-            int port = 0;
+        std::string named[kPorts + 1];
+        state_files(m_dir + "/" + station, named);
+        for (int port = 1; port <= kPorts; ++port) {
+            struct stat st {};
+            const bool kept = !named[port].empty() && ::stat((m_dir + "/" + station + "/" + named[port]).c_str(), &st) == 0;
+            const std::string file = kept ? named[port] : latest_copy(m_dir + "/" + station, port);
             std::string why;
-            if (std::sscanf(line, "gap %15s %63s %159[^\n]", com, file, rest) == 3) {
-                Copy &c = m_copies[Key{station, mqtt_link::topic_port(com)}];
-                if (c.file == file)
-                    c.lastGap = rest;
-            } else if (std::sscanf(line, "%15s %63s %lld %lld", com, file, &end, &indexLength) == 4 && end >= 0 &&
-                       indexLength >= 0 && mqtt_link::valid_file(file, port) && port == mqtt_link::topic_port(com)) {
-                Copy &c = m_copies[Key{station, port}];
-                if (!open_copy(Key{station, port}, c, file, end, indexLength, why))
-                    std::fprintf(stderr, "vornacq4-shore: %s: %s\n", station.c_str(), why.c_str());
-            }
+            if (!file.empty() && !open_copy(Key{station, port}, m_copies[Key{station, port}], file, why))
+                std::fprintf(stderr, "vornacq4-shore: %s: %s\n", station.c_str(), why.c_str());
         }
-        if (f != nullptr)
-            std::fclose(f);
     }
 }
 

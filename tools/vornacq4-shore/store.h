@@ -6,9 +6,9 @@
 // is a message delivered again and changes nothing; one that begins after
 // it is a hole (a message lost between broker and shore), not written, and
 // the station is asked to send again from the end. So the copy is always a
-// prefix of the station's file, byte for byte. What is written is synced
-// before the cursor moves, and the cursor before the station hears of it;
-// after a kill, the copy is cut back to the cursor and goes on from there.
+// prefix of the station's file, byte for byte. A copy is never cut: what is
+// written is synced before the station hears of it, and after a kill the
+// shore goes on from where each copy's own index says its bytes end.
 #pragma once
 
 #include <map>
@@ -44,7 +44,7 @@ public:
     explicit Store(std::string dir) : m_dir(std::move(dir)) {}
     ~Store();
 
-    // Takes every station's cursor from DIR (at the start).
+    // Takes every station's cursor from its copies in DIR (at the start).
     void restore();
     // Applies a message; false, with why, when it cannot be written (a disk
     // error: nothing moves, and the station sends it again).
@@ -65,14 +65,16 @@ private:
         long long end = 0;          // bytes of the copy
         long long indexLength = 0;  // bytes of its index
         long long previousFirst = 0;
+        long long indexedEnd = 0;   // where the index's records end: a dated run after undated bytes begins a segment
         bool dirty = false;
         bool hole = false;
+        std::string holeFile;       // without a copy yet: the file a hole was seen in
         long long askedAt = 0;      // when a resend was last asked for
         std::string lastGap;        // the last gap written to the index, so one delivered again is written once
     };
     using Key = std::pair<std::string, int>;
-    bool open_copy(const Key &key, Copy &c, const std::string &file, long long end, long long indexLength,
-                   std::string &why);
+    bool open_copy(const Key &key, Copy &c, const std::string &file, std::string &why);
+    bool begin_segment(Copy &c, std::string &why);
     void close_copy(Copy &c);
     bool write_state(const std::string &station, std::string &why);
     bool append_index(Copy &c, const std::string &bytes, std::string &why);

@@ -82,9 +82,12 @@ void IndexReader::load(long long at)
         m_length = at;
 }
 
-// The byte at `at`, or -1 past the end. Moves the window when it must.
+// The byte at `at`, or -1 past the end (noted: what is found there may yet
+// change). Moves the window when it must.
 int IndexReader::peek(long long at)
 {
+    if (at >= m_length)
+        m_touchedEnd = true;
     if (at < 0 || at >= m_length)
         return -1;
     if (at < m_windowAt || at >= m_windowAt + m_windowLength)
@@ -140,8 +143,10 @@ int IndexReader::read_varint(long long &at, long long stop, unsigned long long &
     value = 0;
     for (int i = 0; i < kMaxVarint; ++i) {
         const int b = at + i < stop ? peek(at + i) : -1;
-        if (b < 0)
+        if (b < 0) {
+            m_touchedEnd = m_touchedEnd || at + i >= m_length;
             return 1;
+        }
         const unsigned long long bits = static_cast<unsigned long long>(b & 0x7F);
         if (i == kMaxVarint - 1 && bits != 0)
             return 2; // bit 63 or above
@@ -156,34 +161,34 @@ int IndexReader::read_varint(long long &at, long long stop, unsigned long long &
 
 void IndexReader::damage(Damage d)
 {
-    ++m_summary.damaged[static_cast<int>(d)];
+    ++m_at.summary.damaged[static_cast<int>(d)];
 }
 
 // Reads the segment header at `at` (a mark is there). False when it is torn
 // or damaged; the segment is then skipped.
 bool IndexReader::begin_segment(long long at)
 {
-    ++m_summary.segments;
-    m_version = peek(at + INDEX_MAGIC_LEN) - '0';
+    ++m_at.summary.segments;
+    m_at.version = peek(at + INDEX_MAGIC_LEN) - '0';
     long long pos = at + kMarkLength;
     unsigned long long offset = 0, flags = 0;
     const int got = read_varint(pos, m_length, offset);
-    const int gotFlags = got != 0 || m_version < 2 ? got : read_varint(pos, m_length, flags);
-    m_pos = pos;
+    const int gotFlags = got != 0 || m_at.version < 2 ? got : read_varint(pos, m_length, flags);
+    m_at.pos = pos;
     if (got == 1 || gotFlags == 1) {
-        ++m_summary.torn;
-        m_pos = at + 1;
+        ++m_at.summary.torn;
+        m_at.pos = at + 1;
         return false;
     }
     if (got == 2 || gotFlags == 2 || offset > static_cast<unsigned long long>(m_dataSize)) {
         damage(got == 2 || gotFlags == 2 ? Damage::Overlong : Damage::BeyondData);
-        m_pos = at + 1;
+        m_at.pos = at + 1;
         return false;
     }
-    if (m_version >= 2 && (flags & 1) == 0 && m_summary.unsynced++ == 0)
-        m_summary.firstUnsyncedOffset = static_cast<long long>(offset);
-    m_offset = static_cast<long long>(offset);
-    m_time = 0;
+    if (m_at.version >= 2 && (flags & 1) == 0 && m_at.summary.unsynced++ == 0)
+        m_at.summary.firstUnsyncedOffset = static_cast<long long>(offset);
+    m_at.offset = static_cast<long long>(offset);
+    m_at.time = 0;
     return true;
 }
 
@@ -195,47 +200,48 @@ IndexReader::Step IndexReader::place_record(unsigned long long count, unsigned l
         damage(Damage::NoRecord);
         return Step::Damaged;
     }
-    if (!gap && count > static_cast<unsigned long long>(m_dataSize - m_offset)) {
+    if (!gap && count > static_cast<unsigned long long>(m_dataSize - m_at.offset)) {
         damage(Damage::BeyondData);
         return Step::Damaged;
     }
-    // m_time is within range and both numbers are below 2^63: no overflow.
-    const long long first = m_time + unzigzag(delta);
+    // m_at.time is within range and both numbers are below 2^63: no overflow.
+    const long long first = m_at.time + unzigzag(delta);
     if (!in_time_range(first) || span >= static_cast<unsigned long long>(kLatestUs) ||
         !in_time_range(first + static_cast<long long>(span))) {
         damage(Damage::BadTime);
         return Step::Damaged;
     }
-    b = Burst{m_offset, static_cast<long long>(count), first, first + static_cast<long long>(span), gap};
-    m_time = first;
+    b = Burst{m_at.offset, static_cast<long long>(count), first, first + static_cast<long long>(span), gap};
+    m_at.time = first;
     if (gap) {
-        ++m_summary.gaps;
-        m_summary.gapBytes += b.count;
+        ++m_at.summary.gaps;
+        m_at.summary.gapBytes += b.count;
         return Step::Record;
     }
-    m_offset += b.count;
-    ++m_summary.records;
+    m_at.offset += b.count;
+    ++m_at.summary.records;
     return Step::Record;
 }
 
-// The record at m_pos. A version-1 segment runs to the next mark found by
+// The record at m_at.pos. A version-1 segment runs to the next mark found by
 // its pattern; in a later one no record byte is 0, so any 0 ends it.
 IndexReader::Step IndexReader::read_record(Burst &b)
 {
-    const int c = peek(m_pos);
+    const int c = peek(m_at.pos);
     if (c < 0 || c == INDEX_SEGMENT_MARK)
         return Step::SegmentEnd;
-    long long stop = m_pos + kMaxRecord + 1;
-    if (m_version == 1) {
-        for (long long at = m_pos; at < stop; ++at)
+    long long stop = m_at.pos + kMaxRecord + 1;
+    const long long seen = std::min(stop, m_length); // a byte not yet written ends no record
+    if (m_at.version == 1) {
+        for (long long at = m_at.pos; at < seen; ++at)
             if (mark_at(at))
                 stop = at;
     } else {
-        for (long long at = m_pos; at < stop; ++at)
+        for (long long at = m_at.pos; at < seen; ++at)
             if (peek(at) == INDEX_SEGMENT_MARK)
                 stop = at;
     }
-    long long at = m_pos;
+    long long at = m_at.pos;
     unsigned long long v[3] = {};
     for (unsigned long long &value : v) {
         const int got = read_varint(at, stop, value);
@@ -246,36 +252,67 @@ IndexReader::Step IndexReader::read_record(Burst &b)
             return Step::Damaged;
         }
     }
-    m_pos = at;
-    if (m_version >= 3) // the count doubled, its low bit telling a gap
+    m_at.pos = at;
+    if (m_at.version >= 3) // the count doubled, its low bit telling a gap
         return place_record(v[0] >> 1, v[1] - 1, v[2] - 1, (v[0] & INDEX_GAP_BIT) != 0, b);
-    if (m_version == 2)
+    if (m_at.version == 2)
         return place_record(v[0], v[1] - 1, v[2] - 1, false, b);
     return place_record(v[0], v[1], v[2], false, b);
 }
 
+// One step of reading: a segment begun, a record read, or a segment left.
+// False when the index ends here; `found` says whether b holds a record.
+bool IndexReader::step(Burst &b, bool &found)
+{
+    found = false;
+    if (!m_at.inSegment) {
+        const long long at = find_mark(m_at.pos);
+        if (at < 0)
+            return false;
+        m_at.inSegment = begin_segment(at);
+        return true;
+    }
+    const long long start = m_at.pos;
+    const Step step = read_record(b);
+    if (step == Step::Record)
+        return found = true;
+    m_at.inSegment = false;
+    if (step == Step::SegmentEnd && peek(m_at.pos) == INDEX_SEGMENT_MARK && !mark_at(m_at.pos))
+        damage(Damage::BadHeader);
+    if (step == Step::Torn)
+        ++m_at.summary.torn;
+    if (step != Step::SegmentEnd)
+        m_at.pos = start + 1;
+    return true;
+}
+
+// A followed index stops before the first step that looked past its end,
+// undoing it, so that the same step is taken again, on more bytes, by resume().
 bool IndexReader::next(Burst &b)
 {
     for (;;) {
-        if (!m_inSegment) {
-            const long long at = find_mark(m_pos);
-            if (at < 0)
-                return false;
-            m_inSegment = begin_segment(at);
-            continue;
+        const Decoding before = m_at;
+        m_touchedEnd = false;
+        bool found = false;
+        const bool more = step(b, found);
+        if (m_follow && m_touchedEnd) {
+            m_at = before;
+            return false;
         }
-        const long long start = m_pos;
-        const Step step = read_record(b);
-        if (step == Step::Record)
+        if (found)
             return true;
-        m_inSegment = false;
-        if (step == Step::SegmentEnd && peek(m_pos) == INDEX_SEGMENT_MARK && !mark_at(m_pos))
-            damage(Damage::BadHeader);
-        if (step == Step::Torn)
-            ++m_summary.torn;
-        if (step != Step::SegmentEnd)
-            m_pos = start + 1;
+        if (!more)
+            return false;
     }
+}
+
+bool IndexReader::resume(long long length, long long dataSize)
+{
+    if (length < m_length)
+        return false;
+    m_length = length;
+    m_dataSize = dataSize;
+    return true;
 }
 
 long long byte_time(const Burst &burst, long long offset)

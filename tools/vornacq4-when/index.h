@@ -66,7 +66,21 @@ public:
     bool is_index();
     // The next record or gap in file order into `b`; false when there are no more.
     bool next(Burst &b);
-    const IndexSummary &summary() const { return m_summary; }
+    const IndexSummary &summary() const { return m_at.summary; }
+
+    // For an index still being written: from now on next() stops short of
+    // anything the bytes read so far cannot settle (a record or segment mark
+    // cut by the end, a segment that may go on), instead of taking it as torn
+    // or ended, so that resume() can go on from there.
+    void follow() { m_follow = true; }
+    // The index has grown to `length` bytes for a data file of `dataSize`
+    // (the index's length taken first, as for the constructor): reading goes
+    // on where it stopped, with the decoding state it had (segment, offset,
+    // previous time), and gives exactly the records a reader of the whole
+    // index from its start would give past those already read. False (and
+    // nothing changed) when the index is shorter than before: it is not the
+    // one read, and is to be read again from its start.
+    bool resume(long long length, long long dataSize);
 
 private:
     enum class Step { Record, SegmentEnd, Torn, Damaged };
@@ -80,6 +94,7 @@ private:
     Step place_record(unsigned long long count, unsigned long long delta, unsigned long long span, bool gap,
                       Burst &b);
     void damage(Damage d);
+    bool step(Burst &b, bool &found);
 
     static constexpr long long kWindow = 64 * 1024; // bytes read at once
     int m_fd;
@@ -89,12 +104,18 @@ private:
     long long m_windowAt = 0;
     long long m_windowLength = 0;
 
-    long long m_pos = 0;       // where reading goes on
-    bool m_inSegment = false;
-    int m_version = 0;
-    long long m_offset = 0;    // the data offset of the next record's first byte
-    long long m_time = 0;      // the previous record's first
-    IndexSummary m_summary;
+    // Where reading stands: all that a step changes, so that one can be undone.
+    struct Decoding {
+        long long pos = 0;       // where reading goes on
+        bool inSegment = false;
+        int version = 0;
+        long long offset = 0;    // the data offset of the next record's first byte
+        long long time = 0;      // the previous record's first
+        IndexSummary summary;
+    };
+    Decoding m_at;
+    bool m_follow = false;
+    bool m_touchedEnd = false; // the step being taken looked past m_length
 };
 
 // When byte `offset` (inside the burst) arrived: spread evenly from the
