@@ -43,24 +43,12 @@ pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const 
     _exit(121);
 }
 
-// Reaps the child if it has ended within `ms`; true once it is gone.
-static bool reaped_within(pid_t pid, int ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    do {
-        if (waitpid(pid, nullptr, WNOHANG) != 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
-
 void stop(pid_t pid, int graceMs)
 {
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
-    if (reaped_within(pid, graceMs))
+    if (ptykit::eventually([&] { return waitpid(pid, nullptr, WNOHANG) != 0; }, graceMs))
         return;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
@@ -147,32 +135,21 @@ void write_station(const std::string &dir, const std::vector<std::string> &paths
 
 bool wait_for_run(const std::string &dir, int ports, int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int files = 0;
-        for (const std::string &day : ptykit::list_dir(dir))
-            if (day[0] == 'D')
-                files += static_cast<int>(ptykit::list_dir(dir + "/" + day).size());
-        if (files == ports) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    const auto begun = [&] {
+        for (int port = 1; port <= ports; ++port)
+            if (ptykit::data_files(dir, port).empty())
+                return false;
+        return true;
+    };
+    if (!ptykit::eventually(begun, timeoutMs))
+        return false;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return true;
 }
 
 std::string recorded(const std::string &dir, int port)
 {
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, ".C%02d", port);
-    std::string all;
-    for (const std::string &day : ptykit::list_dir(dir))
-        if (day[0] == 'D')
-            for (const std::string &name : ptykit::list_dir(dir + "/" + day))
-                if (name.size() == 12 && name.substr(8) == suffix)
-                    all += ptykit::read_file(dir + "/" + day + "/" + name);
-    return all;
+    return ptykit::recording(dir, port);
 }
 
 std::uint64_t bytes_under(const std::string &dir, char letter)

@@ -108,8 +108,7 @@ std::map<int, SimReport> Simulator::snapshot()
         instruments += !name.empty() && name != "none" ? 1 : 0;
     }
     const auto lines = [&] {
-        const std::string text = read_file(m_dir + ".sim-report");
-        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        return static_cast<std::size_t>(testing_support::line_count(read_file(m_dir + ".sim-report")));
     };
     const std::size_t before = lines();
     m_process->signal(SIGUSR1);

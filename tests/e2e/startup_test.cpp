@@ -43,8 +43,7 @@ TEST_F(LoggerRun, FirstStartSavesTheDefaultPortTableAndSigtermEndsCleanly)
     EXPECT_EQ(saved.size(), 288u);
     EXPECT_EQ(saved, config_bytes(expected));
 
-    logger.signal(SIGTERM);
-    EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
     EXPECT_EQ(logger.stderr_text(), "") << "a start without trouble says nothing";
     EXPECT_EQ(read_file(in_start("coms.cfg")), saved);
     EXPECT_EQ(list_dir(in_start("")), (std::vector<std::string>{"comports.map", "coms.cfg"}));
@@ -110,8 +109,7 @@ TEST_P(HostileStartup, FilesThatAreNoPortTableOrMapNeitherHangNorStopIt)
     ASSERT_TRUE(eventually([&] { return logger.stderr_text().find("comports.map: ") != std::string::npos; },
                            kStartupMs))
         << logger.stderr_text();
-    logger.signal(SIGTERM);
-    EXPECT_EQ(logger.wait_exit(kExitMs), 0) << logger.stderr_text();
+    EXPECT_EQ(stop_logger(), 0) << logger.stderr_text();
 
     struct stat st;
     ASSERT_EQ(lstat(in_start("coms.cfg").c_str(), &st), 0);

@@ -22,6 +22,7 @@ using testing_support::bound_socket;
 using testing_support::eventually;
 using testing_support::free_tcp_port;
 using testing_support::get;
+using testing_support::occurrences;
 using testing_support::read_file;
 using testing_support::status_code;
 using testing_support::TempDir;
@@ -37,36 +38,6 @@ net::FeedEntry entry(const std::string &line)
     return e;
 }
 
-// The process's stderr goes to a file for the test's length, to be read
-// while the engine's threads write it.
-class StderrFile {
-public:
-    explicit StderrFile(const std::string &path) : m_path(path), m_saved(::dup(2))
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ::dup2(fd, 2);
-        ::close(fd);
-    }
-    ~StderrFile()
-    {
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-    }
-    std::string text() const { return read_file(m_path); }
-
-private:
-    std::string m_path;
-    int m_saved;
-};
-
-int occurrences(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 void publish(int port, const std::string &bytes)
 {
     feeds_publish(port, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
@@ -80,7 +51,7 @@ TEST(UdpFeed, FallingOutOfTheRingCountsEverySkippedByteAndSaysSoOnceAnEpisode)
     SeamSetClock(2026, 3, 1, 10, 0, 0);
     int udpPort = 0;
     const int udp = bound_socket(SOCK_DGRAM, udpPort);
-    StderrFile err(dir.file("stderr.txt"));
+    testing_support::StderrCapture err(dir.file("stderr.txt"));
     feeds_start({entry("COM2 udp 127.0.0.1:" + std::to_string(udpPort))}, "network.map");
 
     const long long ring = 256 * 1024;

@@ -19,14 +19,6 @@ using testing_support::write_file;
 
 namespace {
 
-std::string all_byte_values()
-{
-    std::string bytes(256, '\0');
-    for (int i = 0; i < 256; ++i)
-        bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
-    return bytes;
-}
-
 // Opens, writes everything, closes; false on any failure.
 bool write_whole(const std::string &name, int action, const std::string &bytes)
 {
@@ -48,11 +40,7 @@ struct OpenCase {
     const char *expected; // contents after writing "later"
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OpenCase &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(OpenCase)
 
 class FileOpenAction : public ::testing::TestWithParam<OpenCase> {};
 
@@ -130,11 +118,7 @@ struct BadOpen {
     int mode, action, type;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const BadOpen &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(BadOpen)
 
 class FileOpenFailure : public ::testing::TestWithParam<BadOpen> {};
 
@@ -167,7 +151,7 @@ TEST(FileWrite, WritesEveryByteValueUnaltered)
         const std::string name = "bytes" + std::to_string(type);
         const int h = RT_OpenFile(name.c_str(), 2, 0, type);
         ASSERT_GT(h, 0);
-        const std::string bytes = all_byte_values();
+        const std::string bytes = testing_support::byte_values();
         EXPECT_EQ(RT_WriteFile(h, bytes.data(), 256), 256);
         EXPECT_EQ(RT_CloseFile(h), 0);
         EXPECT_TRUE(read_file(name) == bytes) << "type " << type;

@@ -1,4 +1,5 @@
 #include "engine.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -24,11 +25,7 @@ struct FmtCase {
     const char *text;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const FmtCase &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(FmtCase)
 
 class FmtFormats : public ::testing::TestWithParam<FmtCase> {};
 

@@ -12,51 +12,33 @@
 #include <unistd.h>
 #include <thread>
 
+using testing_support::line_count;
 using testing_support::PortRig;
+using testing_support::stderr_of;
 using testing_support::TempDir;
-
-namespace {
-
-int lines(const std::string &text)
-{
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
-// stderr of fn()
-template <typename Fn> std::string stderr_of(Fn fn)
-{
-    testing::internal::CaptureStderr();
-    fn();
-    return testing::internal::GetCapturedStderr();
-}
-
-} // namespace
 
 TEST(LibraryErrors, FailingOpenPrintsOneLineNamingThePort)
 {
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] { EXPECT_EQ(OpenCom(3, ""), COM_ERR_NO_DEVICE); });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("COM3"), std::string::npos) << err;
 }
 
 TEST(LibraryErrors, RepeatedFailureIsPrintedOnce)
 {
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] {
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(GetInQLen(5), COM_ERR_NOT_OPEN);
     });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("COM5"), std::string::npos) << err;
 }
 
 TEST(LibraryErrors, SameErrorFromDifferentCallsIsPrintedOnce)
 {
     // An acquisition tick asks a closed port for its queue and reads it in turn.
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] {
         char byte;
@@ -66,12 +48,11 @@ TEST(LibraryErrors, SameErrorFromDifferentCallsIsPrintedOnce)
             EXPECT_EQ(FlushInQ(5), COM_ERR_NOT_OPEN);
         }
     });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
 }
 
 TEST(LibraryErrors, EachPortIsReportedForItself)
 {
-    TempDir dir;
     PortRig rig({});
     const std::string err = stderr_of([] {
         for (int i = 0; i < 3; ++i) {
@@ -79,12 +60,11 @@ TEST(LibraryErrors, EachPortIsReportedForItself)
             GetInQLen(6);
         }
     });
-    EXPECT_EQ(lines(err), 2) << err;
+    EXPECT_EQ(line_count(err), 2) << err;
 }
 
 TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
 {
-    TempDir dir;
     PortRig rig({7});
     const std::string err = stderr_of([] {
         GetInQLen(7);
@@ -94,12 +74,11 @@ TEST(LibraryErrors, SameFailureIsPrintedAgainAfterASuccess)
         GetInQLen(7);
         GetInQLen(7);
     });
-    EXPECT_EQ(lines(err), 2) << err;
+    EXPECT_EQ(line_count(err), 2) << err;
 }
 
 TEST(LibraryErrors, DisabledPrintsNothingAndEnabledPrintsAgain)
 {
-    TempDir dir;
     PortRig rig({});
     DisableBreakOnLibraryErrors();
     const std::string quiet = stderr_of([] {
@@ -112,7 +91,7 @@ TEST(LibraryErrors, DisabledPrintsNothingAndEnabledPrintsAgain)
     EXPECT_EQ(quiet, "");
     EnableBreakOnLibraryErrors();
     const std::string loud = stderr_of([] { OpenCom(2, ""); });
-    EXPECT_EQ(lines(loud), 1) << loud;
+    EXPECT_EQ(line_count(loud), 1) << loud;
 }
 
 TEST(LibraryErrors, FileFailureNamesTheFileOnce)
@@ -122,13 +101,12 @@ TEST(LibraryErrors, FileFailureNamesTheFileOnce)
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(RT_OpenFile("no-such-dir/C3.dat", 2, 1, 0), -1);
     });
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("no-such-dir/C3.dat"), std::string::npos) << err;
 }
 
 TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
 {
-    TempDir dir;
     PortRig rig({});
     DisableBreakOnLibraryErrors();
     const std::string err = stderr_of([] {
@@ -137,7 +115,7 @@ TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
         other.join();
     });
     EnableBreakOnLibraryErrors();
-    EXPECT_EQ(lines(err), 1) << err;
+    EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find("COM5"), std::string::npos) << err;
 }
 
@@ -145,7 +123,6 @@ TEST(LibraryErrors, OneThreadsSwitchLeavesAnotherThreadsLinesAlone)
 // stderr, and the other ports' bytes still come in and are handed over.
 TEST(LibraryErrors, AReportWaitingOnStderrHoldsUpNoPortsBytes)
 {
-    TempDir dir;
     PortRig rig({3});
     ASSERT_EQ(OpenComConfig(3, "", 115200, 0, 8, 1, 32000, 512), 0);
     int journal[2];

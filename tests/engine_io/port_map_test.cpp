@@ -21,11 +21,7 @@ struct MapCase {
     std::vector<int> warnedLines;       // line numbers reported as malformed
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const MapCase &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(MapCase)
 
 std::string standard(int port)
 {
@@ -54,8 +50,7 @@ TEST_P(PortMapFile, ResolvesPortsAndReportsEachBadLineOnce)
     const std::string err = testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(resolved, c.paths);
-    EXPECT_EQ(static_cast<std::size_t>(std::count(err.begin(), err.end(), '\n')), c.warnedLines.size())
-        << err;
+    EXPECT_EQ(static_cast<std::size_t>(testing_support::line_count(err)), c.warnedLines.size()) << err;
     for (int line : c.warnedLines) {
         EXPECT_NE(err.find(dir.file("comports.map") + ":" + std::to_string(line) + ":"), std::string::npos)
             << "line " << line << " not named in: " << err;
@@ -141,7 +136,7 @@ TEST_P(HostileMap, IsNotReadAndNoPortIsUsed)
     for (int port = 1; port <= 18; ++port)
         EXPECT_EQ(SeamPortPath(port), "") << "COM" << port;
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(testing_support::line_count(err), 1) << err;
     EXPECT_NE(err.find(dir.file("comports.map") + ": "), std::string::npos) << err;
 }
 
@@ -155,9 +150,7 @@ TEST(PortMap, LineLongerThanAnyPathOrWithAZeroByteIsIgnored)
                              "x\nCOM3 /dev/c\n";
     testing_support::write_file("comports.map", text);
     SeamReloadPortMap();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(SeamPortPath(3), "/dev/c");
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = testing_support::stderr_of([&] { EXPECT_EQ(SeamPortPath(3), "/dev/c"); });
     EXPECT_EQ(SeamPortPath(1), standard(1));
     EXPECT_EQ(SeamPortPath(2), standard(2));
     EXPECT_NE(err.find("comports.map:1:"), std::string::npos) << err;

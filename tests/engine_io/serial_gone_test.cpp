@@ -10,21 +10,15 @@
 
 #include <chrono>
 #include <memory>
+#include <termios.h>
 #include <thread>
-
-using io_test::eventually;
-using io_test::pattern;
-using io_test::read_port;
-using testing_support::PortRig;
-using testing_support::TempDir;
 
 TEST(SerialGone, QueuedBytesAreDeliveredBeforeTheDeviceIsReportedGone)
 {
-    TempDir dir;
     PortRig rig({15});
     ASSERT_EQ(OpenCom(15, ""), 0);
     ASSERT_EQ(SetComTime(15, 2.0), 0);
-    const std::string sent = pattern(100);
+    const std::string sent = testing_support::stream_bytes(0, 100);
     rig.pty(15).write(sent);
     ASSERT_TRUE(eventually([] { return GetInQLen(15) == 100; }));
 
@@ -99,7 +93,7 @@ TEST(SerialGone, AnotherDeviceUnderTheNameIsLeftAloneUntilItsOwnReturns)
     termios tio{};
     ASSERT_EQ(tcgetattr(other.slave(), &tio), 0);
     EXPECT_NE(tio.c_lflag & ICANON, 0u) << "the other adapter was opened";
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(testing_support::line_count(err), 1) << err;
     EXPECT_NE(err.find("serial OTHER"), std::string::npos) << err;
 
     testing_support::Pty back; // its own adapter, plugged in again

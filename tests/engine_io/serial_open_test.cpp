@@ -19,17 +19,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-using io_test::eventually;
-using io_test::read_port;
-using testing_support::PortRig;
-using testing_support::TempDir;
-
-
 // --- Opening and closing
 
 TEST(SerialOpen, ClosedPortCanBeOpenedAgainByUsAndByOthers)
 {
-    TempDir dir;
     PortRig rig({10});
     // Each time the engine's reader has been waiting on the device before it
     // is closed, as it is in a running logger.
@@ -54,7 +47,6 @@ TEST(SerialOpen, ClosedPortCanBeOpenedAgainByUsAndByOthers)
 
 TEST(SerialOpen, OpenPortIsExclusive)
 {
-    TempDir dir;
     PortRig rig({11});
     ASSERT_EQ(OpenCom(11, ""), 0);
     const int other = ::open(rig.pty(11).path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -73,7 +65,6 @@ TEST(SerialOpen, OpenPortIsExclusive)
 
 TEST(SerialOpen, TerminalAnotherProgramHoldsExclusivelyIsBusyAndStaysItsOwn)
 {
-    TempDir dir;
     PortRig rig({11});
     // The other program: exclusive mode, no lock (root's open would pass it).
     ASSERT_EQ(ioctl(rig.pty(11).slave(), TIOCEXCL), 0);
@@ -88,7 +79,6 @@ TEST(SerialOpen, TerminalAnotherProgramHoldsExclusivelyIsBusyAndStaysItsOwn)
 
 TEST(SerialOpen, ReopeningAnOpenPortStartsAFreshQueue)
 {
-    TempDir dir;
     PortRig rig({12});
     ASSERT_EQ(OpenCom(12, ""), 0);
     rig.pty(12).write("old");
@@ -101,7 +91,6 @@ TEST(SerialOpen, ReopeningAnOpenPortStartsAFreshQueue)
 
 TEST(SerialOpen, DeviceNameComNResolvesThroughThePortMap)
 {
-    TempDir dir;
     PortRig rig({13});
     ASSERT_EQ(OpenCom(1, "COM13"), 0);
     rig.pty(13).write("via COM13");
@@ -117,11 +106,7 @@ struct OpenFailure {
     int expected;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const OpenFailure &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(OpenFailure)
 
 class SerialOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
 
@@ -199,7 +184,6 @@ int open_forbidden(const std::string &path)
 
 TEST(SerialErrors, DeviceWithoutPermissionIsRefused)
 {
-    TempDir dir;
     PortRig rig({});
     testing_support::Pty pty;
     ASSERT_EQ(chmod(pty.path().c_str(), 0), 0);
@@ -224,7 +208,6 @@ TEST(SerialErrors, DeviceWithoutPermissionIsRefused)
 
 TEST(SerialErrors, PortNumbersOutsideOneToEighteenAreRefused)
 {
-    TempDir dir;
     PortRig rig({});
     DisableBreakOnLibraryErrors();
     char buffer[4];
@@ -241,7 +224,6 @@ TEST(SerialErrors, PortNumbersOutsideOneToEighteenAreRefused)
 
 TEST(SerialErrors, OperationsOnAClosedPortSayNotOpen)
 {
-    TempDir dir;
     PortRig rig({14});
     DisableBreakOnLibraryErrors();
     char buffer[4];
@@ -272,13 +254,11 @@ TEST(SerialErrors, ErrorTextsAreDistinct)
     EXPECT_EQ(texts.count(ComErrorText(12345)), 0u);
 }
 
-
 TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
 {
     // A pseudo-terminal takes neither parity nor 7 data bits. Another program
     // holds the device open (the fixture's own descriptor) and must find it
     // shared and unchanged.
-    TempDir dir;
     PortRig rig({4});
     const int other = rig.pty(4).slave();
     termios before{};
@@ -295,12 +275,10 @@ TEST(SerialOpen, RefusedSettingsLeaveTheTerminalAsFound)
     EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
 }
 
-
 TEST(SerialOpen, DeviceMarkedByAnotherProgramsLockFileIsBusy)
 {
     // Terminal programs such as minicom mark a port they use with a UUCP lock
     // file naming their process; the lock of a process that has ended is stale.
-    TempDir dir;
     PortRig rig({7});
     const std::string device = rig.pty(7).path();
     const std::string lock = "/run/lock/LCK.." + device.substr(device.rfind('/') + 1);

@@ -9,26 +9,15 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
-using io_test::pattern;
-using io_test::read_port;
-using io_test::eventually;
-using testing_support::PortRig;
-using testing_support::TempDir;
+using testing_support::PacedWriter;
+using testing_support::stream_bytes;
+using testing_support::wall_us;
 
 namespace {
-
-std::string all_byte_values()
-{
-    std::string bytes(256, '\0');
-    for (int i = 0; i < 256; ++i)
-        bytes[static_cast<std::size_t>(i)] = static_cast<char>(i);
-    return bytes;
-}
 
 // Leaves the device in the state a terminal program might have left it:
 // line editing, echo, signals, CR/LF translation, XON/XOFF, parity stripping.
@@ -53,12 +42,11 @@ class SerialRate : public ::testing::TestWithParam<long> {};
 
 TEST_P(SerialRate, DeliversEveryByteValueUnalteredAndInOrder)
 {
-    TempDir dir;
     PortRig rig({3});
     make_cooked(rig.pty(3).path());
     ASSERT_EQ(OpenComConfig(3, "", GetParam(), 0, 8, 1, COM_QUEUE_MAX, 512), 0);
 
-    const std::string sent = all_byte_values() + all_byte_values();
+    const std::string sent = testing_support::byte_values() + testing_support::byte_values();
     rig.pty(3).write(sent);
     EXPECT_EQ(read_port(3, sent.size()), sent);
     // Raw mode echoes nothing back to the instrument.
@@ -70,7 +58,6 @@ INSTANTIATE_TEST_SUITE_P(Rates, SerialRate, ::testing::Values(110L, 9600L, 11520
 
 TEST(SerialSettings, AcceptsEveryRateOfThePortTable)
 {
-    TempDir dir;
     PortRig rig({1});
     for (long baud : {110L, 300L, 600L, 1200L, 2400L, 4800L, 9600L, 19200L, 38400L, 57600L, 115200L}) {
         EXPECT_EQ(OpenComConfig(1, "", baud, 0, 8, 1, COM_QUEUE_MAX, 512), 0) << baud;
@@ -85,18 +72,13 @@ struct BadSetting {
     int parity, dataBits, stopBits;
 };
 
-// Names the case in test listings instead of dumping its bytes.
-void PrintTo(const BadSetting &c, std::ostream *out)
-{
-    *out << c.what;
-}
+PRINTED_AS_WHAT(BadSetting)
 
 class SerialBadSetting : public ::testing::TestWithParam<BadSetting> {};
 
 TEST_P(SerialBadSetting, IsRefusedAndLeavesThePortClosed)
 {
     const BadSetting &s = GetParam();
-    TempDir dir;
     PortRig rig({2});
     DisableBreakOnLibraryErrors();
     // Open first: a refused reconfiguration must not leave the old port open.
@@ -124,16 +106,15 @@ struct SmallBudget {
 
 TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowControl)
 {
-    TempDir dir;
     PortRig rig({4});
     SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
     // RTS/CTS: a pseudo-terminal has no such lines, but XON/XOFF would take
-    // the pattern's own XON and XOFF bytes out of the stream.
+    // the stream's own XON and XOFF bytes out of it.
     ASSERT_EQ(SetCTSMode(4, 1), 0);
     const std::size_t held = COM_QUEUE_MAX + COM_BACKLOG_BUDGET_MIN;
-    const std::string sent = pattern(held + 100000);
-    io_test::Writer writer(rig.pty(4).master(), sent, 65536);
+    const std::string sent = stream_bytes(0, held + 100000);
+    PacedWriter writer({rig.pty(4).master()}, PacedWriter::kFlood, sent.size());
 
     // Nobody reads: the queue shows its bound while the backlog takes the
     // rest, and once the budget is spent the writer waits, as on a real line.
@@ -146,7 +127,6 @@ TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowCon
     EXPECT_FALSE(writer.finished());
 
     const std::string got = read_port(4, sent.size(), 20000);
-    writer.stop();
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent) << "bytes lost, doubled or reordered";
     ComStatus s{};
@@ -159,13 +139,12 @@ TEST(SerialQueue, ShowsAtMostItsSizeKeepsABacklogThenHoldsBackAWriterWithFlowCon
 // counted to the byte and marked as a gap where it was.
 TEST(SerialQueue, CountsAndMarksWhatItCannotKeepWithoutFlowControl)
 {
-    TempDir dir;
     PortRig rig({4});
     SmallBudget budget;
     ASSERT_EQ(OpenCom(4, ""), 0);
     const std::size_t kept = COM_QUEUE_MAX + COM_BACKLOG_BUDGET_MIN;
-    const std::string sent = pattern(kept + 300000);
-    io_test::Writer writer(rig.pty(4).master(), sent, 65536);
+    const std::string sent = stream_bytes(0, kept + 300000);
+    PacedWriter writer({rig.pty(4).master()}, PacedWriter::kFlood, sent.size());
     ASSERT_TRUE(eventually([&] { return writer.finished(); }, 20000)) << writer.written();
     ComStatus s{};
     ASSERT_TRUE(eventually([&] { return GetComStatus(4, &s) == 0 && s.bytes == static_cast<long long>(sent.size()); }));
@@ -195,13 +174,8 @@ TEST(SerialQueue, CountsAndMarksWhatItCannotKeepWithoutFlowControl)
 
 TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
 {
-    TempDir dir;
     PortRig rig({5});
     ASSERT_EQ(OpenCom(5, ""), 0);
-    const auto wall_us = [] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(
-                   std::chrono::system_clock::now().time_since_epoch()).count();
-    };
     // Each read is marked after its bytes were written and before the
     // queue shows them.
     const long long sentA = wall_us();
@@ -231,13 +205,12 @@ TEST(SerialQueue, HandsOverWhenEachReadArrivedWithTheBytes)
 
 TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
 {
-    TempDir dir;
     PortRig rig({5});
     ASSERT_EQ(OpenCom(5, ""), 0);
     // Only the engine's own reader thread moves bytes into the queue; the
     // test merely looks at its length.
-    const std::string sent = pattern(20000);
-    io_test::Writer writer(rig.pty(5).master(), sent);
+    const std::string sent = stream_bytes(0, 20000);
+    PacedWriter writer({rig.pty(5).master()}, PacedWriter::kFlood, sent.size());
     ASSERT_TRUE(eventually([] { return GetInQLen(5) == 20000; }));
     std::string got(20000, '\0');
     ASSERT_EQ(ComRd(5, &got[0], 20000), 20000);
@@ -246,7 +219,6 @@ TEST(SerialQueue, FillsWhileTheProgramCallsNothing)
 
 TEST(SerialQueue, ReadOfMoreThanIsWaitingReturnsWhatCameAfterTheTimeOut)
 {
-    TempDir dir;
     PortRig rig({6});
     ASSERT_EQ(OpenCom(6, ""), 0);
     ASSERT_EQ(SetComTime(6, 0.2), 0);
@@ -260,11 +232,10 @@ TEST(SerialQueue, ReadOfMoreThanIsWaitingReturnsWhatCameAfterTheTimeOut)
 
 TEST(SerialQueue, SmallerQueueIsBoundedBySize)
 {
-    TempDir dir;
     PortRig rig({7});
     ASSERT_EQ(OpenComConfig(7, "", 9600, 0, 8, 1, 100, 0), 0);
-    const std::string sent = pattern(250);
-    io_test::Writer writer(rig.pty(7).master(), sent);
+    const std::string sent = stream_bytes(0, 250);
+    PacedWriter writer({rig.pty(7).master()}, PacedWriter::kFlood, sent.size());
     ASSERT_TRUE(eventually([] { return GetInQLen(7) == 100; }));
     EXPECT_EQ(read_port(7, sent.size()), sent);
 }
@@ -273,7 +244,6 @@ TEST(SerialQueue, SmallerQueueIsBoundedBySize)
 
 TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
 {
-    TempDir dir;
     PortRig rig({8});
     // A second descriptor of the device to watch the terminal's own buffer.
     const int watch = ::open(rig.pty(8).path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -284,7 +254,7 @@ TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
 
     // 100 old bytes fill the queue, a full backlog waits behind them, and 500
     // more wait in the kernel.
-    io_test::Writer writer(rig.pty(8).master(), std::string(100 + COM_BACKLOG_BUDGET_MIN + 500, 'o'), 65536);
+    PacedWriter writer({rig.pty(8).master()}, PacedWriter::kFlood, 100 + COM_BACKLOG_BUDGET_MIN + 500);
     ASSERT_TRUE(eventually([&] { return writer.finished(); }, 20000));
     ASSERT_TRUE(eventually([&] { return io_test::kernel_input_bytes(watch) == 500; }));
     EXPECT_EQ(GetInQLen(8), 100);
@@ -304,7 +274,6 @@ TEST(SerialFlush, DiscardsQueuedBackloggedAndKernelBufferedBytes)
 
 TEST(SerialFlush, OpenDiscardsWhatTheDeviceSentBefore)
 {
-    TempDir dir;
     PortRig rig({9});
     const int watch = ::open(rig.pty(9).path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(watch, 0);
@@ -329,7 +298,6 @@ TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)
 {
     // Another program left parity checking, ignoring of bad bytes, upper
     // case mapping and CR translation on.
-    TempDir dir;
     PortRig rig({8});
     termios tio{};
     ASSERT_EQ(tcgetattr(rig.pty(8).slave(), &tio), 0);
@@ -343,9 +311,7 @@ TEST(SerialSettings, NothingTheLastProgramLeftOnTheTerminalAltersTheBytes)
     EXPECT_EQ(tio.c_iflag, 0u);
     EXPECT_EQ(tio.c_lflag, 0u);
     EXPECT_EQ(tio.c_oflag, 0u);
-    std::string all;
-    for (int b = 0; b < 256; ++b)
-        all.push_back(static_cast<char>(b));
+    const std::string all = testing_support::byte_values();
     rig.pty(8).write(all);
     EXPECT_EQ(read_port(8, all.size()), all);
     CloseCom(8);

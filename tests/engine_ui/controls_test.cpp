@@ -10,15 +10,12 @@ namespace {
 class Controls : public UiTest {};
 
 struct RoundTrip {
-    const char *kind;
+    const char *what;
     int control;
     std::vector<int> values; // set in this order, each read back
 };
 
-void PrintTo(const RoundTrip &p, std::ostream *os)
-{
-    *os << p.kind;
-}
+PRINTED_AS_WHAT(RoundTrip)
 
 class ValueRoundTrip : public UiTest, public ::testing::WithParamInterface<RoundTrip> {};
 
@@ -41,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(Controls, ValueRoundTrip,
                                            RoundTrip{"numeric", kNumeric, {0, 37, 100, 5}},
                                            RoundTrip{"ring", kRing, {9600, 110, 300}},
                                            RoundTrip{"led", kLed, {1, 0, 1}}),
-                         [](const auto &info) { return std::string(info.param.kind); });
+                         [](const auto &info) { return std::string(info.param.what); });
 
 TEST_F(Controls, RingRefusesAValueNotAmongItsItemsAndKeepsItsOwn)
 {
@@ -88,38 +85,22 @@ TEST_F(Controls, ValueOfTheWrongKindIsRefused)
 TEST_F(Controls, AttributesSetReadBack)
 {
     const int panel = shown_all_kinds();
-    EXPECT_EQ(SetCtrlAttribute(panel, kButton, ATTR_DIMMED, 1), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kButton, ATTR_DIMMED), 1);
-    EXPECT_EQ(SetCtrlAttribute(panel, kButton, ATTR_DIMMED, 0), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kButton, ATTR_DIMMED), 0);
-
-    EXPECT_EQ(SetCtrlAttribute(panel, kNumeric, ATTR_VISIBLE, 0), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kNumeric, ATTR_VISIBLE), 0);
-    EXPECT_EQ(SetCtrlAttribute(panel, kNumeric, ATTR_VISIBLE, 1), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kNumeric, ATTR_VISIBLE), 1);
-
-    EXPECT_EQ(SetCtrlAttribute(panel, kCheck, ATTR_CTRL_MODE, MODE_INDICATOR), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kCheck, ATTR_CTRL_MODE), MODE_INDICATOR);
-    EXPECT_EQ(SetCtrlAttribute(panel, kCheck, ATTR_CTRL_MODE, MODE_OPERABLE), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kCheck, ATTR_CTRL_MODE), MODE_OPERABLE);
-
-    EXPECT_EQ(SetCtrlAttribute(panel, kLed, ATTR_LABEL_TEXT, "Slot 1 COM4"), 0);
-    EXPECT_EQ(SeamCtrlLabel(panel, kLed), "Slot 1 COM4");
-    EXPECT_EQ(SetCtrlAttribute(panel, kButton, ATTR_LABEL_TEXT, "Stop"), 0);
-    EXPECT_EQ(SeamCtrlLabel(panel, kButton), "Stop");
-    EXPECT_EQ(SetCtrlAttribute(panel, kTextBox, ATTR_LABEL_TEXT, "Port COM7"), 0);
-    EXPECT_EQ(SeamCtrlLabel(panel, kTextBox), "Port COM7");
-
-    EXPECT_EQ(SetCtrlAttribute(panel, kTextBox, ATTR_TEXT_BGCOLOR, COLOR_CYAN), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kTextBox, ATTR_TEXT_BGCOLOR), COLOR_CYAN);
-
-    EXPECT_EQ(SetCtrlAttribute(panel, kLed, ATTR_ON_COLOR, COLOR_RED), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kLed, ATTR_ON_COLOR), COLOR_RED);
-
-    EXPECT_EQ(SetCtrlAttribute(panel, kTimer, ATTR_TIMER_ENABLED, 1), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kTimer, ATTR_TIMER_ENABLED), 1);
-    EXPECT_EQ(SetCtrlAttribute(panel, kTimer, ATTR_TIMER_ENABLED, 0), 0);
-    EXPECT_EQ(SeamCtrlAttribute(panel, kTimer, ATTR_TIMER_ENABLED), 0);
+    struct Setting {
+        int control, attribute, value; // set, then read back, in this order
+    };
+    for (const Setting s : {Setting{kButton, ATTR_DIMMED, 1}, {kButton, ATTR_DIMMED, 0}, {kNumeric, ATTR_VISIBLE, 0},
+                            {kNumeric, ATTR_VISIBLE, 1}, {kCheck, ATTR_CTRL_MODE, MODE_INDICATOR},
+                            {kCheck, ATTR_CTRL_MODE, MODE_OPERABLE}, {kTextBox, ATTR_TEXT_BGCOLOR, COLOR_CYAN},
+                            {kLed, ATTR_ON_COLOR, COLOR_RED}, {kTimer, ATTR_TIMER_ENABLED, 1},
+                            {kTimer, ATTR_TIMER_ENABLED, 0}}) {
+        EXPECT_EQ(SetCtrlAttribute(panel, s.control, s.attribute, s.value), 0) << s.control << " " << s.attribute;
+        EXPECT_EQ(SeamCtrlAttribute(panel, s.control, s.attribute), s.value) << s.control << " " << s.attribute;
+    }
+    for (const auto &label : {std::make_pair(kLed, "Slot 1 COM4"), std::make_pair(kButton, "Stop"),
+                              std::make_pair(kTextBox, "Port COM7")}) {
+        EXPECT_EQ(SetCtrlAttribute(panel, label.first, ATTR_LABEL_TEXT, label.second), 0);
+        EXPECT_EQ(SeamCtrlLabel(panel, label.first), label.second);
+    }
 }
 
 TEST_F(Controls, AttributeNotOfTheControlsKindIsRefused)

@@ -68,10 +68,7 @@ struct PopupKind {
     int (*show)(const char *, const char *);
 };
 
-void PrintTo(const PopupKind &p, std::ostream *os)
-{
-    *os << p.what;
-}
+PRINTED_AS_WHAT(PopupKind)
 
 class QuitInsidePopup : public UiTest, public ::testing::WithParamInterface<PopupKind> {};
 

@@ -25,6 +25,17 @@ std::vector<int> events_of(int control)
 
 const std::vector<int> kClickThenCommit = {EVENT_LEFT_CLICK, EVENT_COMMIT};
 
+// The operator clicks the button and the check box, turns the switch on,
+// enters 42 and picks 9600; input or not is the panel's to decide.
+void operate_every_control(int panel)
+{
+    SeamClick(panel, kButton);
+    SeamClick(panel, kCheck);
+    SeamEnterValue(panel, kSwitch, 1);
+    SeamEnterValue(panel, kNumeric, 42);
+    SeamEnterValue(panel, kRing, 9600);
+}
+
 } // namespace
 
 TEST_F(Events, ButtonClickIsLeftClickThenCommit)
@@ -116,11 +127,7 @@ TEST_F(Events, DimmedControlGivesNoEventAndKeepsItsValue)
     const int panel = shown_all_kinds();
     for (int control : {kButton, kCheck, kSwitch, kNumeric, kRing, kTextBox})
         ASSERT_EQ(SetCtrlAttribute(panel, control, ATTR_DIMMED, 1), 0);
-    SeamClick(panel, kButton);
-    SeamClick(panel, kCheck);
-    SeamEnterValue(panel, kSwitch, 1);
-    SeamEnterValue(panel, kNumeric, 42);
-    SeamEnterValue(panel, kRing, 9600);
+    operate_every_control(panel);
     SeamClick(panel, kTextBox);
     for (const Event &e : events())
         ADD_FAILURE() << "dimmed control " << e.control << " raised event " << e.event;
@@ -143,11 +150,7 @@ TEST_F(Events, IndicatorReportsLeftClickButNeverCommitsOrChanges)
     const int panel = shown_all_kinds();
     for (int control : {kButton, kCheck, kSwitch, kNumeric, kRing})
         ASSERT_EQ(SetCtrlAttribute(panel, control, ATTR_CTRL_MODE, MODE_INDICATOR), 0);
-    SeamClick(panel, kButton);
-    SeamClick(panel, kCheck);
-    SeamEnterValue(panel, kSwitch, 1);
-    SeamEnterValue(panel, kNumeric, 42);
-    SeamEnterValue(panel, kRing, 9600);
+    operate_every_control(panel);
 
     for (int control : {kButton, kCheck, kSwitch, kNumeric, kRing})
         EXPECT_EQ(count(control, EVENT_COMMIT), 0) << "control " << control;

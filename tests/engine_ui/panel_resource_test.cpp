@@ -9,6 +9,7 @@
 #include <algorithm>
 
 using namespace ui_test;
+using testing_support::line_count;
 using testing_support::TempDir;
 
 namespace {
@@ -23,10 +24,7 @@ struct BadResource {
     std::vector<std::string> mentions; // each must be in the stderr line
 };
 
-void PrintTo(const BadResource &p, std::ostream *os)
-{
-    *os << p.what;
-}
+PRINTED_AS_WHAT(BadResource)
 
 std::vector<BadResource> bad_resources()
 {
@@ -81,11 +79,6 @@ std::string bad_resource_name(const ::testing::TestParamInfo<BadResource> &info)
     return name;
 }
 
-int line_count(const std::string &text)
-{
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-}
-
 } // namespace
 
 TEST_P(BadResourceTest, IsRefusedWithItsCodeAndOneLineNamingFileAndPlace)
@@ -114,9 +107,8 @@ TEST(PanelResource, MalformedJsonIsPlacedAtTheOffendingToken)
     start_engine();
     // The missing comma: the parser stops at the key that follows it.
     const std::string text = "{\n  \"panels\": [\n    {\"resource\": 7 \"title\": \"x\"}\n  ]\n}\n";
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(SeamLoadPanelFromText(0, text, 7, "p.uir"), UI_ERR_FORMAT);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err =
+        testing_support::stderr_of([&] { EXPECT_EQ(SeamLoadPanelFromText(0, text, 7, "p.uir"), UI_ERR_FORMAT); });
     // The parser may stop on the key's first character or just after it.
     const int column = static_cast<int>(std::string("    {\"resource\": 7 ").size()) + 1;
     const bool onKey = err.find("line 3, column " + std::to_string(column) + ":") != std::string::npos ||
@@ -129,9 +121,8 @@ TEST(PanelResource, MissingFileIsRefusedWithOneLineNamingIt)
     start_engine();
     TempDir dir;
     const std::string path = dir.file("absent.uir");
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(LoadPanel(0, path.c_str(), 1), UI_ERR_FILE);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err =
+        testing_support::stderr_of([&] { EXPECT_EQ(LoadPanel(0, path.c_str(), 1), UI_ERR_FILE); });
     EXPECT_EQ(line_count(err), 1) << err;
     EXPECT_NE(err.find(path), std::string::npos) << err;
 }
@@ -165,9 +156,8 @@ TEST(PanelResource, RelativeNameIsLookedUpBesideTheExecutableNotInTheCurrentDire
 
     // A relative name that is only in the current directory is not found.
     testing_support::write_file("only-here.uir", panel_text(1, kButton3));
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(LoadPanel(0, "only-here.uir", 1), UI_ERR_FILE);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err =
+        testing_support::stderr_of([&] { EXPECT_EQ(LoadPanel(0, "only-here.uir", 1), UI_ERR_FILE); });
     const std::string beside = QCoreApplication::applicationDirPath().toStdString() + "/only-here.uir";
     EXPECT_NE(err.find(beside), std::string::npos) << err;
 }

@@ -18,10 +18,7 @@ struct Answer {
     int result;
 };
 
-void PrintTo(const Answer &p, std::ostream *os)
-{
-    *os << p.what;
-}
+PRINTED_AS_WHAT(Answer)
 
 class ConfirmAnswer : public UiTest, public ::testing::WithParamInterface<Answer> {};
 
@@ -145,9 +142,8 @@ TEST_F(Popups, DiscardingAParentDiscardsItsPopups)
 
 TEST_F(Popups, PopupOfAMissingParentIsRefused)
 {
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(SeamLoadPanelFromText(31, panel_text(2, kChildPanel), 2, "child.uir"), UI_ERR_BAD_PANEL);
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err =
+        testing_support::stderr_of([&] { EXPECT_EQ(SeamLoadPanelFromText(31, panel_text(2, kChildPanel), 2, "child.uir"), UI_ERR_BAD_PANEL); });
     EXPECT_NE(err.find("child.uir"), std::string::npos) << err;
 }
 
@@ -155,7 +151,6 @@ TEST_F(Popups, SerialBytesKeepArrivingWhileAModalPopupIsOpen)
 {
     // The operator leaves a question unanswered: the port's queue must go on
     // taking what the instrument sends, for the next tick to log.
-    testing_support::TempDir dir;
     testing_support::PortRig rig({4});
     ASSERT_EQ(OpenComConfig(4, "", 9600, 0, 8, 1, COM_QUEUE_MAX, 512), 0);
     const std::string sent(3000, 'x');

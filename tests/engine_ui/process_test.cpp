@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 using namespace ui_test;
+using testing_support::line_count;
 
 namespace {
 
@@ -41,20 +42,26 @@ void without_display_settings()
     unsetenv("WAYLAND_DISPLAY");
 }
 
-int line_count(const std::string &text)
+// In the child: the engine started with these arguments and the panel of
+// every kind shown; the panel, or the exit status that says what failed.
+int start_with_panel(char **argv)
 {
-    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    if (InitEngine(0, argv, 0) != 1)
+        return -kNoEngine;
+    register_callbacks();
+    const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
+    if (panel <= 0)
+        return -kNoPanel;
+    DisplayPanel(panel);
+    return panel;
 }
 
 struct Signal {
-    const char *name;
+    const char *what;
     int number;
 };
 
-void PrintTo(const Signal &p, std::ostream *os)
-{
-    *os << p.name;
-}
+PRINTED_AS_WHAT(Signal)
 
 class SignalEndsTheLoop : public ::testing::TestWithParam<Signal> {};
 
@@ -71,13 +78,8 @@ TEST_P(SignalEndsTheLoop, WithExitStatusZero)
             close(ready[0]);
             static char arg0[] = "vornacq4-test";
             static char *argv[] = {arg0, nullptr};
-            if (InitEngine(0, argv, 0) != 1)
-                return static_cast<int>(kNoEngine);
-            register_callbacks();
-            const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
-            if (panel <= 0)
-                return static_cast<int>(kNoPanel);
-            DisplayPanel(panel);
+            if (const int failed = -start_with_panel(argv); failed > 0)
+                return failed;
             // Runs once the loop is running, with the handlers in place.
             SeamRunLater(0, [&] {
                 const char byte = 1;
@@ -104,7 +106,7 @@ TEST_P(SignalEndsTheLoop, WithExitStatusZero)
 INSTANTIATE_TEST_SUITE_P(Process, SignalEndsTheLoop,
                          ::testing::Values(Signal{"SIGTERM", SIGTERM}, Signal{"SIGINT", SIGINT},
                                            Signal{"SIGHUP", SIGHUP}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &info) { return std::string(info.param.what); });
 
 TEST(Process, WithoutADisplayInitEngineSaysHowToRunOffscreen)
 {
@@ -142,17 +144,13 @@ TEST(Process, PlatformOptionOnTheCommandLineStartsWithoutADisplay)
             static char opt[] = "-platform";
             static char value[] = "offscreen";
             static char *argv[] = {arg0, opt, value, nullptr};
-            if (InitEngine(0, argv, 0) != 1)
-                return static_cast<int>(kNoEngine);
+            const int panel = start_with_panel(argv);
+            if (panel < 0)
+                return -panel;
             if (QGuiApplication::platformName() != "offscreen")
                 return static_cast<int>(kWrongPlatform);
             if (QCoreApplication::arguments().contains("-platform"))
                 return static_cast<int>(kOptionKept);
-            register_callbacks();
-            const int panel = SeamLoadPanelFromText(0, panel_text(1, all_kinds_controls()), 1);
-            if (panel <= 0)
-                return static_cast<int>(kNoPanel);
-            DisplayPanel(panel);
             if (!SeamClick(panel, kButton) || count(kButton, EVENT_COMMIT) != 1)
                 return static_cast<int>(kNoInput);
             return static_cast<int>(kOk);

@@ -63,10 +63,7 @@ struct Change {
     std::function<QWidget *()> widget;    // where the paint would land
 };
 
-void PrintTo(const Change &c, std::ostream *os)
-{
-    *os << c.what;
-}
+PRINTED_AS_WHAT(Change)
 
 class SameValue : public UiTest, public ::testing::WithParamInterface<Change> {};
 

@@ -41,10 +41,7 @@ struct Breaks {
     std::string shown;
 };
 
-void PrintTo(const Breaks &p, std::ostream *os)
-{
-    *os << p.what;
-}
+PRINTED_AS_WHAT(Breaks)
 
 class LineBreaks : public UiTest, public ::testing::WithParamInterface<Breaks> {};
 

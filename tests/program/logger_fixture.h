@@ -32,7 +32,6 @@ protected:
     {
         testing_support::start_engine();
         RegisterCallbacks(callback_table);
-        m_dir = std::make_unique<testing_support::TempDir>();
         m_ports = std::make_unique<testing_support::PortRig>(m_ptyPorts);
         SeamSetClock(2024, 2, 14, 10, 40, 5); // day 45
         SeamAnswerPopups(1);
@@ -55,7 +54,7 @@ protected:
 
     void write_config_file(const std::vector<PortRecord> &records)
     {
-        testing_support::write_file(m_dir->file("coms.cfg"), config_bytes(records));
+        testing_support::write_file(m_ports->dir().file("coms.cfg"), config_bytes(records));
     }
 
     bool visible(int control) const { return SeamCtrlAttribute(panelHandle, control, ATTR_VISIBLE) == 1; }
@@ -66,7 +65,7 @@ protected:
     }
     bool run_started() const { return ticking(acq_timer); }
 
-    const std::string &start_dir() const { return m_dir->path(); }
+    const std::string &start_dir() const { return m_ports->dir().path(); }
     testing_support::Pty &pty(int port) { return m_ports->pty(port); }
 
     // Whether RunUserInterface returns at once: the program has asked to end.
@@ -79,6 +78,5 @@ protected:
 
 private:
     std::vector<int> m_ptyPorts;
-    std::unique_ptr<testing_support::TempDir> m_dir;
     std::unique_ptr<testing_support::PortRig> m_ports;
 };

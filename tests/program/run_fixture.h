@@ -10,19 +10,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using testing_support::byte_values;
 using testing_support::list_dir;
 using testing_support::occurrences;
 using testing_support::read_file;
+using testing_support::StderrCapture;
 
 namespace run_test {
 
-inline std::string byte_values(int from, int to)
-{
-    std::string bytes;
-    for (int b = from; b <= to; ++b)
-        bytes += static_cast<char>(b);
-    return bytes;
-}
 
 // The day directory and data-file name of a port for a time given in seconds
 // from 14 February 2024 00:00 (day 45).
@@ -55,25 +50,6 @@ inline int descriptors_of(const std::string &device)
     return count;
 }
 
-// What this process writes on stderr from its making until text().
-class StderrCapture {
-public:
-    explicit StderrCapture(const std::string &path) : m_path(path), m_saved(dup(2))
-    {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        close(fd);
-    }
-    std::string text()
-    {
-        dup2(m_saved, 2);
-        return read_file(m_path);
-    }
-
-private:
-    std::string m_path;
-    int m_saved;
-};
 
 } // namespace run_test
 

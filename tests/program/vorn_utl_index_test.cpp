@@ -5,7 +5,6 @@
 #include "logger_process.h"
 #include "run_fixture.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <csignal>
@@ -22,15 +21,9 @@ using testing_support::index_path;
 using testing_support::read_segments;
 using testing_support::Record;
 using testing_support::Segment;
+using testing_support::wall_us;
 
 namespace {
-
-long long wall_us()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string at_us(long long us)
 {

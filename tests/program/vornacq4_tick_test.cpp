@@ -66,16 +66,13 @@ TEST_F(Acquisition, DisplayIsCutBackToTheLatestReadEveryFifteenTicksWithinAMinut
 // Ticks every `step` seconds from `start` until `end`, each bringing its own
 // bytes; a rollover is expected at each time in `rollovers`.
 struct Cadence {
-    const char *name;
+    const char *what;
     int minutes; // 0: hourly
     long start, end, step;
     std::vector<long> rollovers;
 };
 
-void PrintTo(const Cadence &c, std::ostream *os)
-{
-    *os << c.name;
-}
+PRINTED_AS_WHAT(Cadence)
 
 class Rollover : public Acquisition, public ::testing::WithParamInterface<Cadence> {};
 
@@ -119,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         Cadence{"EveryMinute", 1, at(10, 5, 30), at(10, 7, 30), 30, {at(10, 6, 0), at(10, 7, 0)}},
         Cadence{"HourlyFrom10_40", 0, at(10, 40, 0), at(12, 5, 0), 300, {at(11, 0, 0), at(12, 0, 0)}},
         Cadence{"HourlyAcrossMidnight", 0, at(23, 40, 0), at(24, 15, 0), 300, {at(24, 0, 0)}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &info) { return std::string(info.param.what); });
 
 TEST_F(Acquisition, PauseShowsButStoresNothingAndTheMissedHourRollsOverOnResume)
 {

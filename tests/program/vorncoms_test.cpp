@@ -162,10 +162,7 @@ struct RepairCase {
     std::vector<std::pair<int, PortRecord>> others; // other ports' stored records
 };
 
-void PrintTo(const RepairCase &c, std::ostream *os)
-{
-    *os << c.what;
-}
+PRINTED_AS_WHAT(RepairCase)
 
 class RepairRules : public LoggerTest, public ::testing::WithParamInterface<RepairCase> {
 };
@@ -277,9 +274,7 @@ TEST_P(HostileConfig, IsTakenAsUnreadableAndTheDefaultsAreSavedInItsPlace)
 {
     fail_probe({3});
     testing_support::make_hostile("coms.cfg", GetParam());
-    ::testing::internal::CaptureStderr();
-    init_bauds();
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err = testing_support::stderr_of([&] { init_bauds(); });
     EXPECT_EQ(config_bytes(records_of_table()), config_bytes(expected_defaults({3})));
     // First: why it was not read (a directory cannot be replaced either: a second line).
     EXPECT_EQ(err.rfind("vornacq4: coms.cfg: not a regular file; not read\n", 0), 0u) << err;

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <cstring>
 #include <stdexcept>
@@ -17,6 +19,21 @@
 #include <unistd.h>
 
 namespace testing_support {
+
+std::string byte_values(int from, int to)
+{
+    std::string bytes;
+    for (int b = from; b <= to; ++b)
+        bytes += static_cast<char>(b);
+    return bytes;
+}
+
+long long wall_us()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 int occurrences(const std::string &text, const std::string &part)
 {
@@ -74,6 +91,19 @@ PortRig::PortRig(const std::vector<int> &ptyPorts)
     }
     write_file("comports.map", port_map_text(paths));
     SeamReloadPortMap();
+}
+
+StderrCapture::StderrCapture(const std::string &path) : m_path(path), m_saved(::dup(2))
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::dup2(fd, 2);
+    ::close(fd);
+}
+
+StderrCapture::~StderrCapture()
+{
+    ::dup2(m_saved, 2);
+    ::close(m_saved);
 }
 
 NotifySocket::NotifySocket(const std::string &path) : m_path(path)

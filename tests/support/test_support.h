@@ -10,12 +10,22 @@
 #include "ptykit/station.h"
 #include "ptykit/stream.h"
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+// Names a table's cases in test listings by their `what` instead of dumping
+// their bytes: one line beside the case's struct, in its namespace.
+#define PRINTED_AS_WHAT(Case)                                                                     \
+    inline void PrintTo(const Case &c, std::ostream *out)                                         \
+    {                                                                                             \
+        *out << c.what;                                                                           \
+    }
 
 namespace testing_support {
 
@@ -40,8 +50,26 @@ using ptykit::stream_intact;
 using ptykit::TempDir;
 using ptykit::write_file;
 
+// The bytes from..to (0 to 255 by default), each value once, in order.
+std::string byte_values(int from = 0, int to = 255);
+
+// The wall clock now, in microseconds since 1970, as the logger dates bytes.
+long long wall_us();
+
 // How many times `part` occurs in the text.
 int occurrences(const std::string &text, const std::string &part);
+inline int line_count(const std::string &text)
+{
+    return occurrences(text, "\n");
+}
+
+// What this process writes on stderr while fn() runs.
+template <typename Fn> std::string stderr_of(Fn fn)
+{
+    ::testing::internal::CaptureStderr();
+    fn();
+    return ::testing::internal::GetCapturedStderr();
+}
 
 // Whether a directory is there under that name.
 bool is_directory(const std::string &path);
@@ -61,14 +89,17 @@ inline void PrintTo(Hostile kind, std::ostream *out)
 }
 
 // All 18 ports mapped: those listed to fresh pseudo-terminals, the rest none.
-// Writes comports.map into the current directory and makes the engine read it.
+// Makes a scratch directory the current one (a TempDir, gone with the rig),
+// writes comports.map there and makes the engine read it.
 class PortRig {
 public:
     explicit PortRig(const std::vector<int> &ptyPorts);
+    const TempDir &dir() const { return m_dir; }
     Pty &pty(int port) { return *m_ptys.at(port); }
     bool has(int port) const { return m_ptys.count(port) != 0; }
 
 private:
+    TempDir m_dir;
     std::map<int, std::unique_ptr<Pty>> m_ptys;
 };
 
@@ -101,6 +132,22 @@ private:
     std::string m_path;
     int m_fd = -1;
     std::vector<std::string> m_words;
+};
+
+// The process's stderr goes to a file from the making of this to its end,
+// so that what the engine's threads write meanwhile can be read, and waited
+// for, with text() at any time.
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::string &path);
+    ~StderrCapture();
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+    std::string text() const { return read_file(m_path); }
+
+private:
+    std::string m_path;
+    int m_saved;
 };
 
 // Starts the engine for a test process (offscreen); safe to call repeatedly.

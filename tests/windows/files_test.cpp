@@ -6,6 +6,7 @@
 #include "base/utf16.h"
 #include "run_state.h"
 #include "vorncoms.h"
+#include "scratch_tree.h"
 #include "waiting_pipe.h"
 
 #include <gtest/gtest.h>
@@ -63,28 +64,6 @@ std::wstring wide(const std::string &utf8)
     return text;
 }
 
-// Removes dir ("\\?\" form) and all it holds.
-void remove_tree(const std::wstring &dir)
-{
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &entry);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        const std::wstring path = dir + L"\\" + name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            remove_tree(path);
-            continue;
-        }
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-    }
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
-    RemoveDirectoryW(dir.c_str());
-}
-
 // The program's current directory is a fresh directory for each test, and
 // the one it started in again afterwards.
 class WindowsFiles : public ::testing::Test {
@@ -106,7 +85,7 @@ protected:
     void TearDown() override
     {
         SetDir(m_start.c_str());
-        remove_tree(L"\\\\?\\" + wide(m_root));
+        remove_tree(wide(m_root));
     }
 
     std::string m_start, m_root;

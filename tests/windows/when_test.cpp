@@ -4,6 +4,7 @@
 // Its copies lie under names Windows makes hard: non-ASCII, deeper than
 // MAX_PATH, held open for writing as by the logger.
 #include "com_pair.h"
+#include "scratch_tree.h"
 #include "waiting_pipe.h"
 
 #include <gtest/gtest.h>
@@ -34,12 +35,6 @@ std::wstring widen(const char *ascii)
 const std::wstring kFixture = tests_dir() + L"\\when_fixture";
 const std::wstring kRecording = L"D045\\04550400.C01";
 const std::wstring kIndex = L"T045\\04550400.C01";
-
-// The \\?\ form, so that the tests themselves reach paths of any length.
-std::wstring long_form(const std::wstring &path)
-{
-    return path.compare(0, 4, L"\\\\?\\") == 0 ? path : L"\\\\?\\" + path;
-}
 
 std::string read_all(const std::wstring &path)
 {
@@ -85,23 +80,6 @@ public:
     }
 
 private:
-    static void remove_tree(const std::wstring &dir)
-    {
-        WIN32_FIND_DATAW found{};
-        const HANDLE h = FindFirstFileW(long_form(dir + L"\\*").c_str(), &found);
-        for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileW(h, &found)) {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-                remove_tree(dir + L"\\" + name);
-            else
-                DeleteFileW(long_form(dir + L"\\" + name).c_str());
-        }
-        if (h != INVALID_HANDLE_VALUE)
-            FindClose(h);
-        RemoveDirectoryW(long_form(dir).c_str());
-    }
     std::wstring m_root;
 };
 

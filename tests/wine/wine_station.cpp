@@ -13,6 +13,19 @@
 const char *const kMainTitle = "VORN Serial Data Logger";
 const char *const kConfigTitle = "Serial Port Configuration";
 
+ToolRun shell(const std::string &command, int limitMs)
+{
+    LoggerProcess::Options o;
+    o.binary = "/bin/sh";
+    o.args = {"-c", command};
+    for (char **e = environ; *e != nullptr; ++e) {
+        const std::string setting = *e;
+        const std::size_t eq = setting.find('=');
+        o.env[setting.substr(0, eq)] = eq == std::string::npos ? "" : setting.substr(eq + 1);
+    }
+    return run_tool(o, limitMs);
+}
+
 namespace {
 
 constexpr int kWindowMs = 60000; // wine's start of a Qt program on a loaded machine
@@ -28,21 +41,13 @@ std::string required_env(const char *name)
 // A command's whole standard output ("" when it failed).
 std::string output_of(const std::string &command)
 {
-    std::string text;
-    if (std::FILE *p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            text.append(buffer, n);
-        if (pclose(p) != 0)
-            text.clear();
-    }
-    return text;
+    const ToolRun r = shell(command);
+    return r.status == 0 ? r.out : std::string();
 }
 
 void run(const std::string &command)
 {
-    if (std::system(command.c_str()) != 0)
+    if (shell(command).status != 0)
         throw std::runtime_error("failed: " + command);
 }
 
@@ -197,28 +202,20 @@ void WineStation::interrupt()
 
 bool WineStation::screenshot(const std::string &pngPath) const
 {
-    return std::system(("xwd -silent -id " + m_window + " | xwdtopnm 2>/dev/null | pnmtopng >'" + pngPath + "'").c_str()) == 0;
+    return shell("xwd -silent -id " + m_window + " | xwdtopnm 2>/dev/null | pnmtopng >'" + pngPath + "'").status == 0;
 }
 
 std::vector<std::string> WineStation::data_files(int port) const
 {
-    char suffix[8];
-    std::snprintf(suffix, sizeof suffix, ".C%02d", port);
-    std::vector<std::string> files;
-    for (const std::string &day : ptykit::list_dir(m_start))
-        if (day.size() == 4 && day[0] == 'D')
-            for (const std::string &name : ptykit::list_dir(in_start(day)))
-                if (name.size() == 12 && name.compare(8, 4, suffix) == 0)
-                    files.push_back(day + "/" + name);
+    std::vector<std::string> files = ptykit::data_files(m_start, port);
+    for (std::string &file : files)
+        file.erase(0, m_start.size() + 1);
     return files;
 }
 
 std::string WineStation::raw_recording(int port) const
 {
-    std::string bytes;
-    for (const std::string &file : data_files(port))
-        bytes += ptykit::read_file(in_start(file));
-    return bytes;
+    return ptykit::recording(m_start, port);
 }
 
 std::string WineStation::recording(int port) const

@@ -102,6 +102,10 @@ private:
     std::string m_window;    // X id of the main window
 };
 
+// Runs a shell command to its end in this process's environment (the
+// run's display and wine prefix), killed after limitMs as run_tool does.
+ToolRun shell(const std::string &command, int limitMs = kToolMs);
+
 // The title of the logger's main window and of its configuration window.
 extern const char *const kMainTitle;
 extern const char *const kConfigTitle;

@@ -96,6 +96,7 @@ void PacedWriter::run()
                 if (n <= 0)
                     break;
                 l.written += static_cast<std::uint64_t>(n);
+                m_written += static_cast<std::uint64_t>(n);
                 if (!m_stamps.empty())
                     m_stamps[i].push_back({l.written, before});
             }

@@ -60,6 +60,7 @@ public:
 
     bool finished() const { return m_finished; }
     std::uint64_t refused() const { return m_refused; } // over all masters
+    std::uint64_t written() const { return m_written; } // the masters took so far, over all
     // Each master's stamps, in its order; empty unless stamped, and complete
     // only once finished() holds (the thread appends to them until then).
     const std::vector<std::vector<Stamp>> &stamps() const { return m_stamps; }
@@ -77,6 +78,7 @@ private:
     std::uint64_t m_offset;
     std::atomic<bool> m_finished{false};
     std::atomic<std::uint64_t> m_refused{0};
+    std::atomic<std::uint64_t> m_written{0};
     std::atomic<bool> m_stop{false};
     std::vector<std::vector<Stamp>> m_stamps;
     std::thread m_thread;
