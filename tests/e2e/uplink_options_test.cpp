@@ -164,8 +164,7 @@ TEST_F(UplinkRun, AShoreThatLostItsStateKeepsEveryByteOfItsCopies)
         kCatchUpMs);
     EXPECT_TRUE(kept);
     EXPECT_TRUE(same) << read_file(m_top.path() + "/shore-stderr.txt");
-    for (const auto &f : data_files(m_start))
-        EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
+    expect_same_coverage(m_start, m_shoreDir + "/ship");
 }
 
 TEST_F(UplinkRun, APortSentWhileNoShoreListenedComesAgainOnceTheShoreIsBack)

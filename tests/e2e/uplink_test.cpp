@@ -56,19 +56,7 @@ TEST_F(UplinkRun, EveryOutageEndsWithTheShoresCopyByteForByteTheStations)
     ASSERT_TRUE(same) << station.size() << " files at the station, " << copy.size() << " on shore\n"
                       << logger->stderr_text() << read_file(m_top.path() + "/shore-stderr.txt");
     EXPECT_EQ(read_file(m_shoreDir + "/ship/status.json").compare(0, 1, "{"), 0); // the retained status, as JSON
-    // A tick writes its data before its index: the station's index may be that
-    // moment behind its data, and the shore's copy of both.
-    for (const auto &f : station) {
-        std::string copied, kept;
-        eventually(
-            [&] {
-                copied = coverage(m_shoreDir + "/ship/" + f.first);
-                kept = coverage(m_start + "/" + f.first);
-                return copied == kept;
-            },
-            kToolMs);
-        EXPECT_EQ(copied, kept) << f.first;
-    }
+    expect_same_coverage(m_start, m_shoreDir + "/ship");
 }
 
 TEST_F(UplinkRun, ABrokerThatAcceptsAndNeverAnswersHoldsNothingUp)
@@ -162,6 +150,5 @@ TEST_F(UplinkRun, TheShoresCopyFollowsTheStationsFilesIntoTheNewYear)
     const auto station = data_files(m_start);
     ASSERT_TRUE(same) << station.size() << " files at the station, " << data_files(m_shoreDir + "/ship").size()
                       << " on shore\n" << logger.stderr_text() << read_file(m_top.path() + "/shore-stderr.txt");
-    for (const auto &f : station)
-        EXPECT_EQ(coverage(m_shoreDir + "/ship/" + f.first), coverage(m_start + "/" + f.first)) << f.first;
+    expect_same_coverage(m_start, m_shoreDir + "/ship");
 }
