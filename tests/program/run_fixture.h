@@ -80,13 +80,14 @@ protected:
         ASSERT_TRUE(run_started());
     }
 
-    // Sends as the instrument would, and waits until the bytes are queued.
+    // Sends as the instrument would, and waits until the bytes are queued
+    // (as long as a starved reader thread may take: it returns once they are).
     void send(int port, const std::string &bytes)
     {
         const int before = GetInQLen(port);
         pty(port).write(bytes);
         ASSERT_TRUE(testing_support::eventually(
-            [&] { return GetInQLen(port) >= before + static_cast<int>(bytes.size()); }));
+            [&] { return GetInQLen(port) >= before + static_cast<int>(bytes.size()); }, 30000));
     }
 
     void tick() { ASSERT_TRUE(SeamTick(panelHandle, acq_timer)); }
